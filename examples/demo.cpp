@@ -1,0 +1,51 @@
+// A small host program: initialise logging, then log one XDAS event.
+#include <quorvel/quorvel.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+void logXdasEvent() {
+    I_XDAS_Event* event = create();
+    event->setId("42");
+    event->setSource("audit-svc");
+
+    I_XDASObserver* observer = event->getObserver();
+    observer->getAccount()->setDomain("d1");
+    observer->getAccount()->setName("server");
+    observer->getAccount()->setId("7");
+    observer->getEntity()->setSysAddr("10.0.0.1");
+    observer->getEntity()->setSvcName("svc");
+    observer->getEntity()->setSvcComp("comp");
+
+    I_XDASInitiator* initiator = event->getInitiator();
+    initiator->getAccount()->setName("alice");
+    initiator->getEntity()->setSysAddr("10.0.0.2");
+    initiator->setAssertions({{"role", "admin"}, {"x", ""}});
+
+    I_XDASTarget* target = event->getTarget();
+    target->setData({{"attr", "mail"}});
+    target->getAccount()->setName("bob");
+
+    I_XDASAction* action = event->getAction();
+    action->getEvnt()->setId("0.0.0.1");
+    action->getEvnt()->setName("LOGIN");
+    action->getLog()->setSeverity(7);
+    action->setOutcome("0");
+
+    event->XDAS_Log("audit.xdas");
+    destroy(event);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string config = argc > 1 ? argv[1] : "examples/log4cxx.properties";
+    const int status = initXDAS(config);
+    std::printf("initXDAS(\"%s\") returned %d; host name \"%s\"\n", config.c_str(), status,
+                getCEFHostName().c_str());
+    std::fflush(stdout);
+    logXdasEvent();
+    return status == 1 ? 1 : 0;
+}

@@ -1,0 +1,6 @@
+// Everything a host needs: XDAS events, CEF events and the logging back end.
+#pragma once
+
+#include <quorvel/json_value.h>
+#include <quorvel/logging.h>
+#include <quorvel/xdas.h>

@@ -1,0 +1,21 @@
+// Writing a string value of the XDAS record: quoted and escaped.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// Appends `value` to `out` as a JSON string: a double quote, the escaped
+// content, a double quote.
+//
+// Double quote, backslash, backspace, form feed, line feed, carriage return
+// and tab are written as backslash escapes (\" \\ \b \f \n \r \t). Printable
+// ASCII is copied. Any other byte is copied when the current locale counts it
+// as a printable character (iswprint), and otherwise written as \u00XX
+// (uppercase hex). Under a UTF-8 locale a well-formed multi-byte sequence is
+// judged and copied as one character, so printable characters stay whole;
+// the bytes of ill-formed or non-printable sequences are escaped one by one.
+void appendJsonString(std::string& out, std::string_view value);
+
+} // namespace quorvel

@@ -1,0 +1,80 @@
+// One-time initialisation of log4cxx and the cached host name.
+#include <quorvel/logging.h>
+
+#include "host_identity.h"
+#include "module_configurator.h"
+
+#include <netdb.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// Written once, by the initialisation that sets initDone, before it sets it.
+std::string cachedHostName;
+// Set (release) once log4cxx is configured and the host name attempted.
+std::atomic<bool> initDone{false};
+// Serialises initialisation; statically initialised and never destroyed.
+pthread_mutex_t initMutex = PTHREAD_MUTEX_INITIALIZER;
+
+class InitLock {
+public:
+    InitLock() { pthread_mutex_lock(&initMutex); }
+    ~InitLock() { pthread_mutex_unlock(&initMutex); }
+    InitLock(const InitLock&) = delete;
+    InitLock& operator=(const InitLock&) = delete;
+};
+
+struct AddrInfoDeleter {
+    void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+// Looks up the host's canonical name into cachedHostName. Returns 0, also
+// when gethostname fails (the name then stays empty), or the resolver's
+// EAI_ code.
+int cacheCanonicalHostName() {
+    char hostName[8192] = {};
+    if (gethostname(hostName, sizeof hostName - 1) != 0) return 0;
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME | AI_CANONIDN;
+    hints.ai_family = AF_UNSPEC;
+    addrinfo* found = nullptr;
+    const int status = getaddrinfo(hostName, nullptr, &hints, &found);
+    if (status != 0) return status;
+    const std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
+    if (list && list->ai_canonname != nullptr) cachedHostName = list->ai_canonname;
+    return 0;
+}
+
+} // namespace
+
+namespace quorvel {
+
+std::string_view publishedHostName() {
+    if (!initDone.load(std::memory_order_acquire)) return {};
+    return cachedHostName;
+}
+
+} // namespace quorvel
+
+extern "C" int initSyslog(std::string configPath, std::string moduleName) {
+    if (initDone.load(std::memory_order_acquire)) {
+        std::string activeModule;
+        quorvel::ModuleConfigurator::getCacheModuleName(activeModule);
+        return moduleName == activeModule ? 0 : 2;
+    }
+    const InitLock lock;
+    if (initDone.load(std::memory_order_acquire)) return 0;
+    const log4cxx::File file(configPath);
+    if (quorvel::ModuleConfigurator::configure(file, moduleName) != 0) return 1;
+    const int result = cacheCanonicalHostName();
+    initDone.store(true, std::memory_order_release);
+    return result;
+}
+
+extern "C" int initXDAS(std::string configPath) { return initSyslog(configPath, "XDAS-"); }
+
+extern "C" std::string getCEFHostName() { return std::string(quorvel::publishedHostName()); }

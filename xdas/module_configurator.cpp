@@ -1,0 +1,53 @@
+#include "module_configurator.h"
+
+#include <log4cxx/helpers/exception.h>
+#include <log4cxx/helpers/fileinputstream.h>
+#include <log4cxx/helpers/properties.h>
+#include <log4cxx/propertyconfigurator.h>
+
+#include <memory>
+#include <mutex>
+
+namespace quorvel {
+namespace {
+
+std::mutex& cacheMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::string& cachedModuleName() {
+    static std::string name;
+    return name;
+}
+
+// Loads the file's properties; false when it cannot be opened or read.
+bool loadProperties(const log4cxx::File& file, log4cxx::helpers::Properties& properties) {
+    try {
+        properties.load(std::make_shared<log4cxx::helpers::FileInputStream>(file));
+        return true;
+    } catch (const log4cxx::helpers::IOException&) {
+        return false;
+    }
+}
+
+} // namespace
+
+int ModuleConfigurator::configure(const log4cxx::File& file, std::string moduleName) {
+    log4cxx::helpers::Properties properties;
+    if (!loadProperties(file, properties)) return 1;
+    properties.setProperty(LOG4CXX_STR("quorvel.module"), moduleName);
+    if (log4cxx::PropertyConfigurator::configure(properties) != log4cxx::spi::ConfigurationStatus::Configured) {
+        return 1;
+    }
+    const std::lock_guard<std::mutex> lock(cacheMutex());
+    cachedModuleName() = std::move(moduleName);
+    return 0;
+}
+
+void ModuleConfigurator::getCacheModuleName(std::string& moduleName) {
+    const std::lock_guard<std::mutex> lock(cacheMutex());
+    moduleName = cachedModuleName();
+}
+
+} // namespace quorvel

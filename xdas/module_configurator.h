@@ -1,0 +1,23 @@
+// A property-file configurator that knows the module it configured for.
+#pragma once
+
+#include <log4cxx/file.h>
+
+#include <string>
+
+namespace quorvel {
+
+class ModuleConfigurator {
+public:
+    // Reads the properties file, makes `moduleName` available to it as the
+    // variable ${quorvel.module}, and applies it with log4cxx's property
+    // configurator. Returns 0 when log4cxx reports the configuration as
+    // applied, 1 when the file cannot be read or is not applied.
+    static int configure(const log4cxx::File& file, std::string moduleName);
+
+    // Sets `moduleName` to the module of the last successful configure(),
+    // or to the empty string before any. Safe to call from any thread.
+    static void getCacheModuleName(std::string& moduleName);
+};
+
+} // namespace quorvel

@@ -1,0 +1,42 @@
+// The XDAS event: its own fields, its components, and its logging.
+#include <quorvel/xdas.h>
+
+#include "host_identity.h"
+#include "log_emitter.h"
+#include "xdas_record_writer.h"
+#include "xdas_severity.h"
+
+#include <ctime>
+#include <utility>
+
+XDAS_Event::XDAS_Event() = default;
+XDAS_Event::~XDAS_Event() = default;
+
+void XDAS_Event::setId(std::string id) { Id = std::move(id); }
+void XDAS_Event::setSource(std::string source) { Source = std::move(source); }
+std::string XDAS_Event::getId() { return Id; }
+std::string XDAS_Event::getSource() { return Source; }
+I_XDASObserver* XDAS_Event::getObserver() { return &observer; }
+I_XDASInitiator* XDAS_Event::getInitiator() { return &initiator; }
+I_XDASTarget* XDAS_Event::getTarget() { return &target; }
+I_XDASAction* XDAS_Event::getAction() { return &action; }
+
+void XDAS_Event::Write_Event_Array(std::string loggerName) {
+    std::string record;
+    const std::int64_t now = std::time(nullptr);
+    const int severity = quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record);
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+    static const char* const kSignature = "virtual void XDAS_Event::Write_Event_Array(std::__cxx11::string)";
+    quorvel::emitLine(logger, quorvel::xdasSeverityLevel(severity), record,
+                      log4cxx::spi::LocationInfo(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
+                                                 kSignature, __LINE__));
+}
+
+int XDAS_Event::XDAS_Log(std::string loggerName) {
+    Write_Event_Array(std::move(loggerName));
+    return 0;
+}
+
+extern "C" I_XDAS_Event* create() { return new XDAS_Event(); }
+
+extern "C" void destroy(I_XDAS_Event* event) { delete event; }
