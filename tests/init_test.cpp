@@ -1,0 +1,214 @@
+// One-time initialisation: every result of initSyslog and initXDAS, the
+// cached host name, and the module name in force. The host-name lookup is
+// answered by the fake resolver, never by the network.
+#include "capturing_appender.h"
+#include "fake_resolver.h"
+
+#include <quorvel/logging.h>
+
+#include <gtest/gtest.h>
+#include <log4cxx/logger.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <thread>
+
+namespace {
+
+namespace fake = quorvel_test::fake_resolver;
+using quorvel_test::capturedLines;
+using quorvel_test::testDataPath;
+
+const std::string kGoodFile = testDataPath("capture_info.properties");
+const std::string kMissingFile = testDataPath("no_such_file.properties");
+
+void answerResolvableHost() {
+    fake::answerHostName("db7");
+    fake::answerCanonicalName("db7.corp.example");
+}
+
+// The root logger's level, as the properties file in force set it.
+std::string rootLevel() { return log4cxx::Logger::getRootLogger()->getEffectiveLevel()->toString(); }
+
+TEST(Init, HostNameIsEmptyBeforeInitialisation) {
+    answerResolvableHost();
+    EXPECT_EQ(getCEFHostName(), "");
+    EXPECT_EQ(fake::hostNameCalls(), 0);
+}
+
+TEST(Init, FirstCallConfiguresAndCachesTheCanonicalName) {
+    answerResolvableHost();
+    ASSERT_EQ(initXDAS(kGoodFile), 0);
+    EXPECT_EQ(getCEFHostName(), "db7.corp.example");
+    EXPECT_EQ(rootLevel(), "INFO");
+    EXPECT_TRUE(isAppenderEnabled());
+
+    EXPECT_EQ(fake::hostNameCalls(), 1);
+    EXPECT_EQ(fake::lastHostNameLength(), 8191u);
+    EXPECT_EQ(fake::lookupCalls(), 1);
+    EXPECT_EQ(fake::lastLookupNode(), "db7");
+    EXPECT_FALSE(fake::lastLookupHadService());
+    EXPECT_EQ(fake::lastLookupFlags(), 0x82);
+    EXPECT_EQ(fake::lastLookupFamily(), AF_UNSPEC);
+    EXPECT_EQ(fake::lastLookupSocketType(), 0);
+    EXPECT_EQ(fake::lastLookupProtocol(), 0);
+    EXPECT_EQ(fake::freeCalls(), 1);
+}
+
+TEST(Init, FailingGethostnameStillInitialisesWithoutName) {
+    fake::failHostName();
+    fake::answerCanonicalName("never.asked");
+    EXPECT_EQ(initXDAS(kGoodFile), 0);
+    EXPECT_EQ(getCEFHostName(), "");
+    EXPECT_EQ(fake::lookupCalls(), 0);
+    EXPECT_TRUE(isAppenderEnabled());
+    // Initialised for good: no retry of the lookup.
+    EXPECT_EQ(initXDAS(kGoodFile), 0);
+    EXPECT_EQ(fake::hostNameCalls(), 1);
+    EXPECT_EQ(getCEFHostName(), "");
+}
+
+TEST(Init, SecondCallWithTheSameModuleDoesNotConfigureAgain) {
+    answerResolvableHost();
+    ASSERT_EQ(initXDAS(kGoodFile), 0);
+    log4cxx::Logger::getLogger("audit")->info("before");
+    EXPECT_EQ(initXDAS(kGoodFile), 0);
+    // A new configuration would have replaced the appender and its lines.
+    ASSERT_EQ(capturedLines().size(), 1u);
+    EXPECT_EQ(capturedLines()[0].message, "before");
+    EXPECT_EQ(fake::lookupCalls(), 1);
+}
+
+TEST(Init, LaterPathIsNeverOpened) {
+    answerResolvableHost();
+    ASSERT_EQ(initXDAS(kGoodFile), 0);
+    // A missing file would fail to configure, a different one change the level.
+    EXPECT_EQ(initXDAS(kMissingFile), 0);
+    EXPECT_EQ(initXDAS(testDataPath("capture_error.properties")), 0);
+    EXPECT_EQ(rootLevel(), "INFO");
+}
+
+TEST(Init, DifferentModuleNameGivesTwo) {
+    answerResolvableHost();
+    ASSERT_EQ(initXDAS(kGoodFile), 0);
+    EXPECT_EQ(initSyslog(kGoodFile, "XDAS-"), 0);
+    EXPECT_EQ(initSyslog(kGoodFile, "XDAS"), 2);
+    EXPECT_EQ(initSyslog(kMissingFile, ""), 2);
+    EXPECT_EQ(initSyslog(kGoodFile, "XDAS-x"), 2);
+    EXPECT_EQ(getCEFHostName(), "db7.corp.example");
+}
+
+TEST(Init, OwnModuleNameThenXdasGivesTwo) {
+    answerResolvableHost();
+    ASSERT_EQ(initSyslog(kGoodFile, "billing"), 0);
+    EXPECT_EQ(initSyslog(kGoodFile, "billing"), 0);
+    EXPECT_EQ(initXDAS(kGoodFile), 2);
+}
+
+TEST(Init, UnreadableFileGivesOneAndAGoodFileThenConfigures) {
+    answerResolvableHost();
+    EXPECT_EQ(initXDAS(kMissingFile), 1);
+    EXPECT_EQ(initXDAS(testDataPath("")), 1); // a directory
+    EXPECT_EQ(getCEFHostName(), "");
+    EXPECT_EQ(fake::hostNameCalls(), 0);
+    EXPECT_FALSE(isAppenderEnabled());
+    // Not initialised, so another module name is no conflict.
+    EXPECT_EQ(initSyslog(kGoodFile, "other"), 0);
+    EXPECT_EQ(getCEFHostName(), "db7.corp.example");
+    EXPECT_TRUE(isAppenderEnabled());
+}
+
+class InitLookupFailure : public testing::TestWithParam<int> {};
+
+TEST_P(InitLookupFailure, ReturnsTheResolverCodeOnceAndStaysWithoutName) {
+    fake::answerHostName("db7");
+    fake::failLookup(GetParam());
+    EXPECT_EQ(initXDAS(kGoodFile), GetParam());
+    EXPECT_EQ(getCEFHostName(), "");
+    EXPECT_EQ(fake::freeCalls(), 0);
+    EXPECT_TRUE(isAppenderEnabled());
+    EXPECT_EQ(initXDAS(kGoodFile), 0);
+    EXPECT_EQ(fake::lookupCalls(), 1);
+    EXPECT_EQ(getCEFHostName(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EaiCodes, InitLookupFailure, testing::Values(EAI_NONAME, EAI_AGAIN));
+
+// The module name is the file's ${quorvel.module}; here a file appender's
+// layout prints it in front of every message.
+TEST(Init, ModuleNameReachesTheLayout) {
+    answerResolvableHost();
+    char directory[] = "/tmp/quorvel-init-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string properties = std::string(directory) + "/module.properties";
+    const std::string output = std::string(directory) + "/out.log";
+    std::ofstream(properties) << "log4j.rootLogger=INFO, FILE\n"
+                                 "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
+                                 "log4j.appender.FILE.File=" << output << "\n"
+                                 "log4j.appender.FILE.ImmediateFlush=true\n"
+                                 "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
+                                 "log4j.appender.FILE.layout.ConversionPattern=[${quorvel.module}] %p %m%n\n";
+    ASSERT_EQ(initSyslog(properties, "billing"), 0);
+    log4cxx::Logger::getLogger("audit")->warn("hello");
+    std::ifstream logged(output);
+    std::string line;
+    ASSERT_TRUE(std::getline(logged, line));
+    EXPECT_EQ(line, "[billing] WARN hello");
+    std::remove(output.c_str());
+    std::remove(properties.c_str());
+    rmdir(directory);
+}
+
+// The first thread holds the lock inside the host-name lookup while the
+// second one arrives: the second waits for the lock and then returns 0
+// without configuring or comparing module names. A call after both sees the
+// module in force.
+TEST(Init, SecondThreadWaitingForTheLockReturnsZero) {
+    answerResolvableHost();
+    fake::holdInsideHostName();
+    int first = -1;
+    int second = -1;
+    std::thread a([&] { first = initSyslog(kGoodFile, "A"); });
+    fake::waitUntilInsideHostName();
+    std::thread b([&] {
+        fake::watchNextLockOnThisThread();
+        second = initSyslog(testDataPath("capture_error.properties"), "B");
+    });
+    fake::waitForLockAttempt();
+    fake::releaseHostName();
+    a.join();
+    b.join();
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(fake::hostNameCalls(), 1);
+    EXPECT_EQ(fake::lookupCalls(), 1);
+    EXPECT_EQ(rootLevel(), "INFO");
+    EXPECT_EQ(initSyslog(kGoodFile, "A"), 0);
+    EXPECT_EQ(initSyslog(kGoodFile, "B"), 2);
+}
+
+// Without ordering: exactly one thread configures; the other returns 0 or 2
+// depending on whether it waited for the lock.
+TEST(Init, TwoThreadsConfigureExactlyOnce) {
+    fake::answerHostName("db7");
+    fake::failLookup(EAI_AGAIN);
+    int results[2] = {-1, -1};
+    std::thread a([&] { results[0] = initSyslog(kGoodFile, "A"); });
+    std::thread b([&] { results[1] = initSyslog(kGoodFile, "B"); });
+    a.join();
+    b.join();
+    EXPECT_EQ(fake::lookupCalls(), 1);
+    const int winner = results[0] == EAI_AGAIN ? 0 : 1;
+    ASSERT_EQ(results[winner], EAI_AGAIN);
+    EXPECT_TRUE(results[1 - winner] == 0 || results[1 - winner] == 2) << results[1 - winner];
+    const std::string winnerModule = winner == 0 ? "A" : "B";
+    const std::string otherModule = winner == 0 ? "B" : "A";
+    EXPECT_EQ(initSyslog(kGoodFile, winnerModule), 0);
+    EXPECT_EQ(initSyslog(kGoodFile, otherModule), 2);
+}
+
+} // namespace
