@@ -1,0 +1,32 @@
+// Logging a CEF event: the process's one catalogue, the line, and the level
+// that the event's severity selects.
+#include <quorvel/cef_event.h>
+
+#include "cef_line.h"
+#include "cef_severity.h"
+#include "event_description_catalog.h"
+#include "log_emitter.h"
+
+#include <log4cxx/logger.h>
+
+#include <utility>
+
+void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+    // Loaded by the first call of the process, whatever its severity; a
+    // construction that throws is retried by the next call.
+    static const quorvel::EventDescriptionCatalog catalog;
+    std::string line;
+    quorvel::renderCefLine(catalog, *this, line);
+    const log4cxx::LevelPtr level = quorvel::cefSeverityLevel(Severity);
+    if (!level) return;
+    static const char* const kSignature = "void CEF_EVENT::Write_CEF_Event(std::__cxx11::string)";
+    quorvel::emitLine(logger, level, line,
+                      log4cxx::spi::LocationInfo(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
+                                                 kSignature, __LINE__));
+}
+
+int CEF_EVENT::CEF_Log(std::string loggerName) {
+    Write_CEF_Event(std::move(loggerName));
+    return 0;
+}

@@ -1,0 +1,102 @@
+// The description catalogue: locating and reading OstradEventDesc.conf,
+// compiling its templates, and expanding them into messages.
+#include "event_description_catalog.h"
+
+#include "template_scan.h"
+
+#include <hostparam.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace quorvel {
+
+namespace {
+
+constexpr const char* kConfigDirParameter = "vrq.server.configdir";
+constexpr const char* kCatalogFileName = "OstradEventDesc.conf";
+
+// The configuration directory as the parameter service names it; empty when
+// it knows none. The service writes at most 513 bytes, NUL included.
+std::string configurationDirectory() {
+    char buffer[513] = {};
+    GetParam(kConfigDirParameter, buffer, static_cast<int>(sizeof buffer));
+    return std::string(buffer, strnlen(buffer, sizeof buffer - 1));
+}
+
+} // namespace
+
+EventDescriptionCatalog::EventDescriptionCatalog() { load(); }
+
+void EventDescriptionCatalog::load() {
+    // The directory is used as it is: an empty one puts the file at the root,
+    // a trailing "/" gives a doubled one.
+    std::string path = configurationDirectory();
+    path += '/';
+    path += kCatalogFileName;
+    std::ifstream file(path);
+    if (!file) return;
+    read(file);
+}
+
+void EventDescriptionCatalog::read(std::istream& lines) {
+    std::string line;
+    while (std::getline(lines, line)) {
+        // The line splits at its first "="; a line without one is both the
+        // identifier and the template. The identifier is kept as written.
+        const std::size_t equals = line.find('=');
+        const std::string_view whole(line);
+        const std::string_view identifier = equals == std::string::npos ? whole : whole.substr(0, equals);
+        std::string_view templateText = equals == std::string::npos ? whole : whole.substr(equals + 1);
+        if (entries.find(identifier) != entries.end()) continue; // the first line of an identifier counts
+        templateText = templateText.substr(0, lengthWithoutTrailingWhitespace(templateText));
+        entries.emplace(std::string(identifier), compileTemplate(templateText));
+    }
+}
+
+EventDescTemplate EventDescriptionCatalog::compileTemplate(std::string_view templateText) {
+    EventDescTemplate compiled;
+    compiled.text.reserve(templateText.size());
+    std::size_t pos = 0;
+    while (const auto token = findTemplateToken(templateText, pos)) {
+        compiled.text.append(templateText, pos, token->offset - pos);
+        const std::string_view tokenText = templateText.substr(token->offset, token->length);
+        for (const CefField& row : CefFieldTable) {
+            if (row.placeholder == tokenText) {
+                compiled.slots.push_back(EventDescTemplate::Slot{compiled.text.size(), &row});
+                compiled.text.append(tokenText);
+                break;
+            }
+        }
+        // A token that names no row is dropped.
+        pos = token->offset + token->length;
+    }
+    compiled.text.append(templateText, pos, std::string_view::npos);
+    return compiled;
+}
+
+void EventDescriptionCatalog::expandTemplate(const EventDescTemplate& compiled, CefRenderContext& context) {
+    std::string& message = context.message;
+    message.clear();
+    message.reserve(compiled.text.size() + 16 * compiled.slots.size());
+    std::size_t literalStart = 0;
+    for (const EventDescTemplate::Slot& slot : compiled.slots) {
+        message.append(compiled.text, literalStart, slot.offset - literalStart);
+        appendCefField(message, context.event, *slot.field, false, CefEscaping::Extension);
+        literalStart = slot.offset + slot.field->placeholder.size();
+    }
+    message.append(compiled.text, literalStart, std::string::npos);
+}
+
+const EventDescTemplate* EventDescriptionCatalog::find(std::string_view identifier) const {
+    const auto entry = entries.find(identifier);
+    return entry == entries.end() ? nullptr : &entry->second;
+}
+
+void EventDescriptionCatalog::expandDescription(CefRenderContext& context) const {
+    const EventDescTemplate* compiled = find(context.event.getSignatureID());
+    if (compiled == nullptr || compiled->text.empty()) return;
+    expandTemplate(*compiled, context);
+}
+
+} // namespace quorvel
