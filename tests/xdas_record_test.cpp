@@ -1,19 +1,24 @@
 // The XDAS record as logged: whole lines, compared with records written out
 // by hand, at the level each severity selects.
 #include "capturing_appender.h"
+#include "fake_resolver.h"
 #include "xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
 
 #include <gtest/gtest.h>
+#include <log4cxx/propertyconfigurator.h>
 
 #include <clocale>
 #include <ctime>
 #include <memory>
 #include <regex>
+#include <utility>
+#include <vector>
 
 namespace {
 
+namespace fake = quorvel_test::fake_resolver;
 using quorvel_test::capturedLines;
 using quorvel_test::testDataPath;
 
@@ -24,7 +29,7 @@ using EventPtr = std::unique_ptr<I_XDAS_Event, EventDeleter>;
 
 EventPtr makeEvent() { return EventPtr(create()); }
 
-// The record of `event` at the fixed time 1700000000, without host name.
+// The record of `event` at the fixed time 1700000000.
 std::string recordAt1700000000(I_XDAS_Event& event, std::string_view hostName = {}) {
     std::string out;
     quorvel::writeXdasRecord(event, hostName, 1700000000, out);
@@ -40,6 +45,18 @@ std::string withFixedOffset(const std::string& line) {
     if (match.empty()) return line;
     EXPECT_NEAR(std::stoll(match[1]), static_cast<long long>(std::time(nullptr)), 5);
     return std::regex_replace(line, offset, "\"Offset\" : 1700000000");
+}
+
+// Initialises logging from `propertiesFile` with the host name "hostA", or
+// with no host name when `hostName` is empty.
+void initialise(const std::string& propertiesFile, const std::string& hostName) {
+    if (hostName.empty()) {
+        fake::failHostName();
+    } else {
+        fake::answerHostName(hostName);
+        fake::answerCanonicalName(hostName);
+    }
+    ASSERT_EQ(initXDAS(testDataPath(propertiesFile)), 0);
 }
 
 void fillWorkedExample(I_XDAS_Event& event) {
@@ -78,7 +95,7 @@ TEST(XdasRecord, WorkedExampleIsWrittenByteForByte) {
 }
 
 TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
-    ASSERT_EQ(initXDAS(testDataPath("capture_info.properties")), 0);
+    initialise("capture_info.properties", "hostA");
     const EventPtr event = makeEvent();
     fillWorkedExample(*event);
     EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
@@ -86,10 +103,211 @@ TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].logger, "audit.xdas");
     EXPECT_EQ(lines[0].level, "INFO");
-    std::string expected = kWorkedExample;
-    expected.replace(expected.find("hostA"), 5, getCEFHostName());
-    if (getCEFHostName().empty()) expected.replace(expected.find(",\"SysName\" : \"\""), 15, "");
-    EXPECT_EQ(withFixedOffset(lines[0].message), expected);
+    EXPECT_EQ(withFixedOffset(lines[0].message), kWorkedExample);
+}
+
+TEST(XdasRecord, EveryFieldInItsPlace) {
+    const EventPtr event = makeEvent();
+    event->setId("i");
+    event->setSource("s");
+    const auto fill = [](I_XDASAcc* account, I_XDASEntity* entity, const std::string& p) {
+        account->setDomain(p + "d");
+        account->setName(p + "n");
+        account->setId(p + "i");
+        entity->setSysAddr(p + "a");
+        entity->setSysName(p + "s");
+        entity->setSvcName(p + "sv");
+        entity->setSvcComp(p + "c");
+    };
+    fill(event->getObserver()->getAccount(), event->getObserver()->getEntity(), "o");
+    fill(event->getInitiator()->getAccount(), event->getInitiator()->getEntity(), "i");
+    fill(event->getTarget()->getAccount(), event->getTarget()->getEntity(), "t");
+    event->getInitiator()->setAssertions({{"a", "1"}, {"B", "2"}});
+    event->getTarget()->setData({{"d", "4"}});
+    I_XDASAction* action = event->getAction();
+    action->getEvnt()->setId("ei");
+    action->getEvnt()->setName("en");
+    action->getEvnt()->setCorrelationID("ec");
+    action->getEvnt()->setSubEvent("es");
+    action->getLog()->setSeverity(5);
+    action->setOutcome("oo");
+    action->setExtendedOutcome("eo");
+    action->setDetails("dd");
+    EXPECT_EQ(recordAt1700000000(*event, "hostA"),
+              R"( {"Id" : "i","Source" : "s","Observer" : {"Account" : {"Domain" : "od","Name" : "on","Id" : "oi"},)"
+              R"("Entity" : {"SysAddr" : "oa","SysName" : "hostA","SvcName" : "osv","SvcComp" : "oc"}},)"
+              R"("Initiator" : {"Account" : {"Domain" : "id","Name" : "in","Id" : "ii"},)"
+              R"("Entity" : {"SysAddr" : "ia","SysName" : "is","SvcName" : "isv","SvcComp" : "ic"},)"
+              R"("Assertions" : {"B" : "2","a" : "1"}},)"
+              R"("Target" : {"Data" : {"d" : "4"},"Account" : {"Domain" : "td","Name" : "tn","Id" : "ti"},)"
+              R"("Entity" : {"SysAddr" : "ta","SysName" : "ts","SvcName" : "tsv","SvcComp" : "tc"}},)"
+              R"("Action" : {"Event" : {"Id" : "ei","Name" : "en","CorrelationID" : "ec","SubEvent" : "es"},)"
+              R"("Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 5},)"
+              R"("Outcome" : "oo","ExtendedOutcome" : "eo","Details" : "dd"}})");
+}
+
+// Logging configured directly, without initialisation: no host name.
+TEST(XdasRecord, FreshEventWithSeverityFourIsLoggedAtError) {
+    log4cxx::PropertyConfigurator::configure(log4cxx::File(testDataPath("capture_info.properties")));
+    const EventPtr event = makeEvent();
+    event->getAction()->getLog()->setSeverity(4);
+    EXPECT_EQ(event->XDAS_Log("audit"), 0);
+    const auto lines = capturedLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, "ERROR");
+    EXPECT_EQ(withFixedOffset(lines[0].message),
+              R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
+}
+
+TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
+    initialise("capture_info.properties", "hostA");
+    const EventPtr event = makeEvent();
+    event->getAction()->getLog()->setSeverity(4);
+    event->XDAS_Log("audit");
+    // The observer entity's own SysName is never shown; the others' are.
+    event->getObserver()->getEntity()->setSysName("own-name");
+    event->getInitiator()->getEntity()->setSysName("ini-host");
+    event->getTarget()->getEntity()->setSysName("tgt-host");
+    event->XDAS_Log("audit");
+    const auto lines = capturedLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(withFixedOffset(lines[0].message),
+              R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},)"
+              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
+    EXPECT_EQ(withFixedOffset(lines[1].message),
+              R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},"Initiator" : {"Entity" : {"SysName" : "ini-host"}},)"
+              R"("Target" : {"Entity" : {"SysName" : "tgt-host"}},)"
+              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
+}
+
+TEST(XdasRecord, ObserverOwnSysNameIsIgnoredWithoutHostName) {
+    const EventPtr event = makeEvent();
+    event->getObserver()->getEntity()->setSysName("own-name");
+    event->getObserver()->getEntity()->setSvcName("svc");
+    EXPECT_EQ(recordAt1700000000(*event),
+              R"( {"Observer" : {"Entity" : {"SvcName" : "svc"}},)"
+              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
+}
+
+TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
+    const EventPtr event = makeEvent();
+    event->getInitiator()->getAccount()->setId("u1");
+    event->getInitiator()->setAssertions({{"a", ""}, {"b", ""}});
+    event->getTarget()->setData({{"attr", ""}});
+    event->getTarget()->getAccount()->setName("");
+    EXPECT_EQ(recordAt1700000000(*event),
+              R"( {"Initiator" : {"Account" : {"Id" : "u1"}},)"
+              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
+}
+
+TEST(XdasRecord, EveryEscapeRule) {
+    const EventPtr event = makeEvent();
+    event->setId("a\"b\\c/d");
+    event->setSource("\b\f\n\r\t");
+    event->getInitiator()->setAssertions({{"", "empty key"}, {"k\"", "v\n"}});
+    event->getAction()->setDetails(std::string("\x01x\x7F\x1F\0", 5));
+    EXPECT_EQ(recordAt1700000000(*event),
+              R"( {"Id" : "a\"b\\c/d","Source" : "\b\f\n\r\t",)"
+              R"("Initiator" : {"Assertions" : {"" : "empty key","k\"" : "v\n"}},)"
+              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7},)"
+              R"("Details" : "\u0001x\u007F\u001F\u0000"}})");
+}
+
+TEST(XdasRecord, Utf8RecordUnderUtf8Locale) {
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    const EventPtr event = makeEvent();
+    event->getAction()->setDetails("caf\xC3\xA9 \xE2\x82\xAC \xE9!");
+    EXPECT_EQ(recordAt1700000000(*event),
+              " {\"Action\" : {\"Time\" : {\"Offset\" : 1700000000},\"Log\" : {\"Severity\" : 7},"
+              "\"Details\" : \"caf\xC3\xA9 \xE2\x82\xAC \\u00E9!\"}}");
+}
+
+TEST(XdasRecord, ClockBeyondYear2038IsWrittenInFull) {
+    const EventPtr event = makeEvent();
+    event->getAction()->getLog()->setSeverity(3);
+    std::string out;
+    quorvel::writeXdasRecord(*event, {}, 2147483648, out);
+    EXPECT_EQ(out, R"( {"Action" : {"Time" : {"Offset" : 2147483648},"Log" : {"Severity" : 3}}})");
+    quorvel::writeXdasRecord(*event, {}, 4102444800, out);
+    EXPECT_EQ(out, R"( {"Action" : {"Time" : {"Offset" : 4102444800},"Log" : {"Severity" : 3}}})");
+}
+
+// XDAS_Log goes through the virtual Write_Event_Array.
+TEST(XdasRecord, XdasLogHonoursAnOverride) {
+    struct Recording : XDAS_Event {
+        void Write_Event_Array(std::string loggerName) override { names.push_back(loggerName); }
+        std::vector<std::string> names;
+    } event;
+    EXPECT_EQ(event.XDAS_Log("audit.override"), 0);
+    EXPECT_EQ(event.names, std::vector<std::string>{"audit.override"});
+}
+
+// The level of each severity and what passes each root level: the level
+// logged and the severity written, in the order the events were logged.
+struct LevelCase {
+    const char* propertiesFile;
+    std::vector<std::pair<std::string, int>> logged;
+};
+
+void PrintTo(const LevelCase& levelCase, std::ostream* out) { *out << levelCase.propertiesFile; }
+
+// The record of an otherwise empty event that writes `severity`.
+std::string severityOnlyRecord(int severity) {
+    return R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : )" + std::to_string(severity) +
+           "}}}";
+}
+
+class XdasSeverityLevels : public testing::TestWithParam<LevelCase> {};
+
+TEST_P(XdasSeverityLevels, EachSeverityAtItsLevelWhereEnabled) {
+    initialise(GetParam().propertiesFile, "");
+    for (const int severity : {3, 4, 5, 7, 8, 9, 6, 0, 10, -1}) {
+        const EventPtr event = makeEvent();
+        event->getAction()->getLog()->setSeverity(severity);
+        EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
+    }
+    std::vector<std::pair<std::string, std::string>> logged;
+    for (const auto& line : capturedLines()) logged.emplace_back(line.level, withFixedOffset(line.message));
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const auto& [level, severity] : GetParam().logged) expected.emplace_back(level, severityOnlyRecord(severity));
+    EXPECT_EQ(logged, expected);
+}
+
+const std::vector<std::pair<std::string, int>> kAllLevels = {
+    {"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7}, {"DEBUG", 8},
+    {"TRACE", 9}, {"INFO", 7},  {"INFO", 7}, {"INFO", 7}, {"INFO", 7}};
+
+INSTANTIATE_TEST_SUITE_P(
+    RootLevels, XdasSeverityLevels,
+    testing::Values(LevelCase{"capture_all.properties", kAllLevels}, LevelCase{"capture_trace.properties", kAllLevels},
+                    LevelCase{"capture_debug.properties",
+                              {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7}, {"DEBUG", 8},
+                               {"INFO", 7}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}}},
+                    LevelCase{"capture_info.properties",
+                              {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7},
+                               {"INFO", 7}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}}},
+                    LevelCase{"capture_warn.properties", {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}}},
+                    LevelCase{"capture_error.properties", {{"FATAL", 3}, {"ERROR", 4}}},
+                    LevelCase{"capture_fatal.properties", {{"FATAL", 3}}},
+                    LevelCase{"capture_off.properties", {}}),
+    [](const testing::TestParamInfo<LevelCase>& info) {
+        std::string name = info.param.propertiesFile;
+        return name.substr(8, name.find('.') - 8); // capture_<level>.properties
+    });
+
+// The named logger's own level decides, not the root's.
+TEST(XdasRecord, NamedLoggerLevelDecides) {
+    initialise("named_logger_debug.properties", "");
+    for (const int severity : {9, 8}) {
+        const EventPtr event = makeEvent();
+        event->getAction()->getLog()->setSeverity(severity);
+        event->XDAS_Log("audit");
+    }
+    const auto lines = capturedLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, "DEBUG");
+    EXPECT_EQ(withFixedOffset(lines[0].message),
+              R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 8}}})");
 }
 
 } // namespace
