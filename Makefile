@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build demo check check-asan check-tsan clean
+.PHONY: all deps configure build demo check check-asan check-tsan bench clean
 
 all: build
 
@@ -37,5 +37,22 @@ check-tsan: deps
 	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)-tsan --output-on-failure -j $(JOBS)
 
+# The benchmarks against their peers, in a build directory of their own:
+# repeated runs, JSON results beside the programs, then one table of medians
+# and ratios. Needs the packages of `scripts/install-deps bench`.
+BENCH_BUILD_DIR ?= $(BUILD_DIR)-bench
+BENCH_FLAGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+BENCH_PROGRAMS = xdas_bench
+
+bench:
+	scripts/install-deps bench
+	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORVEL_BENCH_REQUIRED=ON $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target $(BENCH_PROGRAMS)
+	for program in $(BENCH_PROGRAMS); do \
+	  $(BENCH_BUILD_DIR)/bench/$$program $(BENCH_FLAGS) \
+	    --benchmark_out=$(BENCH_BUILD_DIR)/bench/$$program.json --benchmark_out_format=json || exit 1; \
+	done
+	python3 bench/report.py $(foreach program,$(BENCH_PROGRAMS),$(BENCH_BUILD_DIR)/bench/$(program).json)
+
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-bench

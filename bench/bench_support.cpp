@@ -1,0 +1,91 @@
+#include "bench_support.h"
+
+#include <quorvel/logging.h>
+
+#include <log4cxx/appenderskeleton.h>
+#include <log4cxx/helpers/object.h>
+
+#include <cstdlib>
+#include <new>
+
+// --- Allocation counting --------------------------------------------------------
+//
+// Replacing the global allocation functions counts every allocation that goes
+// through operator new, in the library, in log4cxx and in the peers alike.
+// The count is per thread, so a stray log4cxx thread cannot disturb it.
+
+namespace {
+thread_local std::size_t allocations = 0;
+
+void* countedAllocate(std::size_t size) {
+    ++allocations;
+    if (size == 0) size = 1;
+    if (void* memory = std::malloc(size)) return memory;
+    throw std::bad_alloc();
+}
+} // namespace
+
+void* operator new(std::size_t size) { return countedAllocate(size); }
+void* operator new[](std::size_t size) { return countedAllocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+
+// --- The discarding appender ----------------------------------------------------
+
+// log4cxx's class macros name the helpers namespace unqualified.
+namespace helpers = log4cxx::helpers;
+
+// Receives every event of the loggers it is attached to and drops it, so a
+// benchmark of a logging call measures log4cxx's dispatch and not an output
+// device. bench.properties names it by its class.
+class DiscardingAppender : public log4cxx::AppenderSkeleton {
+public:
+    DECLARE_LOG4CXX_OBJECT(DiscardingAppender)
+    BEGIN_LOG4CXX_CAST_MAP()
+    LOG4CXX_CAST_ENTRY(DiscardingAppender)
+    LOG4CXX_CAST_ENTRY_CHAIN(AppenderSkeleton)
+    END_LOG4CXX_CAST_MAP()
+
+    void close() override {}
+    bool requiresLayout() const override { return false; }
+
+protected:
+    void append(const log4cxx::spi::LoggingEventPtr&, log4cxx::helpers::Pool&) override {}
+};
+
+IMPLEMENT_LOG4CXX_OBJECT(DiscardingAppender)
+
+namespace quorvel_bench {
+
+std::size_t allocationCount() { return allocations; }
+
+bool initBenchLogging(benchmark::State& state) {
+    static const int status = initXDAS(QUORVEL_BENCH_PROPERTIES);
+    if (status != 0) {
+        state.SkipWithError("initXDAS(bench.properties) failed");
+        return false;
+    }
+    return true;
+}
+
+std::string escapeHeavyText(std::size_t length) {
+    static constexpr char kPattern[] = "a\"b\\c\nd\te=f|g\rh\x01";
+    std::string text;
+    text.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) text += kPattern[i % (sizeof kPattern - 1)];
+    return text;
+}
+
+} // namespace quorvel_bench

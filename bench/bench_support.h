@@ -1,0 +1,48 @@
+// Shared pieces of the benchmark programs: heap-allocation counting, the
+// discarding log4cxx appender, logging set-up, and the event texts.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <string>
+
+namespace quorvel_bench {
+
+// Heap allocations made through operator new by this thread so far. The
+// benchmark programs replace the global operator new to count them.
+std::size_t allocationCount();
+
+// Counts the allocations of a benchmark's timed loop: construct it right
+// before the loop and call report() right after; the counter "allocs" then
+// shows the allocations per iteration.
+class AllocationCounter {
+public:
+    explicit AllocationCounter(benchmark::State& state) : state_(state), start_(allocationCount()) {}
+    void report() {
+        state_.counters["allocs"] =
+            benchmark::Counter(static_cast<double>(allocationCount() - start_), benchmark::Counter::kAvgIterations);
+    }
+
+private:
+    benchmark::State& state_;
+    std::size_t start_;
+};
+
+// Logger names configured by bench/bench.properties. Both have the
+// discarding appender as their only appender; "bench.enabled" passes INFO,
+// "bench.disabled" passes WARN and up, so an INFO event is dropped there.
+inline const std::string kEnabledLogger = "bench.enabled";
+inline const std::string kDisabledLogger = "bench.disabled";
+
+// Initialises logging through the library (initXDAS) from
+// bench/bench.properties, once per process. Returns false, after marking the
+// benchmark as failed, when that does not succeed.
+bool initBenchLogging(benchmark::State& state);
+
+// `length` bytes of text in which about every third byte needs escaping in
+// both line formats: double quote, backslash, line feed, carriage return,
+// tab, "=", "|" and the control byte 0x01, between plain letters.
+std::string escapeHeavyText(std::size_t length);
+
+} // namespace quorvel_bench

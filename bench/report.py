@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Prints the medians of benchmark runs and the ratios the targets are set on.
+
+Usage: report.py RESULT.json...   (Google Benchmark JSON output, from runs
+with --benchmark_repetitions; a run without repetitions is read as its own
+median.)
+
+Times are CPU time per iteration in nanoseconds. Ratios compare medians of
+the same run, which is what counts on a shared machine whose absolute
+timings drift.
+"""
+import json
+import sys
+
+
+def load_medians(paths):
+    medians, context = {}, None
+    for path in paths:
+        with open(path) as handle:
+            result = json.load(handle)
+        context = context or result.get("context", {})
+        plain = {}
+        for entry in result["benchmarks"]:
+            name = entry.get("run_name", entry["name"])
+            if entry.get("run_type") == "aggregate":
+                if entry.get("aggregate_name") == "median":
+                    medians[name] = entry
+            else:
+                plain.setdefault(name, entry)
+        for name, entry in plain.items():
+            medians.setdefault(name, entry)
+    return medians, context
+
+
+def nanoseconds(entry):
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[entry.get("time_unit", "ns")]
+    return entry["cpu_time"] * scale
+
+
+def main(paths):
+    medians, context = load_medians(paths)
+    if context:
+        print(f"{context.get('date', '')}  {context.get('host_name', '')}  "
+              f"{context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz  "
+              f"load {' '.join(f'{x:.2f}' for x in context.get('load_avg', []))}")
+        print()
+
+    width = max([len(name) for name in medians] + [9])
+    print(f"{'Benchmark':<{width}}  {'median ns':>12}  {'allocs':>8}")
+    print(f"{'-' * width}  {'-' * 12}  {'-' * 8}")
+    for name, entry in medians.items():
+        allocs = entry.get("allocs")
+        allocs_text = f"{allocs:8.1f}" if allocs is not None else f"{'':8}"
+        print(f"{name:<{width}}  {nanoseconds(entry):12.1f}  {allocs_text}")
+    print()
+
+    def time(name):
+        return nanoseconds(medians[name]) if name in medians else None
+
+    def allocs(name):
+        return medians[name].get("allocs") if name in medians else None
+
+    def ratio(numerator, denominator):
+        a, b = time(numerator), time(denominator)
+        return None if a is None or b is None else a / b
+
+    def share(whole, baseline):
+        a, b = time(whole), time(baseline)
+        return None if a is None or b is None else (a - b) / a
+
+    # (what, value, target text, test)
+    checks = [
+        ("XDAS record / RapidJSON", ratio("BM_XdasRecord_Quorvel/0", "BM_XdasRecord_RapidJson/0"),
+         "<= 1.00", lambda v: v <= 1.0),
+        ("XDAS record / nlohmann", ratio("BM_XdasRecord_Quorvel/0", "BM_XdasRecord_Nlohmann/0"),
+         "<= 0.25", lambda v: v <= 0.25),
+        ("CEF line / fmt floor", ratio("BM_CefLine_Quorvel/0", "BM_CefLine_FmtFloor/0"),
+         "<= 1.50", lambda v: v <= 1.5),
+        ("XDAS_Log library share", share("BM_XdasLog_Enabled", "BM_XdasForcedLog"),
+         "<= 0.50", lambda v: v <= 0.5),
+        ("CEF_Log library share", share("BM_CefLog_Enabled", "BM_CefForcedLog"),
+         "<= 0.50", lambda v: v <= 0.5),
+        ("allocations per XDAS record", allocs("BM_XdasRecord_Quorvel/0"), "<= 2", lambda v: v <= 2.0),
+        ("allocations per CEF line", allocs("BM_CefLine_Quorvel/0"), "<= 2", lambda v: v <= 2.0),
+        ("XDAS record, 4 KiB / 2 KiB fields", ratio("BM_XdasRecord_Quorvel/4096", "BM_XdasRecord_Quorvel/2048"),
+         "about 2 (1.7-2.3)", lambda v: 1.7 <= v <= 2.3),
+        ("CEF line, 4 KiB / 2 KiB fields", ratio("BM_CefLine_Quorvel/4096", "BM_CefLine_Quorvel/2048"),
+         "about 2 (1.7-2.3)", lambda v: 1.7 <= v <= 2.3),
+        ("expansion, 100,000 / 10 entries", ratio("BM_CatalogExpand/100000", "BM_CatalogExpand/10"),
+         "flat (<= 1.25)", lambda v: v <= 1.25),
+    ]
+    informative = [
+        ("XDAS_Log disabled / enabled", ratio("BM_XdasLog_Disabled", "BM_XdasLog_Enabled")),
+        ("CEF_Log disabled / enabled", ratio("BM_CefLog_Disabled", "BM_CefLog_Enabled")),
+        ("XDAS record 4 KiB: quorvel / RapidJSON",
+         ratio("BM_XdasRecord_Quorvel/4096", "BM_XdasRecord_RapidJson/4096")),
+        ("CEF line 4 KiB: quorvel / fmt floor", ratio("BM_CefLine_Quorvel/4096", "BM_CefLine_FmtFloor/4096")),
+    ]
+
+    print(f"{'Ratio':<40}  {'value':>7}  {'target':<18}  result")
+    print(f"{'-' * 40}  {'-' * 7}  {'-' * 18}  ------")
+    missed = 0
+    for what, value, target, test in checks:
+        if value is None:
+            print(f"{what:<40}  {'n/a':>7}  {target:<18}  not measured")
+            missed += 1
+            continue
+        met = test(value)
+        missed += not met
+        print(f"{what:<40}  {value:7.2f}  {target:<18}  {'met' if met else 'MISSED'}")
+    for what, value in informative:
+        print(f"{what:<40}  {'n/a' if value is None else f'{value:7.2f}':>7}  {'(for information)':<18}")
+    print()
+    print("all targets met" if missed == 0 else f"{missed} target(s) not met")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

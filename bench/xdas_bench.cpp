@@ -1,0 +1,416 @@
+// The XDAS record of the worked example: the library's writer against
+// RapidJSON's Writer and nlohmann's ordered_json, and XDAS_Log into the
+// discarding appender against a bare forcedLog of the same line.
+//
+// Argument of the record benchmarks: 0 for the worked example as it is, or a
+// length in bytes that every text field of the example takes instead, filled
+// with characters that need escaping.
+#include "bench_support.h"
+#include "xdas_record_writer.h"
+#include "host_identity.h"
+
+#include <quorvel/quorvel.h>
+
+#include <benchmark/benchmark.h>
+#include <log4cxx/logger.h>
+#include <nlohmann/json.hpp>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+namespace {
+
+using quorvel_bench::AllocationCounter;
+
+constexpr std::int64_t kOffset = 1700000000;
+constexpr std::string_view kHostName = "hostA";
+
+struct EventDeleter {
+    void operator()(I_XDAS_Event* event) const { destroy(event); }
+};
+using EventPtr = std::unique_ptr<I_XDAS_Event, EventDeleter>;
+
+// The worked example; with a non-zero `fieldLength` every text value that the
+// example sets is replaced by escape-heavy text of that length (keys and
+// severity stay).
+EventPtr workedExample(std::size_t fieldLength) {
+    const auto text = [fieldLength](const char* value) {
+        return fieldLength == 0 ? std::string(value) : quorvel_bench::escapeHeavyText(fieldLength);
+    };
+    EventPtr event(create());
+    event->setId(text("42"));
+    event->setSource(text("audit-svc"));
+    I_XDASObserver* observer = event->getObserver();
+    observer->getAccount()->setDomain(text("d1"));
+    observer->getAccount()->setName(text("server"));
+    observer->getAccount()->setId(text("7"));
+    observer->getEntity()->setSysAddr(text("10.0.0.1"));
+    observer->getEntity()->setSvcName(text("svc"));
+    observer->getEntity()->setSvcComp(text("comp"));
+    I_XDASInitiator* initiator = event->getInitiator();
+    initiator->getAccount()->setName(text("alice"));
+    initiator->getEntity()->setSysAddr(text("10.0.0.2"));
+    initiator->setAssertions({{"role", text("admin")}, {"x", ""}});
+    I_XDASTarget* target = event->getTarget();
+    target->setData({{"attr", text("mail")}});
+    target->getAccount()->setName(text("bob"));
+    I_XDASAction* action = event->getAction();
+    action->getEvnt()->setId(text("0.0.0.1"));
+    action->getEvnt()->setName(text("LOGIN"));
+    action->getLog()->setSeverity(7);
+    action->setOutcome(text("0"));
+    return event;
+}
+
+// --- What both peers read -------------------------------------------------------
+//
+// The peers read the event through its public interface, each getter once,
+// as any caller's code would, and leave out empty values and objects as the
+// record does.
+
+struct AccountFields {
+    std::string domain, name, id;
+    bool empty() const { return domain.empty() && name.empty() && id.empty(); }
+};
+struct EntityFields {
+    std::string sysAddr, sysName, svcName, svcComp;
+    bool empty() const { return sysAddr.empty() && sysName.empty() && svcName.empty() && svcComp.empty(); }
+};
+struct EvntFields {
+    std::string id, name, correlationId, subEvent;
+    bool empty() const { return id.empty() && name.empty() && correlationId.empty() && subEvent.empty(); }
+};
+
+AccountFields readAccount(I_XDASAcc& account) {
+    return {account.getDomain(), account.getName(), account.getId()};
+}
+EntityFields readEntity(I_XDASEntity& entity, const std::string* sysName = nullptr) {
+    EntityFields fields;
+    fields.sysAddr = entity.getSysAddr();
+    fields.sysName = sysName != nullptr ? *sysName : entity.getSysName();
+    fields.svcName = entity.getSvcName();
+    fields.svcComp = entity.getSvcComp();
+    return fields;
+}
+EvntFields readEvnt(I_XDASEvnt& evnt) {
+    return {evnt.getId(), evnt.getName(), evnt.getCorrelationID(), evnt.getSubEvent()};
+}
+
+// --- RapidJSON ------------------------------------------------------------------
+
+using RapidWriter = rapidjson::Writer<rapidjson::StringBuffer>;
+
+template <std::size_t N> void rapidKey(RapidWriter& writer, const char (&key)[N]) { writer.Key(key, N - 1); }
+
+template <std::size_t N> void rapidString(RapidWriter& writer, const char (&key)[N], const std::string& value) {
+    if (value.empty()) return;
+    rapidKey(writer, key);
+    writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+}
+
+void rapidAccount(RapidWriter& writer, const AccountFields& account) {
+    if (account.empty()) return;
+    rapidKey(writer, "Account");
+    writer.StartObject();
+    rapidString(writer, "Domain", account.domain);
+    rapidString(writer, "Name", account.name);
+    rapidString(writer, "Id", account.id);
+    writer.EndObject();
+}
+
+void rapidEntity(RapidWriter& writer, const EntityFields& entity) {
+    if (entity.empty()) return;
+    rapidKey(writer, "Entity");
+    writer.StartObject();
+    rapidString(writer, "SysAddr", entity.sysAddr);
+    rapidString(writer, "SysName", entity.sysName);
+    rapidString(writer, "SvcName", entity.svcName);
+    rapidString(writer, "SvcComp", entity.svcComp);
+    writer.EndObject();
+}
+
+template <std::size_t N> void rapidMembers(RapidWriter& writer, const char (&key)[N], const json_spirit::Object& members) {
+    if (members.empty()) return;
+    rapidKey(writer, key);
+    writer.StartObject();
+    for (const auto& member : members) {
+        const std::string& value = member.value_.get_str();
+        writer.Key(member.name_.data(), static_cast<rapidjson::SizeType>(member.name_.size()));
+        writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+    }
+    writer.EndObject();
+}
+
+// Writes the record of `event` as a standard JSON array holding the event
+// object, into the writer's (reused) buffer.
+void rapidRecord(RapidWriter& writer, I_XDAS_Event& event, const std::string& hostName, std::int64_t offset) {
+    const std::string id = event.getId();
+    const std::string source = event.getSource();
+    I_XDASObserver& observer = *event.getObserver();
+    const AccountFields observerAccount = readAccount(*observer.getAccount());
+    const EntityFields observerEntity = readEntity(*observer.getEntity(), &hostName);
+    I_XDASInitiator& initiator = *event.getInitiator();
+    const AccountFields initiatorAccount = readAccount(*initiator.getAccount());
+    const EntityFields initiatorEntity = readEntity(*initiator.getEntity());
+    const json_spirit::Object assertions = initiator.getIni_Ass_Obj();
+    I_XDASTarget& target = *event.getTarget();
+    const AccountFields targetAccount = readAccount(*target.getAccount());
+    const EntityFields targetEntity = readEntity(*target.getEntity());
+    const json_spirit::Object data = target.getTarg_Data_Obj();
+    I_XDASAction& action = *event.getAction();
+    const EvntFields evnt = readEvnt(*action.getEvnt());
+    const int severity = action.getLog()->getSeverity();
+    const std::string outcome = action.getOutcome();
+    const std::string extendedOutcome = action.getExtendedOutcome();
+    const std::string details = action.getDetails();
+
+    writer.StartArray();
+    writer.StartObject();
+    rapidString(writer, "Id", id);
+    rapidString(writer, "Source", source);
+    if (!observerAccount.empty() || !observerEntity.empty()) {
+        rapidKey(writer, "Observer");
+        writer.StartObject();
+        rapidAccount(writer, observerAccount);
+        rapidEntity(writer, observerEntity);
+        writer.EndObject();
+    }
+    if (!initiatorAccount.empty() || !initiatorEntity.empty() || !assertions.empty()) {
+        rapidKey(writer, "Initiator");
+        writer.StartObject();
+        rapidAccount(writer, initiatorAccount);
+        rapidEntity(writer, initiatorEntity);
+        rapidMembers(writer, "Assertions", assertions);
+        writer.EndObject();
+    }
+    if (!data.empty() || !targetAccount.empty() || !targetEntity.empty()) {
+        rapidKey(writer, "Target");
+        writer.StartObject();
+        rapidMembers(writer, "Data", data);
+        rapidAccount(writer, targetAccount);
+        rapidEntity(writer, targetEntity);
+        writer.EndObject();
+    }
+    rapidKey(writer, "Action");
+    writer.StartObject();
+    if (!evnt.empty()) {
+        rapidKey(writer, "Event");
+        writer.StartObject();
+        rapidString(writer, "Id", evnt.id);
+        rapidString(writer, "Name", evnt.name);
+        rapidString(writer, "CorrelationID", evnt.correlationId);
+        rapidString(writer, "SubEvent", evnt.subEvent);
+        writer.EndObject();
+    }
+    rapidKey(writer, "Time");
+    writer.StartObject();
+    rapidKey(writer, "Offset");
+    writer.Int(static_cast<std::int32_t>(offset));
+    writer.EndObject();
+    rapidKey(writer, "Log");
+    writer.StartObject();
+    rapidKey(writer, "Severity");
+    writer.Int(severity);
+    writer.EndObject();
+    rapidString(writer, "Outcome", outcome);
+    rapidString(writer, "ExtendedOutcome", extendedOutcome);
+    rapidString(writer, "Details", details);
+    writer.EndObject();
+    writer.EndObject();
+    writer.EndArray();
+}
+
+// --- nlohmann ordered_json ------------------------------------------------------
+
+using ordered_json = nlohmann::ordered_json;
+
+void jsonString(ordered_json& object, const char* key, std::string value) {
+    if (!value.empty()) object[key] = std::move(value);
+}
+
+void jsonMember(ordered_json& object, const char* key, ordered_json&& member) {
+    if (!member.empty()) object[key] = std::move(member);
+}
+
+ordered_json jsonAccount(I_XDASAcc& account) {
+    ordered_json object = ordered_json::object();
+    jsonString(object, "Domain", account.getDomain());
+    jsonString(object, "Name", account.getName());
+    jsonString(object, "Id", account.getId());
+    return object;
+}
+
+ordered_json jsonEntity(I_XDASEntity& entity, const std::string* sysName = nullptr) {
+    ordered_json object = ordered_json::object();
+    jsonString(object, "SysAddr", entity.getSysAddr());
+    jsonString(object, "SysName", sysName != nullptr ? *sysName : entity.getSysName());
+    jsonString(object, "SvcName", entity.getSvcName());
+    jsonString(object, "SvcComp", entity.getSvcComp());
+    return object;
+}
+
+ordered_json jsonMembers(const json_spirit::Object& members) {
+    ordered_json object = ordered_json::object();
+    for (const auto& member : members) object[member.name_] = member.value_.get_str();
+    return object;
+}
+
+// Builds the record of `event` as an ordered_json array holding the event
+// object.
+ordered_json jsonRecord(I_XDAS_Event& event, const std::string& hostName, std::int64_t offset) {
+    ordered_json object = ordered_json::object();
+    jsonString(object, "Id", event.getId());
+    jsonString(object, "Source", event.getSource());
+
+    I_XDASObserver& observer = *event.getObserver();
+    ordered_json observerObject = ordered_json::object();
+    jsonMember(observerObject, "Account", jsonAccount(*observer.getAccount()));
+    jsonMember(observerObject, "Entity", jsonEntity(*observer.getEntity(), &hostName));
+    jsonMember(object, "Observer", std::move(observerObject));
+
+    I_XDASInitiator& initiator = *event.getInitiator();
+    ordered_json initiatorObject = ordered_json::object();
+    jsonMember(initiatorObject, "Account", jsonAccount(*initiator.getAccount()));
+    jsonMember(initiatorObject, "Entity", jsonEntity(*initiator.getEntity()));
+    jsonMember(initiatorObject, "Assertions", jsonMembers(initiator.getIni_Ass_Obj()));
+    jsonMember(object, "Initiator", std::move(initiatorObject));
+
+    I_XDASTarget& target = *event.getTarget();
+    ordered_json targetObject = ordered_json::object();
+    jsonMember(targetObject, "Data", jsonMembers(target.getTarg_Data_Obj()));
+    jsonMember(targetObject, "Account", jsonAccount(*target.getAccount()));
+    jsonMember(targetObject, "Entity", jsonEntity(*target.getEntity()));
+    jsonMember(object, "Target", std::move(targetObject));
+
+    I_XDASAction& action = *event.getAction();
+    ordered_json actionObject = ordered_json::object();
+    I_XDASEvnt& evnt = *action.getEvnt();
+    ordered_json evntObject = ordered_json::object();
+    jsonString(evntObject, "Id", evnt.getId());
+    jsonString(evntObject, "Name", evnt.getName());
+    jsonString(evntObject, "CorrelationID", evnt.getCorrelationID());
+    jsonString(evntObject, "SubEvent", evnt.getSubEvent());
+    jsonMember(actionObject, "Event", std::move(evntObject));
+    actionObject["Time"]["Offset"] = static_cast<std::int32_t>(offset);
+    actionObject["Log"]["Severity"] = action.getLog()->getSeverity();
+    jsonString(actionObject, "Outcome", action.getOutcome());
+    jsonString(actionObject, "ExtendedOutcome", action.getExtendedOutcome());
+    jsonString(actionObject, "Details", action.getDetails());
+    object["Action"] = std::move(actionObject);
+
+    ordered_json record = ordered_json::array();
+    record.push_back(std::move(object));
+    return record;
+}
+
+// Checks once per argument that the three writers agree on the content: the
+// library's record (its event object after a blank) and RapidJSON's text
+// parse to the same ordered tree as the one nlohmann builds.
+bool sameContent(benchmark::State& state, I_XDAS_Event& event) {
+    std::string ours;
+    quorvel::writeXdasRecord(event, kHostName, kOffset, ours);
+    rapidjson::StringBuffer buffer;
+    RapidWriter writer(buffer);
+    rapidRecord(writer, event, std::string(kHostName), kOffset);
+    const ordered_json reference = jsonRecord(event, std::string(kHostName), kOffset);
+    if (ordered_json::array({ordered_json::parse(ours)}) != reference ||
+        ordered_json::parse(buffer.GetString()) != reference) {
+        state.SkipWithError("the writers disagree on the record's content");
+        return false;
+    }
+    return true;
+}
+
+// --- Record benchmarks ------------------------------------------------------------
+
+void BM_XdasRecord_Quorvel(benchmark::State& state) {
+    const EventPtr event = workedExample(static_cast<std::size_t>(state.range(0)));
+    if (!sameContent(state, *event)) return;
+    std::size_t bytes = 0;
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        std::string record; // a new string per record, as XDAS_Log has
+        quorvel::writeXdasRecord(*event, kHostName, kOffset, record);
+        bytes += record.size();
+        benchmark::DoNotOptimize(record.data());
+    }
+    allocations.report();
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_XdasRecord_RapidJson(benchmark::State& state) {
+    const EventPtr event = workedExample(static_cast<std::size_t>(state.range(0)));
+    const std::string hostName(kHostName);
+    rapidjson::StringBuffer buffer; // reused, as RapidJSON recommends
+    RapidWriter writer(buffer);
+    std::size_t bytes = 0;
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        buffer.Clear();
+        writer.Reset(buffer);
+        rapidRecord(writer, *event, hostName, kOffset);
+        bytes += buffer.GetSize();
+        benchmark::DoNotOptimize(buffer.GetString());
+    }
+    allocations.report();
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_XdasRecord_Nlohmann(benchmark::State& state) {
+    const EventPtr event = workedExample(static_cast<std::size_t>(state.range(0)));
+    const std::string hostName(kHostName);
+    std::size_t bytes = 0;
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        const std::string text = jsonRecord(*event, hostName, kOffset).dump();
+        bytes += text.size();
+        benchmark::DoNotOptimize(text.data());
+    }
+    allocations.report();
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+BENCHMARK(BM_XdasRecord_Quorvel)->Arg(0)->Arg(2048)->Arg(4096);
+BENCHMARK(BM_XdasRecord_RapidJson)->Arg(0)->Arg(2048)->Arg(4096);
+BENCHMARK(BM_XdasRecord_Nlohmann)->Arg(0)->Arg(2048)->Arg(4096);
+
+// --- Logging benchmarks -------------------------------------------------------------
+
+// XDAS_Log of the worked example into the discarding appender: the whole
+// call, at an enabled level (INFO on bench.enabled) and a disabled one.
+void xdasLog(benchmark::State& state, const std::string& loggerName) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    const EventPtr event = workedExample(0);
+    AllocationCounter allocations(state);
+    for (auto _ : state) benchmark::DoNotOptimize(event->XDAS_Log(loggerName));
+    allocations.report();
+}
+
+void BM_XdasLog_Enabled(benchmark::State& state) { xdasLog(state, quorvel_bench::kEnabledLogger); }
+void BM_XdasLog_Disabled(benchmark::State& state) { xdasLog(state, quorvel_bench::kDisabledLogger); }
+
+// The baseline: the line XDAS_Log hands over, passed straight to forcedLog
+// of the same logger, as log4cxx's own macros end.
+void BM_XdasForcedLog(benchmark::State& state) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    const EventPtr event = workedExample(0);
+    std::string line;
+    quorvel::writeXdasRecord(*event, quorvel::publishedHostName(), std::time(nullptr), line);
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(quorvel_bench::kEnabledLogger);
+    const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
+    AllocationCounter allocations(state);
+    for (auto _ : state) logger->forcedLog(level, line, LOG4CXX_LOCATION);
+    allocations.report();
+}
+
+BENCHMARK(BM_XdasLog_Enabled);
+BENCHMARK(BM_XdasLog_Disabled);
+BENCHMARK(BM_XdasForcedLog);
+
+} // namespace
+
+BENCHMARK_MAIN();
