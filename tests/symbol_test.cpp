@@ -1,0 +1,160 @@
+// The dynamic symbol table of the built shared library: every symbol a host
+// needs is exported under the version tag, and nothing else is exported.
+#include <gtest/gtest.h>
+
+#include <cxxabi.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kVersionTag = "QUORVEL_VERSION_1.0";
+
+// Parameter types as they demangle.
+const std::string S = "std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >";
+const std::string kMap = "std::map<" + S + ", " + S + ", std::less<" + S + " >, std::allocator<std::pair<" + S +
+                         " const, " + S + " > > >";
+
+// The exported functions with plain names.
+const std::vector<std::string> kPlainFunctions = {
+    "create", "destroy", "initSyslog", "initXDAS", "getCEFHostName", "checkEventSeverity", "isAppenderEnabled"};
+
+// Each exported class with the members a host calls, demangled without the
+// class prefix and without ABI tags. Interfaces export only their destructor.
+const std::map<std::string, std::vector<std::string>> kXdasClasses = {
+    {"I_XDAS_Event", {"~I_XDAS_Event()"}},
+    {"I_XDASObserver", {"~I_XDASObserver()"}},
+    {"I_XDASInitiator", {"~I_XDASInitiator()"}},
+    {"I_XDASTarget", {"~I_XDASTarget()"}},
+    {"I_XDASAction", {"~I_XDASAction()"}},
+    {"I_XDASEvnt", {"~I_XDASEvnt()"}},
+    {"I_XDASLog", {"~I_XDASLog()"}},
+    {"I_XDASAcc", {"~I_XDASAcc()"}},
+    {"I_XDASEntity", {"~I_XDASEntity()"}},
+    {"XDAS_Event",
+     {"setId(" + S + ")", "setSource(" + S + ")", "getId()", "getSource()", "getObserver()", "getInitiator()",
+      "getTarget()", "getAction()", "~XDAS_Event()", "Write_Event_Array(" + S + ")", "XDAS_Log(" + S + ")"}},
+    {"XDASObserver", {"getAccount()", "getEntity()", "~XDASObserver()"}},
+    {"XDASInitiator",
+     {"getAccount()", "getEntity()", "setAssertions(" + kMap + ")", "getIni_Ass_Obj()", "~XDASInitiator()"}},
+    {"XDASTarget", {"getAccount()", "getEntity()", "setData(" + kMap + ")", "getTarg_Data_Obj()", "~XDASTarget()"}},
+    {"XDASAction",
+     {"getEvnt()", "getTime()", "getLog()", "setOutcome(" + S + ")", "getOutcome()", "setExtendedOutcome(" + S + ")",
+      "getExtendedOutcome()", "setDetails(" + S + ")", "getDetails()", "~XDASAction()"}},
+    {"XDASEvnt",
+     {"setId(" + S + ")", "setName(" + S + ")", "setCorrelationID(" + S + ")", "setSubEvent(" + S + ")", "getId()",
+      "getName()", "getCorrelationID()", "getSubEvent()", "~XDASEvnt()"}},
+    {"XDASLog", {"setSeverity(int)", "getSeverity()", "~XDASLog()"}},
+    {"XDASAcc",
+     {"setDomain(" + S + ")", "setName(" + S + ")", "setId(" + S + ")", "getDomain()", "getName()", "getId()",
+      "~XDASAcc()"}},
+    {"XDASEntity",
+     {"setSysAddr(" + S + ")", "setSysName(" + S + ")", "setSvcName(" + S + ")", "setSvcComp(" + S + ")",
+      "getSysAddr()", "getSysName()", "getSvcName()", "getSvcComp()", "~XDASEntity()"}},
+};
+
+// --- CEF events -------------------------------------------------------------
+// The CEF_EVENT members a host calls, in the same form as above. Any member
+// of CEF_EVENT, its vtable and typeinfo are allowed already.
+const std::map<std::string, std::vector<std::string>> kCefClasses = {
+    {"CEF_EVENT", {}},
+};
+// -----------------------------------------------------------------------------
+
+struct Symbol {
+    std::string name;    // demangled, ABI tags removed
+    std::string version; // what follows the name: "@@TAG", "@TAG" or nothing
+};
+
+std::string demangle(const std::string& name) {
+    if (name.rfind("_Z", 0) != 0) return name;
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
+                                                           &std::free);
+    std::string result = status == 0 ? text.get() : name;
+    for (std::size_t tag; (tag = result.find("[abi:cxx11]")) != std::string::npos;) result.erase(tag, 11);
+    return result;
+}
+
+// The symbols the library defines, as `readelf --dyn-syms -W` lists them.
+std::vector<Symbol> exportedSymbols() {
+    const std::string command = std::string("readelf --dyn-syms -W '") + QUORVEL_SHARED_LIBRARY + "'";
+    const std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
+    if (!pipe) return {};
+    std::vector<Symbol> symbols;
+    char buffer[8192];
+    std::string line;
+    while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+        line += buffer;
+        if (line.back() != '\n') continue;
+        std::istringstream fields(line);
+        line.clear();
+        std::string number, value, size, type, bind, visibility, section, name;
+        if (!(fields >> number >> value >> size >> type >> bind >> visibility >> section >> name)) continue;
+        if (number.back() != ':' || !std::isdigit(static_cast<unsigned char>(number[0])) || section == "UND") continue;
+        // The version definition itself.
+        if (section == "ABS" && name == kVersionTag) continue;
+        const std::size_t at = name.find('@');
+        symbols.push_back(Symbol{demangle(name.substr(0, at)), at == std::string::npos ? "" : name.substr(at)});
+    }
+    return symbols;
+}
+
+std::vector<std::string> requiredNames() {
+    std::vector<std::string> names = kPlainFunctions;
+    for (const auto* classes : {&kXdasClasses, &kCefClasses}) {
+        for (const auto& [className, members] : *classes) {
+            for (const auto& member : members) names.push_back(className + "::" + member);
+        }
+    }
+    return names;
+}
+
+bool isAllowed(const std::string& name) {
+    for (const auto& plain : kPlainFunctions) {
+        if (name == plain) return true;
+    }
+    if (name.rfind("json_spirit::", 0) == 0) return true;
+    for (const auto* classes : {&kXdasClasses, &kCefClasses}) {
+        for (const auto& entry : *classes) {
+            const std::string& className = entry.first;
+            if (name.rfind(className + "::", 0) == 0 || name == "vtable for " + className ||
+                name == "typeinfo for " + className || name == "typeinfo name for " + className) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+TEST(ExportedSymbols, RequiredOnesCarryTheVersionTag) {
+    const std::vector<Symbol> symbols = exportedSymbols();
+    ASSERT_FALSE(symbols.empty()) << "no symbols read from " << QUORVEL_SHARED_LIBRARY;
+    for (const auto& required : requiredNames()) {
+        bool found = false;
+        for (const auto& symbol : symbols) {
+            if (symbol.name != required) continue;
+            found = true;
+            EXPECT_EQ(symbol.version, "@@" + kVersionTag) << required;
+        }
+        EXPECT_TRUE(found) << "not exported: " << required;
+    }
+}
+
+TEST(ExportedSymbols, NothingElseIsExported) {
+    const std::vector<Symbol> symbols = exportedSymbols();
+    ASSERT_FALSE(symbols.empty()) << "no symbols read from " << QUORVEL_SHARED_LIBRARY;
+    for (const auto& symbol : symbols) {
+        EXPECT_TRUE(isAllowed(symbol.name)) << "unexpected export: " << symbol.name << symbol.version;
+        EXPECT_EQ(symbol.version, "@@" + kVersionTag) << symbol.name;
+    }
+}
+
+} // namespace
