@@ -1,0 +1,278 @@
+// The CEF line of the worked example: the library's renderer against the
+// floor of fmt::format_to writing the same line from values that are
+// already escaped; CEF_Log into the discarding appender against a bare
+// forcedLog of the same line; and the catalogue: loading 100,000 lines, and
+// expanding a template from 10 entries and from 100,000.
+//
+// Argument of the line benchmarks: 0 for the worked example as it is, or a
+// length in bytes that every text field of the example takes instead, filled
+// with characters that need escaping (the signature ID stays, so that the
+// template still applies).
+#include "bench_support.h"
+#include "cef_field_table.h"
+#include "cef_line.h"
+#include "event_description_catalog.h"
+
+#include <quorvel/quorvel.h>
+
+#include <benchmark/benchmark.h>
+#include <fmt/compile.h>
+#include <fmt/format.h>
+#include <log4cxx/logger.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+using quorvel_bench::AllocationCounter;
+namespace fs = std::filesystem;
+
+constexpr const char* kSignatureId = "100";
+constexpr const char* kTemplateLine = "100=User {suser} logged in";
+
+// The worked example; with a non-zero `fieldLength` every text value it sets
+// but the signature ID is escape-heavy text of that length instead.
+void fillWorkedExample(CEF_EVENT& event, std::size_t fieldLength) {
+    const auto text = [fieldLength](const char* value) {
+        return fieldLength == 0 ? std::string(value) : quorvel_bench::escapeHeavyText(fieldLength);
+    };
+    event.setDeviceVendor(text("ExampleVendor"));
+    event.setDeviceProduct(text("ExampleProduct"));
+    event.setDeviceVersion(text("1.0"));
+    event.setSignatureID(kSignatureId);
+    event.setName(text("Login"));
+    event.setSeverity(4);
+    event.setDeviceHostName(text("host1"));
+    event.setSourceUserName(text("user1"));
+    event.setCn1Label(text("Attempts"));
+    event.setCn1(3);
+    event.setcs1Label(text("Role"));
+    event.setCs1(text("admin"));
+    event.setOutcome(text("success"));
+}
+
+// --- Catalogue files --------------------------------------------------------------
+//
+// Each catalogue lives in a directory of its own under a temporary directory
+// that main() creates and removes. The catalogue of n entries holds the
+// worked example's template and n - 1 others.
+
+fs::path catalogRoot;
+
+fs::path catalogDirectory(std::size_t entries) { return catalogRoot / std::to_string(entries); }
+
+void writeCatalog(std::size_t entries) {
+    const fs::path directory = catalogDirectory(entries);
+    fs::create_directories(directory);
+    std::ofstream file(directory / "OstradEventDesc.conf");
+    // The worked example's entry sits in the middle of the file.
+    for (std::size_t i = 1; i < entries; ++i) {
+        if (i == entries / 2) file << kTemplateLine << '\n';
+        file << 100000 + i << "=Event {signature} of {suser} from {src}: {outcome}\n";
+    }
+    if (entries / 2 == 0) file << kTemplateLine << '\n';
+}
+
+// Loads the catalogue of `entries` entries through the library's own path:
+// the parameter service names the directory, the constructor reads the file.
+std::unique_ptr<quorvel::EventDescriptionCatalog> loadCatalog(std::size_t entries) {
+    setenv("VRQ_SERVER_CONFIGDIR", catalogDirectory(entries).c_str(), 1);
+    return std::make_unique<quorvel::EventDescriptionCatalog>();
+}
+
+// The catalogue the line benchmarks use: the 10-entry one.
+const quorvel::EventDescriptionCatalog& smallCatalog() {
+    static const std::unique_ptr<quorvel::EventDescriptionCatalog> catalog = loadCatalog(10);
+    return *catalog;
+}
+
+// --- The fmt floor ---------------------------------------------------------------
+
+// The values of the worked example's line, already escaped as the line
+// needs them, and the message already expanded.
+struct EscapedValues {
+    std::string vendor, product, deviceVersion, signatureId, name;
+    int version, severity;
+    std::string deviceHost, time, timeZone;
+    int sourcePort;
+    std::string sourceUser, cn1Label;
+    long cn1;
+    std::string cs1Label, cs1, outcome, message;
+};
+
+std::string headerEscaped(const std::string& value) {
+    std::string out;
+    quorvel::appendEscapedCefValue(out, value, quorvel::CefEscaping::Header);
+    return out;
+}
+
+std::string extensionEscaped(const std::string& value) {
+    std::string out;
+    quorvel::appendEscapedCefValue(out, value, quorvel::CefEscaping::Extension);
+    return out;
+}
+
+EscapedValues escapedValues(const CEF_EVENT& event) {
+    quorvel::CefRenderContext context{event, quorvel::CefFieldTable, std::string()};
+    smallCatalog().expandDescription(context);
+    return EscapedValues{headerEscaped(event.getDeviceVendor()), headerEscaped(event.getDeviceProduct()),
+                         headerEscaped(event.getDeviceVersion()), headerEscaped(event.getSignatureID()),
+                         headerEscaped(event.getName()), event.getVersion(), event.getSeverity(),
+                         extensionEscaped(event.getDeviceHostName()), extensionEscaped(event.getTime()),
+                         extensionEscaped(event.getTimeZone()), event.getSourcePort(),
+                         extensionEscaped(event.getSourceUserName()), extensionEscaped(event.getCn1Label()),
+                         event.getCn1(), extensionEscaped(event.getcs1Label()), extensionEscaped(event.getCs1()),
+                         extensionEscaped(event.getOutcome()), context.message};
+}
+
+// The worked example's line from ready values, with a compiled format string
+// into a reused memory buffer, as fmt's documentation advises for speed.
+void fmtLine(fmt::memory_buffer& out, const EscapedValues& v) {
+    fmt::format_to(std::back_inserter(out),
+                   FMT_COMPILE("CEF:{}|{}|{}|{}|{}|{}|{}|dvchost={} rt={} dtz={} spt={} suser={} cn1Label={} cn1={} "
+                               "cs1Label={} cs1={} outcome={} msg={} "),
+                   v.version, v.vendor, v.product, v.deviceVersion, v.signatureId, v.name, v.severity, v.deviceHost,
+                   v.time, v.timeZone, v.sourcePort, v.sourceUser, v.cn1Label, v.cn1, v.cs1Label, v.cs1, v.outcome,
+                   v.message);
+}
+
+// --- Line benchmarks -------------------------------------------------------------
+
+void BM_CefLine_Quorvel(benchmark::State& state) {
+    CEF_EVENT event;
+    fillWorkedExample(event, static_cast<std::size_t>(state.range(0)));
+    const quorvel::EventDescriptionCatalog& catalog = smallCatalog();
+    // Both renderers must write the same line.
+    std::string check;
+    quorvel::renderCefLine(catalog, event, check);
+    fmt::memory_buffer floor;
+    fmtLine(floor, escapedValues(event));
+    if (check != fmt::to_string(floor)) {
+        state.SkipWithError("the library's line and the fmt floor's line differ");
+        return;
+    }
+    std::size_t bytes = 0;
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        std::string line; // a new string per line, as CEF_Log has
+        quorvel::renderCefLine(catalog, event, line);
+        bytes += line.size();
+        benchmark::DoNotOptimize(line.data());
+    }
+    allocations.report();
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_CefLine_FmtFloor(benchmark::State& state) {
+    CEF_EVENT event;
+    fillWorkedExample(event, static_cast<std::size_t>(state.range(0)));
+    const EscapedValues values = escapedValues(event);
+    fmt::memory_buffer out;
+    std::size_t bytes = 0;
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        out.clear();
+        fmtLine(out, values);
+        bytes += out.size();
+        benchmark::DoNotOptimize(out.data());
+    }
+    allocations.report();
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+BENCHMARK(BM_CefLine_Quorvel)->Arg(0)->Arg(2048)->Arg(4096);
+BENCHMARK(BM_CefLine_FmtFloor)->Arg(0)->Arg(2048)->Arg(4096);
+
+// --- Logging benchmarks -------------------------------------------------------------
+
+// CEF_Log of the worked example into the discarding appender: the whole
+// call, at an enabled level (INFO on bench.enabled) and a disabled one. The
+// process's catalogue is the 10-entry one (main() names its directory).
+void cefLog(benchmark::State& state, const std::string& loggerName) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    CEF_EVENT event;
+    fillWorkedExample(event, 0);
+    AllocationCounter allocations(state);
+    for (auto _ : state) benchmark::DoNotOptimize(event.CEF_Log(loggerName));
+    allocations.report();
+}
+
+void BM_CefLog_Enabled(benchmark::State& state) { cefLog(state, quorvel_bench::kEnabledLogger); }
+void BM_CefLog_Disabled(benchmark::State& state) { cefLog(state, quorvel_bench::kDisabledLogger); }
+
+// The baseline: the line CEF_Log hands over, passed straight to forcedLog of
+// the same logger.
+void BM_CefForcedLog(benchmark::State& state) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    CEF_EVENT event;
+    fillWorkedExample(event, 0);
+    std::string line;
+    quorvel::renderCefLine(smallCatalog(), event, line);
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(quorvel_bench::kEnabledLogger);
+    const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
+    AllocationCounter allocations(state);
+    for (auto _ : state) logger->forcedLog(level, line, LOG4CXX_LOCATION);
+    allocations.report();
+}
+
+BENCHMARK(BM_CefLog_Enabled);
+BENCHMARK(BM_CefLog_Disabled);
+BENCHMARK(BM_CefForcedLog);
+
+// --- Catalogue benchmarks -----------------------------------------------------------
+
+// Constructing the catalogue: locating, reading and compiling the file.
+void BM_CatalogLoad(benchmark::State& state) {
+    const auto entries = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) benchmark::DoNotOptimize(loadCatalog(entries));
+}
+
+// Expanding the worked example's template, found among `entries` entries,
+// into a fresh context's message.
+void BM_CatalogExpand(benchmark::State& state) {
+    const auto catalog = loadCatalog(static_cast<std::size_t>(state.range(0)));
+    CEF_EVENT event;
+    fillWorkedExample(event, 0);
+    {
+        quorvel::CefRenderContext context{event, quorvel::CefFieldTable, std::string()};
+        catalog->expandDescription(context);
+        if (context.message != "User user1 logged in") {
+            state.SkipWithError("the template did not expand to the worked example's message");
+            return;
+        }
+    }
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        quorvel::CefRenderContext context{event, quorvel::CefFieldTable, std::string()};
+        catalog->expandDescription(context);
+        benchmark::DoNotOptimize(context.message.data());
+    }
+    allocations.report();
+}
+
+BENCHMARK(BM_CatalogLoad)->Arg(10)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CatalogExpand)->Arg(10)->Arg(100000);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    char pattern[] = "/tmp/quorvel-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return 1;
+    catalogRoot = pattern;
+    writeCatalog(10);
+    writeCatalog(100000);
+    // The catalogue that CEF_Log loads on its first call.
+    setenv("VRQ_SERVER_CONFIGDIR", catalogDirectory(10).c_str(), 1);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(catalogRoot);
+    return 0;
+}
