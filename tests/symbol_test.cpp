@@ -63,8 +63,32 @@ const std::map<std::string, std::vector<std::string>> kXdasClasses = {
 // --- CEF events -------------------------------------------------------------
 // The CEF_EVENT members a host calls, in the same form as above. Any member
 // of CEF_EVENT, its vtable and typeinfo are allowed already.
+std::vector<std::string> cefEventMembers() {
+    // Fields as their accessors spell them (getcs1Label beside getCn1Label).
+    const char* const textFields =
+        "DeviceVendor DeviceProduct DeviceVersion SignatureID Name DeviceDnsDomain DeviceHostName DeviceAddress "
+        "SourceDnsDomain SourceUserId SourceUserName SourceAddress SourceHostName DestinationDnsDomain "
+        "DestinationUserId DestinationUserName DestinationAddress DestinationServiceName DestinationHostName Cs1 Cs2 "
+        "Cs3 Cs4 Cs5 Cs6 FlexString1 FlexString2 Reason Outcome cs1Label cs2Label cs3Label cs4Label cs5Label "
+        "cs6Label Cat Cn1Label Cn2Label Cn3Label FlexString1Label FlexString2Label FlexNumber1Label "
+        "FlexNumber2Label C6a1 C6a2 C6a3 SourceServiceName SourceProcessName";
+    const char* const intFields = "Version Severity FlexNumber1 FlexNumber2 FileType SourcePort DestinationPort";
+    const char* const longFields = "Cn1 Cn2 Cn3";
+    std::vector<std::string> members = {"CEF_EVENT()",         "~CEF_EVENT()",       "getTime() const",
+                                        "getTimeZone() const", "CEF_Log(" + S + ")", "Write_CEF_Event(" + S + ")"};
+    const std::pair<const char*, std::string> groups[] = {{textFields, S}, {intFields, "int"}, {longFields, "long"}};
+    for (const auto& [fields, type] : groups) {
+        std::istringstream names(fields);
+        for (std::string field; names >> field;) {
+            members.push_back("get" + field + "() const");
+            members.push_back("set" + field + "(" + type + ")");
+        }
+    }
+    return members;
+}
+
 const std::map<std::string, std::vector<std::string>> kCefClasses = {
-    {"CEF_EVENT", {}},
+    {"CEF_EVENT", cefEventMembers()},
 };
 // -----------------------------------------------------------------------------
 
