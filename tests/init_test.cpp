@@ -148,7 +148,9 @@ TEST(Init, ModuleNameReachesTheLayout) {
     const std::string output = std::string(directory) + "/out.log";
     std::ofstream(properties) << "log4j.rootLogger=INFO, FILE\n"
                                  "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
-                                 "log4j.appender.FILE.File=" << output << "\n"
+                                 "log4j.appender.FILE.File="
+                              << output
+                              << "\n"
                                  "log4j.appender.FILE.ImmediateFlush=true\n"
                                  "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
                                  "log4j.appender.FILE.layout.ConversionPattern=[${quorvel.module}] %p %m%n\n";
@@ -179,6 +181,8 @@ TEST(Init, SecondThreadWaitingForTheLockReturnsZero) {
         second = initSyslog(testDataPath("capture_error.properties"), "B");
     });
     fake::waitForLockAttempt();
+    // Not published until the first initialisation has finished.
+    EXPECT_EQ(getCEFHostName(), "");
     fake::releaseHostName();
     a.join();
     b.join();

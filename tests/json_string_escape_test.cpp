@@ -27,7 +27,7 @@ TEST(JsonString, DefaultLocaleEscapesEveryHighByte) {
 }
 
 class JsonStringUtf8 : public testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr); }
 };
 
@@ -39,21 +39,23 @@ TEST_F(JsonStringUtf8, PrintableCharactersStayWhole) {
 }
 
 TEST_F(JsonStringUtf8, IllFormedSequencesAreEscapedByteByByte) {
-    EXPECT_EQ(escaped("x\xE9y"), R"(prefix:"x\u00E9y")");                      // lone lead byte
-    EXPECT_EQ(escaped("\xE2\x82"), R"(prefix:"\u00E2\u0082")");                 // truncated at the end
-    EXPECT_EQ(escaped("\xE2\x82" "A"), R"(prefix:"\u00E2\u0082A")");           // truncated before ASCII
-    EXPECT_EQ(escaped("\xC0\xAF"), R"(prefix:"\u00C0\u00AF")");                 // overlong "/"
-    EXPECT_EQ(escaped("\xE0\x80\xAF"), R"(prefix:"\u00E0\u0080\u00AF")");       // overlong, three bytes
-    EXPECT_EQ(escaped("\xED\xA0\x80"), R"(prefix:"\u00ED\u00A0\u0080")");       // surrogate
+    EXPECT_EQ(escaped("x\xE9y"), R"(prefix:"x\u00E9y")");       // lone lead byte
+    EXPECT_EQ(escaped("\xE2\x82"), R"(prefix:"\u00E2\u0082")"); // truncated at the end
+    EXPECT_EQ(escaped(std::string("\xE2\x82") + "A"),
+              R"(prefix:"\u00E2\u0082A")");                                         // truncated before ASCII
+    EXPECT_EQ(escaped("\xC0\xAF"), R"(prefix:"\u00C0\u00AF")");                     // overlong "/"
+    EXPECT_EQ(escaped("\xE0\x80\xAF"), R"(prefix:"\u00E0\u0080\u00AF")");           // overlong, three bytes
+    EXPECT_EQ(escaped("\xED\xA0\x80"), R"(prefix:"\u00ED\u00A0\u0080")");           // surrogate
     EXPECT_EQ(escaped("\xF4\x90\x80\x80"), R"(prefix:"\u00F4\u0090\u0080\u0080")"); // beyond U+10FFFF
-    EXPECT_EQ(escaped("\x82"), R"(prefix:"\u0082")");                           // lone continuation
-    // The bad bytes go, the good character after them stays whole.
+    EXPECT_EQ(escaped("\x82"), R"(prefix:"\u0082")");                               // lone continuation
+    // The bad bytes are escaped; the good character after them stays whole.
     EXPECT_EQ(escaped("\xE2\x82\xE2\x82\xAC"), "prefix:\"\\u00E2\\u0082\xE2\x82\xAC\"");
 }
 
 TEST_F(JsonStringUtf8, NonPrintableCharactersAreEscapedByteByByte) {
-    EXPECT_EQ(escaped("\xC2\x85"), R"(prefix:"\u00C2\u0085")");     // U+0085, next line
-    EXPECT_EQ(escaped("\xC2\x9F" "z"), R"(prefix:"\u00C2\u009Fz")"); // U+009F
+    EXPECT_EQ(escaped("\xC2\x85"), R"(prefix:"\u00C2\u0085")"); // U+0085, next line
+    EXPECT_EQ(escaped(std::string("\xC2\x9F") + "z"),
+              R"(prefix:"\u00C2\u009Fz")"); // U+009F
 }
 
 } // namespace

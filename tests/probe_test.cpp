@@ -34,7 +34,8 @@ TEST_P(SeverityGate, CodesPassingTheRootLevel) {
         if (checkEventSeverity(code)) passing.insert(code);
     }
     EXPECT_EQ(passing, GetParam().passing);
-    for (const int code : {0, 3, 5, 7, 9, 10, -1}) EXPECT_FALSE(checkEventSeverity(code)) << code;
+    for (const int code : {0, 3, 5, 7, 9, 10, -1})
+        EXPECT_FALSE(checkEventSeverity(code)) << code;
 }
 
 INSTANTIATE_TEST_SUITE_P(RootLevels, SeverityGate,

@@ -174,19 +174,19 @@ TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
     EXPECT_EQ(withFixedOffset(lines[0].message),
               R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},)"
               R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
-    EXPECT_EQ(withFixedOffset(lines[1].message),
-              R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},"Initiator" : {"Entity" : {"SysName" : "ini-host"}},)"
-              R"("Target" : {"Entity" : {"SysName" : "tgt-host"}},)"
-              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
+    EXPECT_EQ(
+        withFixedOffset(lines[1].message),
+        R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},"Initiator" : {"Entity" : {"SysName" : "ini-host"}},)"
+        R"("Target" : {"Entity" : {"SysName" : "tgt-host"}},)"
+        R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
 }
 
 TEST(XdasRecord, ObserverOwnSysNameIsIgnoredWithoutHostName) {
     const EventPtr event = makeEvent();
     event->getObserver()->getEntity()->setSysName("own-name");
     event->getObserver()->getEntity()->setSvcName("svc");
-    EXPECT_EQ(recordAt1700000000(*event),
-              R"( {"Observer" : {"Entity" : {"SvcName" : "svc"}},)"
-              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
+    EXPECT_EQ(recordAt1700000000(*event), R"( {"Observer" : {"Entity" : {"SvcName" : "svc"}},)"
+                                          R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
 }
 
 TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
@@ -195,9 +195,8 @@ TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
     event->getInitiator()->setAssertions({{"a", ""}, {"b", ""}});
     event->getTarget()->setData({{"attr", ""}});
     event->getTarget()->getAccount()->setName("");
-    EXPECT_EQ(recordAt1700000000(*event),
-              R"( {"Initiator" : {"Account" : {"Id" : "u1"}},)"
-              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
+    EXPECT_EQ(recordAt1700000000(*event), R"( {"Initiator" : {"Account" : {"Id" : "u1"}},)"
+                                          R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
 }
 
 TEST(XdasRecord, EveryEscapeRule) {
@@ -206,11 +205,10 @@ TEST(XdasRecord, EveryEscapeRule) {
     event->setSource("\b\f\n\r\t");
     event->getInitiator()->setAssertions({{"", "empty key"}, {"k\"", "v\n"}});
     event->getAction()->setDetails(std::string("\x01x\x7F\x1F\0", 5));
-    EXPECT_EQ(recordAt1700000000(*event),
-              R"( {"Id" : "a\"b\\c/d","Source" : "\b\f\n\r\t",)"
-              R"("Initiator" : {"Assertions" : {"" : "empty key","k\"" : "v\n"}},)"
-              R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7},)"
-              R"("Details" : "\u0001x\u007F\u001F\u0000"}})");
+    EXPECT_EQ(recordAt1700000000(*event), R"( {"Id" : "a\"b\\c/d","Source" : "\b\f\n\r\t",)"
+                                          R"("Initiator" : {"Assertions" : {"" : "empty key","k\"" : "v\n"}},)"
+                                          R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7},)"
+                                          R"("Details" : "\u0001x\u007F\u001F\u0000"}})");
 }
 
 TEST(XdasRecord, Utf8RecordUnderUtf8Locale) {
@@ -242,6 +240,17 @@ TEST(XdasRecord, XdasLogHonoursAnOverride) {
     EXPECT_EQ(event.names, std::vector<std::string>{"audit.override"});
 }
 
+// The record reads the event through its virtual getters.
+TEST(XdasRecord, OverriddenGettersAreHonoured) {
+    struct Overriding : XDAS_Event {
+        std::string getSource() override { return "from-override"; }
+    } event;
+    event.setSource("stored");
+    EXPECT_EQ(
+        recordAt1700000000(event),
+        R"( {"Source" : "from-override","Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
+}
+
 // The level of each severity and what passes each root level: the level
 // logged and the severity written, in the order the events were logged.
 struct LevelCase {
@@ -267,29 +276,38 @@ TEST_P(XdasSeverityLevels, EachSeverityAtItsLevelWhereEnabled) {
         EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
     }
     std::vector<std::pair<std::string, std::string>> logged;
-    for (const auto& line : capturedLines()) logged.emplace_back(line.level, withFixedOffset(line.message));
+    for (const auto& line : capturedLines())
+        logged.emplace_back(line.level, withFixedOffset(line.message));
     std::vector<std::pair<std::string, std::string>> expected;
-    for (const auto& [level, severity] : GetParam().logged) expected.emplace_back(level, severityOnlyRecord(severity));
+    for (const auto& [level, severity] : GetParam().logged)
+        expected.emplace_back(level, severityOnlyRecord(severity));
     EXPECT_EQ(logged, expected);
 }
 
-const std::vector<std::pair<std::string, int>> kAllLevels = {
-    {"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7}, {"DEBUG", 8},
-    {"TRACE", 9}, {"INFO", 7},  {"INFO", 7}, {"INFO", 7}, {"INFO", 7}};
+const std::vector<std::pair<std::string, int>> kAllLevels = {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7},
+                                                             {"DEBUG", 8}, {"TRACE", 9}, {"INFO", 7}, {"INFO", 7},
+                                                             {"INFO", 7},  {"INFO", 7}};
 
 INSTANTIATE_TEST_SUITE_P(
     RootLevels, XdasSeverityLevels,
-    testing::Values(LevelCase{"capture_all.properties", kAllLevels}, LevelCase{"capture_trace.properties", kAllLevels},
-                    LevelCase{"capture_debug.properties",
-                              {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7}, {"DEBUG", 8},
-                               {"INFO", 7}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}}},
-                    LevelCase{"capture_info.properties",
-                              {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7},
-                               {"INFO", 7}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}}},
-                    LevelCase{"capture_warn.properties", {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}}},
-                    LevelCase{"capture_error.properties", {{"FATAL", 3}, {"ERROR", 4}}},
-                    LevelCase{"capture_fatal.properties", {{"FATAL", 3}}},
-                    LevelCase{"capture_off.properties", {}}),
+    testing::Values(
+        LevelCase{"capture_all.properties", kAllLevels}, LevelCase{"capture_trace.properties", kAllLevels},
+        LevelCase{"capture_debug.properties",
+                  {{"FATAL", 3},
+                   {"ERROR", 4},
+                   {"WARN", 5},
+                   {"INFO", 7},
+                   {"DEBUG", 8},
+                   {"INFO", 7},
+                   {"INFO", 7},
+                   {"INFO", 7},
+                   {"INFO", 7}}},
+        LevelCase{
+            "capture_info.properties",
+            {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}, {"INFO", 7}}},
+        LevelCase{"capture_warn.properties", {{"FATAL", 3}, {"ERROR", 4}, {"WARN", 5}}},
+        LevelCase{"capture_error.properties", {{"FATAL", 3}, {"ERROR", 4}}},
+        LevelCase{"capture_fatal.properties", {{"FATAL", 3}}}, LevelCase{"capture_off.properties", {}}),
     [](const testing::TestParamInfo<LevelCase>& info) {
         std::string name = info.param.propertiesFile;
         return name.substr(8, name.find('.') - 8); // capture_<level>.properties

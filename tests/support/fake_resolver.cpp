@@ -43,7 +43,8 @@ template <class Function> Function* real(const char* name) {
 }
 
 void waitFor(const std::atomic<bool>& flag) {
-    while (!flag.load()) std::this_thread::yield();
+    while (!flag.load())
+        std::this_thread::yield();
 }
 
 } // namespace
@@ -108,7 +109,7 @@ extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo
     switch (lookupMode) {
     case Mode::Real:
         return real<int(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo")(node, service, hints,
-                                                                                                result);
+                                                                                               result);
     case Mode::Fail: return lookupError;
     case Mode::Answer: break;
     }
