@@ -1,4 +1,6 @@
-// A small host program: initialise logging, then log one XDAS event.
+// A small host program: initialise logging, then log one XDAS event and one
+// CEF event. The CEF message comes from OstradEventDesc.conf in the directory
+// that VRQ_SERVER_CONFIGDIR names (`make demo` points it at examples/).
 #include <quorvel/quorvel.h>
 
 #include <cstdio>
@@ -38,6 +40,26 @@ void logXdasEvent() {
     destroy(event);
 }
 
+// A successful login: logged at INFO (severity 4), its message taken from
+// the catalogue's template for signature ID 100.
+void logCefEvent() {
+    CEF_EVENT event;
+    event.setDeviceVendor("ExampleVendor");
+    event.setDeviceProduct("ExampleProduct");
+    event.setDeviceVersion("1.0");
+    event.setSignatureID("100");
+    event.setName("Login");
+    event.setSeverity(4);
+    event.setDeviceHostName("host1");
+    event.setSourceUserName("user1");
+    event.setCn1Label("Attempts");
+    event.setCn1(3);
+    event.setcs1Label("Role");
+    event.setCs1("admin");
+    event.setOutcome("success");
+    event.CEF_Log("audit.cef");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -47,5 +69,6 @@ int main(int argc, char** argv) {
                 getCEFHostName().c_str());
     std::fflush(stdout);
     logXdasEvent();
+    logCefEvent();
     return status == 1 ? 1 : 0;
 }
