@@ -51,7 +51,7 @@ namespace helpers = log4cxx::helpers;
 // benchmark of a logging call measures log4cxx's dispatch and not an output
 // device. bench.properties names it by its class.
 class DiscardingAppender : public log4cxx::AppenderSkeleton {
-public:
+  public:
     DECLARE_LOG4CXX_OBJECT(DiscardingAppender)
     BEGIN_LOG4CXX_CAST_MAP()
     LOG4CXX_CAST_ENTRY(DiscardingAppender)
@@ -61,7 +61,7 @@ public:
     void close() override {}
     bool requiresLayout() const override { return false; }
 
-protected:
+  protected:
     void append(const log4cxx::spi::LoggingEventPtr&, log4cxx::helpers::Pool&) override {}
 };
 
@@ -84,7 +84,8 @@ std::string escapeHeavyText(std::size_t length) {
     static constexpr char kPattern[] = "a\"b\\c\nd\te=f|g\rh\x01";
     std::string text;
     text.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) text += kPattern[i % (sizeof kPattern - 1)];
+    for (std::size_t i = 0; i < length; ++i)
+        text += kPattern[i % (sizeof kPattern - 1)];
     return text;
 }
 

@@ -17,14 +17,14 @@ std::size_t allocationCount();
 // before the loop and call report() right after; the counter "allocs" then
 // shows the allocations per iteration.
 class AllocationCounter {
-public:
+  public:
     explicit AllocationCounter(benchmark::State& state) : state_(state), start_(allocationCount()) {}
     void report() {
         state_.counters["allocs"] =
             benchmark::Counter(static_cast<double>(allocationCount() - start_), benchmark::Counter::kAvgIterations);
     }
 
-private:
+  private:
     benchmark::State& state_;
     std::size_t start_;
 };

@@ -121,14 +121,24 @@ std::string extensionEscaped(const std::string& value) {
 EscapedValues escapedValues(const CEF_EVENT& event) {
     quorvel::CefRenderContext context{event, quorvel::CefFieldTable, std::string()};
     smallCatalog().expandDescription(context);
-    return EscapedValues{headerEscaped(event.getDeviceVendor()), headerEscaped(event.getDeviceProduct()),
-                         headerEscaped(event.getDeviceVersion()), headerEscaped(event.getSignatureID()),
-                         headerEscaped(event.getName()), event.getVersion(), event.getSeverity(),
-                         extensionEscaped(event.getDeviceHostName()), extensionEscaped(event.getTime()),
-                         extensionEscaped(event.getTimeZone()), event.getSourcePort(),
-                         extensionEscaped(event.getSourceUserName()), extensionEscaped(event.getCn1Label()),
-                         event.getCn1(), extensionEscaped(event.getcs1Label()), extensionEscaped(event.getCs1()),
-                         extensionEscaped(event.getOutcome()), context.message};
+    return EscapedValues{headerEscaped(event.getDeviceVendor()),
+                         headerEscaped(event.getDeviceProduct()),
+                         headerEscaped(event.getDeviceVersion()),
+                         headerEscaped(event.getSignatureID()),
+                         headerEscaped(event.getName()),
+                         event.getVersion(),
+                         event.getSeverity(),
+                         extensionEscaped(event.getDeviceHostName()),
+                         extensionEscaped(event.getTime()),
+                         extensionEscaped(event.getTimeZone()),
+                         event.getSourcePort(),
+                         extensionEscaped(event.getSourceUserName()),
+                         extensionEscaped(event.getCn1Label()),
+                         event.getCn1(),
+                         extensionEscaped(event.getcs1Label()),
+                         extensionEscaped(event.getCs1()),
+                         extensionEscaped(event.getOutcome()),
+                         context.message};
 }
 
 // The worked example's line from ready values, with a compiled format string
@@ -199,7 +209,8 @@ void cefLog(benchmark::State& state, const std::string& loggerName) {
     CEF_EVENT event;
     fillWorkedExample(event, 0);
     AllocationCounter allocations(state);
-    for (auto _ : state) benchmark::DoNotOptimize(event.CEF_Log(loggerName));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(event.CEF_Log(loggerName));
     allocations.report();
 }
 
@@ -217,7 +228,8 @@ void BM_CefForcedLog(benchmark::State& state) {
     const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(quorvel_bench::kEnabledLogger);
     const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
     AllocationCounter allocations(state);
-    for (auto _ : state) logger->forcedLog(level, line, LOG4CXX_LOCATION);
+    for (auto _ : state)
+        logger->forcedLog(level, line, LOG4CXX_LOCATION);
     allocations.report();
 }
 
@@ -230,7 +242,8 @@ BENCHMARK(BM_CefForcedLog);
 // Constructing the catalogue: locating, reading and compiling the file.
 void BM_CatalogLoad(benchmark::State& state) {
     const auto entries = static_cast<std::size_t>(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(loadCatalog(entries));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(loadCatalog(entries));
 }
 
 // Expanding the worked example's template, found among `entries` entries,

@@ -6,8 +6,8 @@
 // length in bytes that every text field of the example takes instead, filled
 // with characters that need escaping.
 #include "bench_support.h"
-#include "xdas_record_writer.h"
 #include "host_identity.h"
+#include "xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
 
@@ -85,9 +85,7 @@ struct EvntFields {
     bool empty() const { return id.empty() && name.empty() && correlationId.empty() && subEvent.empty(); }
 };
 
-AccountFields readAccount(I_XDASAcc& account) {
-    return {account.getDomain(), account.getName(), account.getId()};
-}
+AccountFields readAccount(I_XDASAcc& account) { return {account.getDomain(), account.getName(), account.getId()}; }
 EntityFields readEntity(I_XDASEntity& entity, const std::string* sysName = nullptr) {
     EntityFields fields;
     fields.sysAddr = entity.getSysAddr();
@@ -133,7 +131,8 @@ void rapidEntity(RapidWriter& writer, const EntityFields& entity) {
     writer.EndObject();
 }
 
-template <std::size_t N> void rapidMembers(RapidWriter& writer, const char (&key)[N], const json_spirit::Object& members) {
+template <std::size_t N>
+void rapidMembers(RapidWriter& writer, const char (&key)[N], const json_spirit::Object& members) {
     if (members.empty()) return;
     rapidKey(writer, key);
     writer.StartObject();
@@ -255,7 +254,8 @@ ordered_json jsonEntity(I_XDASEntity& entity, const std::string* sysName = nullp
 
 ordered_json jsonMembers(const json_spirit::Object& members) {
     ordered_json object = ordered_json::object();
-    for (const auto& member : members) object[member.name_] = member.value_.get_str();
+    for (const auto& member : members)
+        object[member.name_] = member.value_.get_str();
     return object;
 }
 
@@ -386,7 +386,8 @@ void xdasLog(benchmark::State& state, const std::string& loggerName) {
     if (!quorvel_bench::initBenchLogging(state)) return;
     const EventPtr event = workedExample(0);
     AllocationCounter allocations(state);
-    for (auto _ : state) benchmark::DoNotOptimize(event->XDAS_Log(loggerName));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(event->XDAS_Log(loggerName));
     allocations.report();
 }
 
@@ -403,7 +404,8 @@ void BM_XdasForcedLog(benchmark::State& state) {
     const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(quorvel_bench::kEnabledLogger);
     const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
     AllocationCounter allocations(state);
-    for (auto _ : state) logger->forcedLog(level, line, LOG4CXX_LOCATION);
+    for (auto _ : state)
+        logger->forcedLog(level, line, LOG4CXX_LOCATION);
     allocations.report();
 }
 
