@@ -33,10 +33,15 @@ char shortEscape(unsigned char byte) {
     }
 }
 
-void appendUnicodeEscape(std::string& out, unsigned char byte) {
+char* writeUnicodeEscape(char* to, unsigned char byte) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 0x0F]};
-    out.append(escape, sizeof escape);
+    to[0] = '\\';
+    to[1] = 'u';
+    to[2] = '0';
+    to[3] = '0';
+    to[4] = kHex[byte >> 4];
+    to[5] = kHex[byte & 0x0F];
+    return to + 6;
 }
 
 bool localeIsUtf8() { return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0; }
@@ -75,49 +80,77 @@ std::size_t decodeUtf8Sequence(std::string_view text, char32_t& codePoint) {
 
 bool isPrintable(char32_t codePoint) { return std::iswprint(static_cast<std::wint_t>(codePoint)) != 0; }
 
-// Writes the special bytes at the start of `rest` and returns how many bytes
-// it consumed.
-std::size_t appendSpecial(std::string& out, std::string_view rest, bool utf8Locale) {
+// Writes the special bytes at the start of `rest` at `to`; advances `to` and
+// returns how many bytes of `rest` it consumed.
+std::size_t writeSpecial(char*& to, std::string_view rest, bool utf8Locale) {
     const auto lead = static_cast<unsigned char>(rest[0]);
     if (const char letter = shortEscape(lead)) {
-        out += '\\';
-        out += letter;
+        to[0] = '\\';
+        to[1] = letter;
+        to += 2;
         return 1;
     }
     if (lead >= 0x80 && utf8Locale) {
         char32_t codePoint = 0;
         const std::size_t length = decodeUtf8Sequence(rest, codePoint);
         if (length != 0 && isPrintable(codePoint)) {
-            out.append(rest.data(), length);
+            std::memcpy(to, rest.data(), length);
+            to += length;
             return length;
         }
         const std::size_t consumed = length != 0 ? length : 1;
-        for (std::size_t i = 0; i < consumed; ++i) appendUnicodeEscape(out, static_cast<unsigned char>(rest[i]));
+        for (std::size_t i = 0; i < consumed; ++i) to = writeUnicodeEscape(to, static_cast<unsigned char>(rest[i]));
         return consumed;
     }
     if (isPrintable(lead)) {
-        out += static_cast<char>(lead);
+        *to++ = static_cast<char>(lead);
     } else {
-        appendUnicodeEscape(out, lead);
+        to = writeUnicodeEscape(to, lead);
     }
     return 1;
 }
 
 } // namespace
 
-void appendJsonString(std::string& out, std::string_view value) {
-    out += '"';
+char* writeJsonString(char* to, std::string_view value) {
+    *to++ = '"';
     int utf8Locale = -1; // asked only when a byte from 0x80 up appears
+    const char* const data = value.data();
+    const std::size_t size = value.size();
     std::size_t position = 0;
-    while (position < value.size()) {
-        std::size_t plainEnd = position;
-        while (plainEnd < value.size() && !kSpecial[static_cast<unsigned char>(value[plainEnd])]) ++plainEnd;
-        out.append(value.data() + position, plainEnd - position);
-        if (plainEnd == value.size()) break;
-        if (utf8Locale < 0 && static_cast<unsigned char>(value[plainEnd]) >= 0x80) utf8Locale = localeIsUtf8();
-        position = plainEnd + appendSpecial(out, value.substr(plainEnd), utf8Locale == 1);
+    while (position < size) {
+        const auto byte = static_cast<unsigned char>(data[position]);
+        if (!kSpecial[byte]) {
+            *to++ = static_cast<char>(byte);
+            ++position;
+            continue;
+        }
+        if (const char letter = shortEscape(byte)) {
+            to[0] = '\\';
+            to[1] = letter;
+            to += 2;
+            ++position;
+            continue;
+        }
+        if (byte < 0x80) {
+            // The other ASCII bytes here are control characters (0x00 to 0x1F
+            // and 0x7F), which no locale counts as printable.
+            to = writeUnicodeEscape(to, byte);
+            ++position;
+            continue;
+        }
+        if (utf8Locale < 0) utf8Locale = localeIsUtf8();
+        position += writeSpecial(to, value.substr(position), utf8Locale == 1);
     }
-    out += '"';
+    *to++ = '"';
+    return to;
+}
+
+void appendJsonString(std::string& out, std::string_view value) {
+    const std::size_t start = out.size();
+    out.resize(start + maxJsonStringSize(value.size()));
+    char* const end = writeJsonString(out.data() + start, value);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 } // namespace quorvel

@@ -18,4 +18,13 @@ namespace quorvel {
 // the bytes of ill-formed or non-printable sequences are escaped one by one.
 void appendJsonString(std::string& out, std::string_view value);
 
+// The most bytes that the JSON string form of a value of `size` bytes takes:
+// two quotes and at most six bytes (\u00XX) per byte.
+constexpr std::size_t maxJsonStringSize(std::size_t size) { return 6 * size + 2; }
+
+// Writes `value` as a JSON string, exactly as appendJsonString appends it, at
+// `to`, which must have room for maxJsonStringSize(value.size()) bytes.
+// Returns the end of what it wrote.
+char* writeJsonString(char* to, std::string_view value);
+
 } // namespace quorvel

@@ -3,56 +3,110 @@
 #include "json_string_escape.h"
 #include "xdas_severity.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
+#include <typeinfo>
 
 namespace quorvel {
+
+// Reads the members of the library's own component classes in place.
+struct XdasComponentMembers {
+    static const json_spirit::Object& assertions(const XDASInitiator& initiator) { return initiator.assertions; }
+    static const json_spirit::Object& data(const XDASTarget& target) { return target.data; }
+};
+
 namespace {
+
+// The assertions and the target data come as copies from their getters. When
+// the component is exactly the library's own class, whose getter returns its
+// member unchanged, the member is read in place instead; any other class
+// (an override of the getter) is asked through the getter.
+const json_spirit::Object& assertionsOf(I_XDASInitiator& initiator, json_spirit::Object& copy) {
+    if (typeid(initiator) == typeid(XDASInitiator))
+        return XdasComponentMembers::assertions(static_cast<XDASInitiator&>(initiator));
+    copy = initiator.getIni_Ass_Obj();
+    return copy;
+}
+
+const json_spirit::Object& dataOf(I_XDASTarget& target, json_spirit::Object& copy) {
+    if (typeid(target) == typeid(XDASTarget)) return XdasComponentMembers::data(static_cast<XDASTarget&>(target));
+    copy = target.getTarg_Data_Obj();
+    return copy;
+}
 
 // Writes nested objects in the record's compact form ({"key" : value,...}),
 // leaving out empty strings and objects that end up without members.
+//
+// The record goes straight into the output string: the string is kept sized
+// ahead of what is written (grown by doubling) and cut to the written length
+// by finish().
 class CompactObjectWriter {
 public:
-    // The caller has written the opening brace of the outermost object.
-    explicit CompactObjectWriter(std::string& out) : out_(out) { frames_[0] = Frame{out.size(), true}; }
+    // Starts the record with `prefix`, which opens the outermost object.
+    CompactObjectWriter(std::string& out, std::string_view prefix) : out_(out) {
+        out_.resize(std::max(out_.capacity(), kInitialSize));
+        put(prefix);
+        frames_[0] = Frame{length_, true};
+    }
+
+    // Closes the outermost object and cuts the string to the record.
+    void finish() {
+        room(1);
+        out_[length_++] = '}';
+        out_.resize(length_);
+    }
 
     // Starts an object member; endObject() removes it again if it stays empty.
     void beginObject(std::string_view key) {
-        const std::size_t mark = out_.size();
+        const std::size_t mark = length_;
         writeKey(key);
-        out_ += '{';
+        room(1);
+        out_[length_++] = '{';
         frames_[++depth_] = Frame{mark, true};
     }
 
     void endObject() {
         const Frame frame = frames_[depth_--];
         if (frame.empty) {
-            out_.resize(frame.mark);
+            length_ = frame.mark;
             return;
         }
-        out_ += '}';
+        room(1);
+        out_[length_++] = '}';
         frames_[depth_].empty = false;
     }
 
+    // A member whose key is one of the record's own names, which need no
+    // escaping.
     void string(std::string_view key, std::string_view value) {
         if (value.empty()) return;
         writeKey(key);
-        appendJsonString(out_, value);
+        writeString(value);
         frames_[depth_].empty = false;
     }
 
     void integer(std::string_view key, std::int64_t value) {
         writeKey(key);
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-        out_.append(digits, end);
+        char* const at = room(24);
+        length_ = static_cast<std::size_t>(std::to_chars(at, at + 24, value).ptr - out_.data());
         frames_[depth_].empty = false;
     }
 
-    // Members of an object that is already a json_spirit object of strings.
+    // Members of an object that is already a json_spirit object of strings;
+    // their keys are escaped like values.
     void stringMembers(std::string_view key, const json_spirit::Object& members) {
         beginObject(key);
-        for (const auto& member : members) string(member.name_, member.value_.get_str());
+        for (const auto& member : members) {
+            const std::string& value = member.value_.get_str();
+            if (value.empty()) continue;
+            if (!frames_[depth_].empty) put(",");
+            writeString(member.name_);
+            put(" : ");
+            writeString(value);
+            frames_[depth_].empty = false;
+        }
         endObject();
     }
 
@@ -62,13 +116,38 @@ private:
         bool empty;
     };
 
+    // Most records of the audit events seen in practice fit.
+    static constexpr std::size_t kInitialSize = 1024;
+
+    // Makes room for `count` more bytes and returns where they go.
+    char* room(std::size_t count) {
+        if (out_.size() - length_ < count) out_.resize(std::max(2 * out_.size(), length_ + count));
+        return out_.data() + length_;
+    }
+
+    void put(std::string_view text) {
+        std::memcpy(room(text.size()), text.data(), text.size());
+        length_ += text.size();
+    }
+
+    void writeString(std::string_view value) {
+        char* const end = writeJsonString(room(maxJsonStringSize(value.size())), value);
+        length_ = static_cast<std::size_t>(end - out_.data());
+    }
+
+    // ,"key" : (the comma unless the member is its object's first)
     void writeKey(std::string_view key) {
-        if (!frames_[depth_].empty) out_ += ',';
-        appendJsonString(out_, key);
-        out_.append(" : ");
+        char* at = room(key.size() + 6);
+        if (!frames_[depth_].empty) *at++ = ',';
+        *at++ = '"';
+        std::memcpy(at, key.data(), key.size());
+        at += key.size();
+        std::memcpy(at, "\" : ", 4);
+        length_ = static_cast<std::size_t>(at + 4 - out_.data());
     }
 
     std::string& out_;
+    std::size_t length_ = 0; // bytes of the record written so far
     // Frame 0 is the event object itself; the record nests four levels deep.
     std::array<Frame, 5> frames_{};
     std::size_t depth_ = 0;
@@ -107,13 +186,15 @@ void writeInitiator(CompactObjectWriter& writer, I_XDASInitiator& initiator) {
     writer.beginObject("Initiator");
     writeAccount(writer, *initiator.getAccount());
     writeEntity(writer, *initiator.getEntity());
-    writer.stringMembers("Assertions", initiator.getIni_Ass_Obj());
+    json_spirit::Object copy;
+    writer.stringMembers("Assertions", assertionsOf(initiator, copy));
     writer.endObject();
 }
 
 void writeTarget(CompactObjectWriter& writer, I_XDASTarget& target) {
     writer.beginObject("Target");
-    writer.stringMembers("Data", target.getTarg_Data_Obj());
+    json_spirit::Object copy;
+    writer.stringMembers("Data", dataOf(target, copy));
     writeAccount(writer, *target.getAccount());
     writeEntity(writer, *target.getEntity());
     writer.endObject();
@@ -145,15 +226,14 @@ int writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t 
 } // namespace
 
 int writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out) {
-    out.assign(" {");
-    CompactObjectWriter writer(out);
+    CompactObjectWriter writer(out, " {");
     writer.string("Id", event.getId());
     writer.string("Source", event.getSource());
     writeObserver(writer, *event.getObserver(), hostName);
     writeInitiator(writer, *event.getInitiator());
     writeTarget(writer, *event.getTarget());
     const int severity = writeAction(writer, *event.getAction(), offset);
-    out += '}';
+    writer.finish();
     return severity;
 }
 

@@ -14,6 +14,10 @@
 #include <map>
 #include <string>
 
+namespace quorvel {
+struct XdasComponentMembers; // the record writer's in-place reads
+} // namespace quorvel
+
 // ---------------------------------------------------------------------------
 // Interfaces. Operations are declared in the order of their virtual slots.
 // ---------------------------------------------------------------------------
@@ -189,6 +193,7 @@ public:
     ~XDASInitiator() override;
 
 private:
+    friend struct quorvel::XdasComponentMembers;
     XDASAcc account;
     XDASEntity entity;
     json_spirit::Object assertions;
@@ -204,6 +209,7 @@ public:
     ~XDASTarget() override;
 
 private:
+    friend struct quorvel::XdasComponentMembers;
     XDASAcc account;
     XDASEntity entity;
     json_spirit::Object data;
