@@ -7,66 +7,89 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iterator>
 #include <string>
 
 namespace {
 
+template <typename T> struct Accessors {
+    void (CEF_EVENT::*set)(T);
+    T (CEF_EVENT::*get)() const;
+};
+
+const Accessors<std::string> kText[] = {
+    {&CEF_EVENT::setDeviceVendor, &CEF_EVENT::getDeviceVendor},
+    {&CEF_EVENT::setDeviceProduct, &CEF_EVENT::getDeviceProduct},
+    {&CEF_EVENT::setDeviceVersion, &CEF_EVENT::getDeviceVersion},
+    {&CEF_EVENT::setSignatureID, &CEF_EVENT::getSignatureID},
+    {&CEF_EVENT::setName, &CEF_EVENT::getName},
+    {&CEF_EVENT::setDeviceDnsDomain, &CEF_EVENT::getDeviceDnsDomain},
+    {&CEF_EVENT::setDeviceHostName, &CEF_EVENT::getDeviceHostName},
+    {&CEF_EVENT::setDeviceAddress, &CEF_EVENT::getDeviceAddress},
+    {&CEF_EVENT::setSourceDnsDomain, &CEF_EVENT::getSourceDnsDomain},
+    {&CEF_EVENT::setSourceUserId, &CEF_EVENT::getSourceUserId},
+    {&CEF_EVENT::setSourceUserName, &CEF_EVENT::getSourceUserName},
+    {&CEF_EVENT::setSourceAddress, &CEF_EVENT::getSourceAddress},
+    {&CEF_EVENT::setSourceHostName, &CEF_EVENT::getSourceHostName},
+    {&CEF_EVENT::setDestinationDnsDomain, &CEF_EVENT::getDestinationDnsDomain},
+    {&CEF_EVENT::setDestinationUserId, &CEF_EVENT::getDestinationUserId},
+    {&CEF_EVENT::setDestinationUserName, &CEF_EVENT::getDestinationUserName},
+    {&CEF_EVENT::setDestinationAddress, &CEF_EVENT::getDestinationAddress},
+    {&CEF_EVENT::setDestinationServiceName, &CEF_EVENT::getDestinationServiceName},
+    {&CEF_EVENT::setDestinationHostName, &CEF_EVENT::getDestinationHostName},
+    {&CEF_EVENT::setCs1, &CEF_EVENT::getCs1},
+    {&CEF_EVENT::setCs2, &CEF_EVENT::getCs2},
+    {&CEF_EVENT::setCs3, &CEF_EVENT::getCs3},
+    {&CEF_EVENT::setCs4, &CEF_EVENT::getCs4},
+    {&CEF_EVENT::setCs5, &CEF_EVENT::getCs5},
+    {&CEF_EVENT::setCs6, &CEF_EVENT::getCs6},
+    {&CEF_EVENT::setFlexString1, &CEF_EVENT::getFlexString1},
+    {&CEF_EVENT::setFlexString2, &CEF_EVENT::getFlexString2},
+    {&CEF_EVENT::setReason, &CEF_EVENT::getReason},
+    {&CEF_EVENT::setOutcome, &CEF_EVENT::getOutcome},
+    {&CEF_EVENT::setcs1Label, &CEF_EVENT::getcs1Label},
+    {&CEF_EVENT::setcs2Label, &CEF_EVENT::getcs2Label},
+    {&CEF_EVENT::setcs3Label, &CEF_EVENT::getcs3Label},
+    {&CEF_EVENT::setcs4Label, &CEF_EVENT::getcs4Label},
+    {&CEF_EVENT::setcs5Label, &CEF_EVENT::getcs5Label},
+    {&CEF_EVENT::setcs6Label, &CEF_EVENT::getcs6Label},
+    {&CEF_EVENT::setCat, &CEF_EVENT::getCat},
+    {&CEF_EVENT::setCn1Label, &CEF_EVENT::getCn1Label},
+    {&CEF_EVENT::setCn2Label, &CEF_EVENT::getCn2Label},
+    {&CEF_EVENT::setCn3Label, &CEF_EVENT::getCn3Label},
+    {&CEF_EVENT::setFlexString1Label, &CEF_EVENT::getFlexString1Label},
+    {&CEF_EVENT::setFlexString2Label, &CEF_EVENT::getFlexString2Label},
+    {&CEF_EVENT::setFlexNumber1Label, &CEF_EVENT::getFlexNumber1Label},
+    {&CEF_EVENT::setFlexNumber2Label, &CEF_EVENT::getFlexNumber2Label},
+    {&CEF_EVENT::setC6a1, &CEF_EVENT::getC6a1},
+    {&CEF_EVENT::setC6a2, &CEF_EVENT::getC6a2},
+    {&CEF_EVENT::setC6a3, &CEF_EVENT::getC6a3},
+    {&CEF_EVENT::setSourceServiceName, &CEF_EVENT::getSourceServiceName},
+    {&CEF_EVENT::setSourceProcessName, &CEF_EVENT::getSourceProcessName},
+};
+const Accessors<int> kInt[] = {
+    {&CEF_EVENT::setVersion, &CEF_EVENT::getVersion},
+    {&CEF_EVENT::setSeverity, &CEF_EVENT::getSeverity},
+    {&CEF_EVENT::setFlexNumber1, &CEF_EVENT::getFlexNumber1},
+    {&CEF_EVENT::setFlexNumber2, &CEF_EVENT::getFlexNumber2},
+    {&CEF_EVENT::setFileType, &CEF_EVENT::getFileType},
+    {&CEF_EVENT::setSourcePort, &CEF_EVENT::getSourcePort},
+    {&CEF_EVENT::setDestinationPort, &CEF_EVENT::getDestinationPort},
+};
+const Accessors<long> kLong[] = {
+    {&CEF_EVENT::setCn1, &CEF_EVENT::getCn1},
+    {&CEF_EVENT::setCn2, &CEF_EVENT::getCn2},
+    {&CEF_EVENT::setCn3, &CEF_EVENT::getCn3},
+};
+
 TEST(CefEvent, FreshRecordIsEmptyApartFromItsStamps) {
     const CEF_EVENT event;
-    for (const int number : {event.getVersion(), event.getSeverity(), event.getFlexNumber1(), event.getFlexNumber2(),
-                             event.getFileType(), event.getSourcePort(), event.getDestinationPort()})
-        EXPECT_EQ(number, 0);
-    for (const long number : {event.getCn1(), event.getCn2(), event.getCn3()})
-        EXPECT_EQ(number, 0);
-    for (const std::string& text : {event.getDeviceVendor(),
-                                    event.getDeviceProduct(),
-                                    event.getDeviceVersion(),
-                                    event.getSignatureID(),
-                                    event.getName(),
-                                    event.getDeviceDnsDomain(),
-                                    event.getDeviceHostName(),
-                                    event.getDeviceAddress(),
-                                    event.getSourceDnsDomain(),
-                                    event.getSourceUserId(),
-                                    event.getSourceUserName(),
-                                    event.getSourceAddress(),
-                                    event.getSourceHostName(),
-                                    event.getDestinationDnsDomain(),
-                                    event.getDestinationUserId(),
-                                    event.getDestinationUserName(),
-                                    event.getDestinationAddress(),
-                                    event.getDestinationServiceName(),
-                                    event.getDestinationHostName(),
-                                    event.getCs1(),
-                                    event.getCs2(),
-                                    event.getCs3(),
-                                    event.getCs4(),
-                                    event.getCs5(),
-                                    event.getCs6(),
-                                    event.getFlexString1(),
-                                    event.getFlexString2(),
-                                    event.getReason(),
-                                    event.getOutcome(),
-                                    event.getcs1Label(),
-                                    event.getcs2Label(),
-                                    event.getcs3Label(),
-                                    event.getcs4Label(),
-                                    event.getcs5Label(),
-                                    event.getcs6Label(),
-                                    event.getCat(),
-                                    event.getCn1Label(),
-                                    event.getCn2Label(),
-                                    event.getCn3Label(),
-                                    event.getFlexString1Label(),
-                                    event.getFlexString2Label(),
-                                    event.getFlexNumber1Label(),
-                                    event.getFlexNumber2Label(),
-                                    event.getC6a1(),
-                                    event.getC6a2(),
-                                    event.getC6a3(),
-                                    event.getSourceServiceName(),
-                                    event.getSourceProcessName()})
-        EXPECT_EQ(text, "");
+    for (const auto& field : kText)
+        EXPECT_EQ((event.*field.get)(), "");
+    for (const auto& field : kInt)
+        EXPECT_EQ((event.*field.get)(), 0);
+    for (const auto& field : kLong)
+        EXPECT_EQ((event.*field.get)(), 0);
 
     const std::string time = event.getTime();
     ASSERT_FALSE(time.empty());
@@ -92,123 +115,18 @@ TEST(CefEvent, TimeZoneIsTheLocalAbbreviation) {
 // every getter must return exactly that value.
 TEST(CefEvent, EveryGetterReturnsWhatItsOwnSetterStored) {
     CEF_EVENT event;
-    event.setVersion(-5);
-    event.setDeviceVendor("vendor");
-    event.setDeviceProduct("product");
-    event.setDeviceVersion("devver");
-    event.setSignatureID("sig");
-    event.setName("name");
-    event.setSeverity(-9);
-    event.setDeviceDnsDomain("devdns");
-    event.setDeviceHostName("devhost");
-    event.setDeviceAddress("devaddr");
-    event.setSourceDnsDomain("srcdns");
-    event.setSourceUserId("srcuid");
-    event.setSourceUserName("srcuser");
-    event.setSourceAddress("srcaddr");
-    event.setSourceHostName("srchost");
-    event.setDestinationDnsDomain("dstdns");
-    event.setDestinationUserId("dstuid");
-    event.setDestinationUserName("dstuser");
-    event.setDestinationAddress("dstaddr");
-    event.setDestinationServiceName("dstsvc");
-    event.setDestinationHostName("dsthost");
-    event.setCs1("cs1");
-    event.setCs2("cs2");
-    event.setCs3("cs3");
-    event.setCs4("cs4");
-    event.setCs5("cs5");
-    event.setCs6("cs6");
-    event.setCn1(5000000000);
-    event.setCn2(-6000000000);
-    event.setCn3(7);
-    event.setFlexString1("fs1");
-    event.setFlexString2("fs2");
-    event.setReason("reason");
-    event.setOutcome("outcome");
-    event.setcs1Label("cs1L");
-    event.setcs2Label("cs2L");
-    event.setcs3Label("cs3L");
-    event.setcs4Label("cs4L");
-    event.setcs5Label("cs5L");
-    event.setcs6Label("cs6L");
-    event.setFlexNumber1(11);
-    event.setFlexNumber2(12);
-    event.setFileType(13);
-    event.setCat("cat");
-    event.setCn1Label("cn1L");
-    event.setCn2Label("cn2L");
-    event.setCn3Label("cn3L");
-    event.setFlexString1Label("fs1L");
-    event.setFlexString2Label("fs2L");
-    event.setFlexNumber1Label("fn1L");
-    event.setFlexNumber2Label("fn2L");
-    event.setC6a1("c6a1");
-    event.setC6a2("c6a2");
-    event.setC6a3("c6a3");
-    event.setSourcePort(-1);
-    event.setDestinationPort(65536);
-    event.setSourceServiceName("srcsvc");
-    event.setSourceProcessName("srcproc");
-
-    EXPECT_EQ(event.getVersion(), -5);
-    EXPECT_EQ(event.getDeviceVendor(), "vendor");
-    EXPECT_EQ(event.getDeviceProduct(), "product");
-    EXPECT_EQ(event.getDeviceVersion(), "devver");
-    EXPECT_EQ(event.getSignatureID(), "sig");
-    EXPECT_EQ(event.getName(), "name");
-    EXPECT_EQ(event.getSeverity(), -9);
-    EXPECT_EQ(event.getDeviceDnsDomain(), "devdns");
-    EXPECT_EQ(event.getDeviceHostName(), "devhost");
-    EXPECT_EQ(event.getDeviceAddress(), "devaddr");
-    EXPECT_EQ(event.getSourceDnsDomain(), "srcdns");
-    EXPECT_EQ(event.getSourceUserId(), "srcuid");
-    EXPECT_EQ(event.getSourceUserName(), "srcuser");
-    EXPECT_EQ(event.getSourceAddress(), "srcaddr");
-    EXPECT_EQ(event.getSourceHostName(), "srchost");
-    EXPECT_EQ(event.getDestinationDnsDomain(), "dstdns");
-    EXPECT_EQ(event.getDestinationUserId(), "dstuid");
-    EXPECT_EQ(event.getDestinationUserName(), "dstuser");
-    EXPECT_EQ(event.getDestinationAddress(), "dstaddr");
-    EXPECT_EQ(event.getDestinationServiceName(), "dstsvc");
-    EXPECT_EQ(event.getDestinationHostName(), "dsthost");
-    EXPECT_EQ(event.getCs1(), "cs1");
-    EXPECT_EQ(event.getCs2(), "cs2");
-    EXPECT_EQ(event.getCs3(), "cs3");
-    EXPECT_EQ(event.getCs4(), "cs4");
-    EXPECT_EQ(event.getCs5(), "cs5");
-    EXPECT_EQ(event.getCs6(), "cs6");
-    EXPECT_EQ(event.getCn1(), 5000000000);
-    EXPECT_EQ(event.getCn2(), -6000000000);
-    EXPECT_EQ(event.getCn3(), 7);
-    EXPECT_EQ(event.getFlexString1(), "fs1");
-    EXPECT_EQ(event.getFlexString2(), "fs2");
-    EXPECT_EQ(event.getReason(), "reason");
-    EXPECT_EQ(event.getOutcome(), "outcome");
-    EXPECT_EQ(event.getcs1Label(), "cs1L");
-    EXPECT_EQ(event.getcs2Label(), "cs2L");
-    EXPECT_EQ(event.getcs3Label(), "cs3L");
-    EXPECT_EQ(event.getcs4Label(), "cs4L");
-    EXPECT_EQ(event.getcs5Label(), "cs5L");
-    EXPECT_EQ(event.getcs6Label(), "cs6L");
-    EXPECT_EQ(event.getFlexNumber1(), 11);
-    EXPECT_EQ(event.getFlexNumber2(), 12);
-    EXPECT_EQ(event.getFileType(), 13);
-    EXPECT_EQ(event.getCat(), "cat");
-    EXPECT_EQ(event.getCn1Label(), "cn1L");
-    EXPECT_EQ(event.getCn2Label(), "cn2L");
-    EXPECT_EQ(event.getCn3Label(), "cn3L");
-    EXPECT_EQ(event.getFlexString1Label(), "fs1L");
-    EXPECT_EQ(event.getFlexString2Label(), "fs2L");
-    EXPECT_EQ(event.getFlexNumber1Label(), "fn1L");
-    EXPECT_EQ(event.getFlexNumber2Label(), "fn2L");
-    EXPECT_EQ(event.getC6a1(), "c6a1");
-    EXPECT_EQ(event.getC6a2(), "c6a2");
-    EXPECT_EQ(event.getC6a3(), "c6a3");
-    EXPECT_EQ(event.getSourcePort(), -1);
-    EXPECT_EQ(event.getDestinationPort(), 65536);
-    EXPECT_EQ(event.getSourceServiceName(), "srcsvc");
-    EXPECT_EQ(event.getSourceProcessName(), "srcproc");
+    for (std::size_t i = 0; i < std::size(kText); ++i)
+        (event.*kText[i].set)("text" + std::to_string(i));
+    for (std::size_t i = 0; i < std::size(kInt); ++i)
+        (event.*kInt[i].set)(-1 - static_cast<int>(i));
+    for (std::size_t i = 0; i < std::size(kLong); ++i)
+        (event.*kLong[i].set)(5000000000 + static_cast<long>(i));
+    for (std::size_t i = 0; i < std::size(kText); ++i)
+        EXPECT_EQ((event.*kText[i].get)(), "text" + std::to_string(i));
+    for (std::size_t i = 0; i < std::size(kInt); ++i)
+        EXPECT_EQ((event.*kInt[i].get)(), -1 - static_cast<int>(i));
+    for (std::size_t i = 0; i < std::size(kLong); ++i)
+        EXPECT_EQ((event.*kLong[i].get)(), 5000000000 + static_cast<long>(i));
 }
 
 } // namespace
