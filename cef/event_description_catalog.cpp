@@ -28,19 +28,28 @@ std::string configurationDirectory() {
 
 EventDescriptionCatalog::EventDescriptionCatalog() { load(); }
 
-void EventDescriptionCatalog::load() {
+EventDescriptionCatalog::EventDescriptionCatalog(std::istream& lines, const CatalogLineObserver& observe) {
+    read(lines, observe);
+}
+
+std::string EventDescriptionCatalog::filePath() {
     // The directory is used as it is: an empty one puts the file at the root,
     // a trailing "/" gives a doubled one.
     std::string path = configurationDirectory();
     path += '/';
     path += kCatalogFileName;
-    std::ifstream file(path);
+    return path;
+}
+
+void EventDescriptionCatalog::load() {
+    std::ifstream file(filePath());
     if (!file) return;
     read(file);
 }
 
-void EventDescriptionCatalog::read(std::istream& lines) {
+void EventDescriptionCatalog::read(std::istream& lines, const CatalogLineObserver& observe) {
     std::string line;
+    CatalogLineReport report{};
     while (std::getline(lines, line)) {
         // The line splits at its first "="; a line without one is both the
         // identifier and the template. The identifier is kept as written.
@@ -48,27 +57,43 @@ void EventDescriptionCatalog::read(std::istream& lines) {
         const std::string_view whole(line);
         const std::string_view identifier = equals == std::string::npos ? whole : whole.substr(0, equals);
         std::string_view templateText = equals == std::string::npos ? whole : whole.substr(equals + 1);
-        if (entries.find(identifier) != entries.end()) continue; // the first line of an identifier counts
         templateText = templateText.substr(0, lengthWithoutTrailingWhitespace(templateText));
-        entries.emplace(std::string(identifier), compileTemplate(templateText));
+        // The first line of an identifier counts.
+        const bool added = entries.find(identifier) == entries.end();
+        report.droppedTokens.clear();
+        if (added) {
+            entries.emplace(std::string(identifier),
+                            compileTemplate(templateText, observe ? &report.droppedTokens : nullptr));
+        }
+        if (!observe) continue;
+        report.line = whole;
+        report.identifier = identifier;
+        report.hasEquals = equals != std::string::npos;
+        report.added = added;
+        report.templateText = templateText;
+        observe(report);
     }
 }
 
-EventDescTemplate EventDescriptionCatalog::compileTemplate(std::string_view templateText) {
+EventDescTemplate EventDescriptionCatalog::compileTemplate(std::string_view templateText,
+                                                           std::vector<std::string_view>* droppedTokens) {
     EventDescTemplate compiled;
     compiled.text.reserve(templateText.size());
     std::size_t pos = 0;
     while (const auto token = findTemplateToken(templateText, pos)) {
         compiled.text.append(templateText, pos, token->offset - pos);
         const std::string_view tokenText = templateText.substr(token->offset, token->length);
+        bool known = false;
         for (const CefField& row : CefFieldTable) {
             if (row.placeholder == tokenText) {
                 compiled.slots.push_back(EventDescTemplate::Slot{compiled.text.size(), &row});
                 compiled.text.append(tokenText);
+                known = true;
                 break;
             }
         }
         // A token that names no row is dropped.
+        if (!known && droppedTokens != nullptr) droppedTokens->push_back(tokenText);
         pos = token->offset + token->length;
     }
     compiled.text.append(templateText, pos, std::string_view::npos);

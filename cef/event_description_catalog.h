@@ -6,6 +6,7 @@
 #include "cef_field_table.h"
 
 #include <cstddef>
+#include <functional>
 #include <istream>
 #include <map>
 #include <string>
@@ -30,6 +31,20 @@ struct EventDescTemplate {
     std::vector<Slot> slots;
 };
 
+// What reading one catalogue line did, for a caller that wants to know (the
+// catalogue itself reports nothing).
+struct CatalogLineReport {
+    std::string_view line;         // as read, without its line feed
+    std::string_view identifier;   // the text before the first "=", as written
+    bool hasEquals;                // false: identifier and template are the whole line
+    bool added;                    // false: the identifier was already present
+    std::string_view templateText; // after the "=", less its trailing whitespace
+    // The brace tokens dropped from the template because they name no field,
+    // in order; empty when the line was not added.
+    std::vector<std::string_view> droppedTokens;
+};
+using CatalogLineObserver = std::function<void(const CatalogLineReport&)>;
+
 class EventDescriptionCatalog {
   public:
     // Loads the catalogue file from the directory that the host's parameter
@@ -37,13 +52,24 @@ class EventDescriptionCatalog {
     // opened gives an empty catalogue; nothing is reported.
     EventDescriptionCatalog();
 
+    // Reads the catalogue from `lines` instead of the file, calling `observe`
+    // (when set) once per line read.
+    explicit EventDescriptionCatalog(std::istream& lines, const CatalogLineObserver& observe = nullptr);
+
+    // The path the default constructor reads: the configuration directory,
+    // "/", "OstradEventDesc.conf". Asks the parameter service each time.
+    static std::string filePath();
+
     // Stores the expanded template of the context event's signature ID in
     // the context's message; leaves the message unchanged when there is no
     // entry or its template is empty. Never changes the catalogue.
     void expandDescription(CefRenderContext& context) const;
 
     // Compiles one template text (whose trailing whitespace is already gone).
-    static EventDescTemplate compileTemplate(std::string_view templateText);
+    // The tokens that name no field are dropped; when `droppedTokens` is
+    // given, they are appended to it in order.
+    static EventDescTemplate compileTemplate(std::string_view templateText,
+                                             std::vector<std::string_view>* droppedTokens = nullptr);
 
     // Replaces the context's message with `compiled`, every slot filled with
     // the bare, escaped value of its field for the context's event at its own
@@ -54,9 +80,10 @@ class EventDescriptionCatalog {
     // The compiled template of `identifier`, or null.
     const EventDescTemplate* find(std::string_view identifier) const;
 
-    // Adds the entries of a catalogue read from `lines`; an identifier that
-    // is already present keeps its template.
-    void read(std::istream& lines);
+    // Adds the entries of a catalogue read from `lines`, one line up to each
+    // line feed until a read fails; an identifier that is already present
+    // keeps its template. Calls `observe` (when set) once per line read.
+    void read(std::istream& lines, const CatalogLineObserver& observe = nullptr);
 
   private:
     void load();
