@@ -1,0 +1,299 @@
+// quorvel-catalog-check: reads a CEF message catalogue exactly as the library
+// does (through the library's own reader) and reports, line by line, what the
+// library would do with it silently; or renders the message of one event.
+#include "cef_field_names.h"
+#include "field_assignment.h"
+
+#include "cef_field_table.h"
+#include "event_description_catalog.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using quorvel::CatalogLineReport;
+using quorvel::EventDescriptionCatalog;
+
+constexpr const char* kProgram = "quorvel-catalog-check";
+constexpr std::size_t kDefaultMaxLength = 1024;
+
+const char* const kUsage = "Usage: quorvel-catalog-check [--max-length N] [FILE]\n"
+                           "       quorvel-catalog-check [FILE] --render ID [--set Field=value]...\n"
+                           "\n"
+                           "Reads a CEF message catalogue the way libquorvel reads it and reports, per\n"
+                           "line, what the library would do without telling anyone: placeholders it\n"
+                           "drops, identifiers defined twice or with blanks around them, lines without\n"
+                           "\"=\", empty templates, carriage returns, NUL bytes and lines longer than\n"
+                           "--max-length bytes (default 1024).\n"
+                           "\n"
+                           "Without FILE it reads the file the library loads: OstradEventDesc.conf in\n"
+                           "the directory that the parameter service names (with the stand-in service,\n"
+                           "$VRQ_SERVER_CONFIGDIR).\n"
+                           "\n"
+                           "--render ID prints the message (the \"msg\" item) that the library would\n"
+                           "write for an event with signature ID ID whose fields are set by --set;\n"
+                           "fields are named as their setters (SourceUserName) or by their CEF keys\n"
+                           "(suser).\n"
+                           "\n"
+                           "Exit status: 0 clean (or a message rendered), 1 findings (or no message),\n"
+                           "2 usage error or unreadable file.\n";
+
+struct Options {
+    std::optional<std::string> file;
+    std::size_t maxLength = kDefaultMaxLength;
+    std::optional<std::string> renderId;
+    std::vector<quorvel_tools::Assignment> sets;
+};
+
+// Thrown for a usage error or an unreadable file: exit status 2.
+struct Fatal {
+    std::string message;
+};
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    std::vector<std::string> setTexts;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw Fatal{arg + " needs a value (see --help)"};
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (arg == "--max-length") {
+            const std::string text = value();
+            const auto number = quorvel_tools::parseNumber<long>(text);
+            if (!number || *number <= 0) throw Fatal{"--max-length " + text + ": not a positive decimal number"};
+            options.maxLength = static_cast<std::size_t>(*number);
+        } else if (arg == "--render") {
+            options.renderId = value();
+        } else if (arg == "--set") {
+            setTexts.push_back(value());
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw Fatal{"unknown option " + arg + " (see --help)"};
+        } else if (options.file) {
+            throw Fatal{"more than one catalogue file given (see --help)"};
+        } else {
+            options.file = arg;
+        }
+    }
+    if (!setTexts.empty() && !options.renderId) throw Fatal{"--set needs --render ID (see --help)"};
+    for (const std::string& text : setTexts) {
+        const auto assignment = quorvel_tools::parseAssignment(text);
+        if (!assignment) throw Fatal{"--set " + text + ": expected Field=value"};
+        options.sets.push_back(*assignment);
+    }
+    return options;
+}
+
+// `text` in double quotes with the bytes that do not show written as \r, \t,
+// \0 or \xHH.
+std::string quoted(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\0')
+            out += "\\0";
+        else if (c == '"' || c == '\\')
+            (out += '\\') += c;
+        else if (byte < 0x20 || byte == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+            out += hex;
+        } else
+            out += c;
+    }
+    return out + "\"";
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Why a dropped token names no field, with the placeholder meant when it can
+// be guessed: wrong case, blanks inside the braces.
+std::string whyDropped(std::string_view token) {
+    std::string_view inner = token.substr(1, token.size() - 2);
+    std::string_view trimmed = inner;
+    while (!trimmed.empty() && isBlank(trimmed.front()))
+        trimmed.remove_prefix(1);
+    while (!trimmed.empty() && isBlank(trimmed.back()))
+        trimmed.remove_suffix(1);
+    const bool blanks = trimmed.size() != inner.size();
+    for (const quorvel::CefField& row : quorvel::CefFieldTable) {
+        const std::string meant = "{" + std::string(row.key) + "}";
+        if (row.key == trimmed) return "blanks inside the braces; write " + meant;
+        if (lowerCase(row.key) == lowerCase(trimmed)) {
+            return std::string(blanks ? "blanks inside the braces and wrong case" : "wrong case") + "; write " + meant;
+        }
+    }
+    return "no field has that name";
+}
+
+// The findings of one line, each as "FILE:LINE: text".
+class Checker {
+  public:
+    Checker(std::string file, std::size_t maxLength) : file_(std::move(file)), maxLength_(maxLength) {}
+
+    void operator()(const CatalogLineReport& report) {
+        ++lineNumber_;
+        const std::string_view line = report.line;
+        if (line.size() > maxLength_) {
+            report_("line is " + std::to_string(line.size()) + " bytes long, more than " + std::to_string(maxLength_) +
+                    " (--max-length); syslog may cut such messages");
+        }
+        if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) {
+            report_("NUL byte at column " + std::to_string(nul + 1) +
+                    "; appenders and syslog may cut the message there");
+        }
+        checkCarriageReturns(report);
+        if (line.empty()) {
+            report_("empty line: defines the empty identifier, with no message");
+        } else if (!report.hasEquals) {
+            report_("no \"=\": the whole line, " + quoted(line) + ", is both the identifier and the template");
+        } else {
+            if (!report.identifier.empty() &&
+                (isBlank(report.identifier.front()) || isBlank(report.identifier.back()))) {
+                report_("identifier " + quoted(report.identifier) +
+                        " has blanks around it, which are kept: events with signature ID " +
+                        quoted(trimBlanks(report.identifier)) + " do not match it");
+            }
+            if (report.added && report.templateText.empty()) {
+                report_("empty template: events with identifier " + quoted(report.identifier) + " get no message");
+            }
+        }
+        if (!report.added) {
+            report_("identifier " + quoted(report.identifier) + " is already defined on line " +
+                    std::to_string(firstLine_.at(std::string(report.identifier))) + "; this line is ignored");
+        } else {
+            firstLine_.emplace(report.identifier, lineNumber_);
+        }
+        for (const std::string_view token : report.droppedTokens) {
+            report_("placeholder " + quoted(token) + " is dropped from the message: " + whyDropped(token));
+        }
+    }
+
+    std::size_t lines() const { return lineNumber_; }
+    std::size_t findings() const { return findings_; }
+
+  private:
+    static std::string_view trimBlanks(std::string_view text) {
+        while (!text.empty() && isBlank(text.front()))
+            text.remove_prefix(1);
+        while (!text.empty() && isBlank(text.back()))
+            text.remove_suffix(1);
+        return text;
+    }
+
+    void checkCarriageReturns(const CatalogLineReport& report) {
+        if (report.line.find('\r') == std::string_view::npos) return;
+        if (!report.hasEquals || report.identifier.find('\r') != std::string_view::npos) {
+            report_("carriage return in the identifier " + quoted(report.identifier) +
+                    ": events never match it (DOS line endings?)");
+        }
+        if (report.hasEquals && report.templateText.find('\r') != std::string_view::npos) {
+            report_("carriage return inside the template: it is written unescaped into the message");
+        } else if (report.hasEquals) {
+            report_("carriage return at the end of the line (DOS line endings?): the library drops it here");
+        }
+    }
+
+    void report_(const std::string& text) {
+        ++findings_;
+        std::cout << file_ << ':' << lineNumber_ << ": " << text << '\n';
+    }
+
+    std::string file_;
+    std::size_t maxLength_;
+    std::size_t lineNumber_ = 0;
+    std::size_t findings_ = 0;
+    std::map<std::string, std::size_t, std::less<>> firstLine_;
+};
+
+// Opens the catalogue for reading; throws Fatal when it cannot be read.
+std::ifstream openCatalogue(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) throw Fatal{"cannot read " + path + ": " + std::strerror(errno)};
+    if (S_ISDIR(info.st_mode)) throw Fatal{"cannot read " + path + ": " + std::strerror(EISDIR)};
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw Fatal{"cannot read " + path + ": " + std::strerror(errno)};
+    return file;
+}
+
+int check(const Options& options, const std::string& path) {
+    std::ifstream file = openCatalogue(path);
+    Checker checker(path, options.maxLength);
+    const EventDescriptionCatalog catalog(file, std::ref(checker));
+    if (file.bad()) throw Fatal{"read error in " + path};
+    std::cout << path << ": " << checker.lines() << " lines, " << checker.findings()
+              << (checker.findings() == 1 ? " finding" : " findings") << '\n';
+    return checker.findings() == 0 ? 0 : 1;
+}
+
+int render(const Options& options, const std::string& path) {
+    std::ifstream file = openCatalogue(path);
+    const EventDescriptionCatalog catalog(file);
+    if (file.bad()) throw Fatal{"read error in " + path};
+
+    CEF_EVENT event;
+    event.setSignatureID(*options.renderId);
+    for (const quorvel_tools::Assignment& set : options.sets) {
+        switch (quorvel_tools::setCefField(event, set.name, set.value)) {
+        case quorvel_tools::SetResult::Set: break;
+        case quorvel_tools::SetResult::UnknownField: throw Fatal{"--set " + set.name + ": no CEF field has that name"};
+        case quorvel_tools::SetResult::BadNumber:
+            throw Fatal{"--set " + set.name + "=" + set.value + ": not " +
+                        quorvel_tools::describeCefKind(quorvel_tools::findCefField(set.name)->kind)};
+        }
+    }
+    quorvel::CefRenderContext context{event, quorvel::CefFieldTable, {}};
+    catalog.expandDescription(context);
+    if (context.message.empty()) {
+        const quorvel::EventDescTemplate* entry = catalog.find(*options.renderId);
+        std::cerr << kProgram << ": no message for " << quoted(*options.renderId) << ": "
+                  << (entry == nullptr      ? "the catalogue has no entry for it"
+                      : entry->text.empty() ? "its template is empty"
+                                            : "its template's fields are all empty")
+                  << '\n';
+        return 1;
+    }
+    std::cout << context.message << '\n';
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const Options options = parseOptions(argc, argv);
+        const std::string path = options.file ? *options.file : EventDescriptionCatalog::filePath();
+        return options.renderId ? render(options, path) : check(options, path);
+    } catch (const Fatal& fatal) {
+        std::cerr << kProgram << ": " << fatal.message << '\n';
+        return 2;
+    }
+}

@@ -1,0 +1,311 @@
+// quorvel-emit: logs one CEF or XDAS event through libquorvel from the command
+// line, so that operators can test a logging pipeline end to end.
+#include "cef_field_names.h"
+#include "field_assignment.h"
+#include "xdas_field_names.h"
+
+#include <quorvel/quorvel.h>
+
+#include <log4cxx/appenderskeleton.h>
+#include <log4cxx/helpers/loglog.h>
+#include <log4cxx/logger.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <netdb.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel_tools {
+
+// log4cxx's class macros name the helpers namespace unqualified.
+namespace helpers = log4cxx::helpers;
+
+// Keeps the messages that reach the logger it is attached to: what was
+// logged, for --print and for telling the operator when nothing was.
+class EmitCapture : public log4cxx::AppenderSkeleton {
+  public:
+    DECLARE_LOG4CXX_OBJECT(EmitCapture)
+    BEGIN_LOG4CXX_CAST_MAP()
+    LOG4CXX_CAST_ENTRY(EmitCapture)
+    LOG4CXX_CAST_ENTRY_CHAIN(AppenderSkeleton)
+    END_LOG4CXX_CAST_MAP()
+
+    void close() override {}
+    bool requiresLayout() const override { return false; }
+    const std::vector<std::string>& messages() const { return messages_; }
+
+  protected:
+    void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override {
+        messages_.push_back(event->getRenderedMessage());
+    }
+
+  private:
+    std::vector<std::string> messages_;
+};
+
+// What IMPLEMENT_LOG4CXX_OBJECT defines, written out because that macro only
+// works at global scope; the class is never named in a properties file.
+const helpers::Class& EmitCapture::getClass() const { return getStaticClass(); }
+const helpers::Class& EmitCapture::getStaticClass() {
+    static ClazzEmitCapture theClass;
+    return theClass;
+}
+
+} // namespace quorvel_tools
+
+namespace {
+
+constexpr const char* kProgram = "quorvel-emit";
+
+const char* const kUsage =
+    "Usage: quorvel-emit cef  --config FILE --logger NAME [--module NAME] [--set Field=value]... [--print]\n"
+    "       quorvel-emit xdas --config FILE --logger NAME [--module NAME] [--set field.path=value]...\n"
+    "                         [--assertion key=value]... [--data key=value]... [--print]\n"
+    "       quorvel-emit cef|xdas --list-fields\n"
+    "\n"
+    "Initialises logging with initSyslog(FILE, module) (the module defaults to\n"
+    "\"XDAS-\", what initXDAS uses), builds one event from the --set options and\n"
+    "logs it under the log4cxx logger NAME, exactly as a server would.\n"
+    "\n"
+    "  --set Field=value   CEF fields by setter name (SourceUserName) or CEF key\n"
+    "                      (suser); XDAS fields by path (initiator.account.Name,\n"
+    "                      action.log.Severity). --list-fields shows them all.\n"
+    "  --assertion k=v     an XDAS initiator assertion (repeatable)\n"
+    "  --data k=v          an XDAS target data item (repeatable)\n"
+    "  --print             also write the logged line to standard output\n"
+    "  --verbose           show log4cxx's own diagnostics\n"
+    "\n"
+    "Exit status: 0 logged; 1 the configuration failed or nothing was logged\n"
+    "(level disabled, CEF severity outside 1, 2, 4, 6, 8); 2 usage error,\n"
+    "unknown field or bad number (nothing is logged then).\n";
+
+enum class Kind { Cef, Xdas };
+
+struct Options {
+    Kind kind = Kind::Cef;
+    std::string config;
+    std::string logger;
+    std::string module = "XDAS-";
+    std::vector<quorvel_tools::Assignment> sets;
+    std::map<std::string, std::string> assertions;
+    std::map<std::string, std::string> data;
+    bool print = false;
+    bool verbose = false;
+    bool listFields = false;
+};
+
+// A usage error, unknown field or bad number: exit status 2.
+struct UsageError {
+    std::string message;
+};
+
+quorvel_tools::Assignment assignmentOf(const std::string& option, const std::string& text) {
+    const auto assignment = quorvel_tools::parseAssignment(text);
+    if (!assignment) throw UsageError{option + " " + text + ": expected name=value"};
+    return *assignment;
+}
+
+Options parseOptions(int argc, char** argv) {
+    if (argc < 2) throw UsageError{"missing event kind, cef or xdas (see --help)"};
+    const std::string kind = argv[1];
+    if (kind == "--help" || kind == "-h") {
+        std::cout << kUsage;
+        std::exit(0);
+    }
+    if (kind != "cef" && kind != "xdas") throw UsageError{"unknown event kind " + kind + ", expected cef or xdas"};
+    Options options;
+    options.kind = kind == "cef" ? Kind::Cef : Kind::Xdas;
+    std::optional<std::string> config, logger;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw UsageError{arg + " needs a value (see --help)"};
+            return argv[++i];
+        };
+        if (arg == "--config")
+            config = value();
+        else if (arg == "--logger")
+            logger = value();
+        else if (arg == "--module")
+            options.module = value();
+        else if (arg == "--set")
+            options.sets.push_back(assignmentOf(arg, value()));
+        else if (arg == "--print")
+            options.print = true;
+        else if (arg == "--verbose")
+            options.verbose = true;
+        else if (arg == "--list-fields")
+            options.listFields = true;
+        else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (options.kind == Kind::Xdas && (arg == "--assertion" || arg == "--data")) {
+            const auto item = assignmentOf(arg, value());
+            (arg == "--assertion" ? options.assertions : options.data)[item.name] = item.value;
+        } else {
+            throw UsageError{"unknown option " + arg + " for " + kind + " events (see --help)"};
+        }
+    }
+    if (options.listFields) return options;
+    if (!config) throw UsageError{"--config FILE is required (see --help)"};
+    if (!logger) throw UsageError{"--logger NAME is required (see --help)"};
+    options.config = *config;
+    options.logger = *logger;
+    return options;
+}
+
+void listFields(Kind kind) {
+    if (kind == Kind::Cef) {
+        for (auto* field = quorvel_tools::cefFieldNamesBegin(); field != quorvel_tools::cefFieldNamesEnd(); ++field) {
+            std::cout << field->name;
+            if (!field->key.empty() && field->key != field->name) std::cout << " (" << field->key << ")";
+            if (field->key.empty()) std::cout << " (stored only, never in the line)";
+            if (field->kind != quorvel_tools::CefValueKind::Text) std::cout << ": number";
+            std::cout << '\n';
+        }
+    } else {
+        for (const quorvel_tools::XdasFieldName& field : quorvel_tools::xdasFieldNames())
+            std::cout << field.name << (field.numeric ? ": number" : "") << '\n';
+    }
+}
+
+void setCef(CEF_EVENT& event, const quorvel_tools::Assignment& set) {
+    switch (quorvel_tools::setCefField(event, set.name, set.value)) {
+    case quorvel_tools::SetResult::Set: return;
+    case quorvel_tools::SetResult::UnknownField:
+        throw UsageError{"--set " + set.name + ": no CEF field has that name (see --list-fields)"};
+    case quorvel_tools::SetResult::BadNumber:
+        throw UsageError{"--set " + set.name + "=" + set.value + ": not " +
+                         quorvel_tools::describeCefKind(quorvel_tools::findCefField(set.name)->kind)};
+    }
+}
+
+void setXdas(I_XDAS_Event& event, const quorvel_tools::Assignment& set) {
+    const quorvel_tools::XdasFieldName* field = quorvel_tools::findXdasField(set.name);
+    if (field == nullptr) throw UsageError{"--set " + set.name + ": no XDAS field has that name (see --list-fields)"};
+    int number = 0;
+    if (field->numeric) {
+        const auto parsed = quorvel_tools::parseNumber<int>(set.value);
+        if (!parsed) throw UsageError{"--set " + set.name + "=" + set.value + ": not a decimal int"};
+        number = *parsed;
+    }
+    field->set(event, set.value, number);
+}
+
+struct XdasEventDeleter {
+    void operator()(I_XDAS_Event* event) const { destroy(event); }
+};
+
+// The level a CEF severity code selects, as the library maps it; null for a
+// code outside the table.
+log4cxx::LevelPtr cefLevel(int severity) {
+    switch (severity) {
+    case 1: return log4cxx::Level::getTrace();
+    case 2: return log4cxx::Level::getDebug();
+    case 4: return log4cxx::Level::getInfo();
+    case 6: return log4cxx::Level::getWarn();
+    case 8: return log4cxx::Level::getError();
+    default: return nullptr;
+    }
+}
+
+// The level an XDAS severity code selects; other codes log at INFO.
+log4cxx::LevelPtr xdasLevel(int severity) {
+    switch (severity) {
+    case 3: return log4cxx::Level::getFatal();
+    case 4: return log4cxx::Level::getError();
+    case 5: return log4cxx::Level::getWarn();
+    case 8: return log4cxx::Level::getDebug();
+    case 9: return log4cxx::Level::getTrace();
+    default: return log4cxx::Level::getInfo();
+    }
+}
+
+// Why an event of `level` logged under `logger` reached no appender of ours.
+std::string whyNotLogged(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level) {
+    if (!level) return "its CEF severity selects no level (use 1, 2, 4, 6 or 8)";
+    return "logger " + logger->getName() + " does not enable level " + level->toString() + " (its level is " +
+           logger->getEffectiveLevel()->toString() + ")";
+}
+
+// True when some configured appender receives what `logger` logs.
+bool hasConfiguredAppender(log4cxx::LoggerPtr logger, const log4cxx::AppenderPtr& ours) {
+    for (; logger; logger = logger->getParent()) {
+        for (const auto& appender : logger->getAllAppenders())
+            if (appender != ours) return true;
+        if (!logger->getAdditivity()) break;
+    }
+    return false;
+}
+
+int run(const Options& options) {
+    if (options.listFields) {
+        listFields(options.kind);
+        return 0;
+    }
+    // Every field is set before anything is configured, so a bad option logs
+    // nothing.
+    CEF_EVENT cefEvent;
+    std::unique_ptr<I_XDAS_Event, XdasEventDeleter> xdasEvent(create());
+    for (const quorvel_tools::Assignment& set : options.sets) {
+        if (options.kind == Kind::Cef)
+            setCef(cefEvent, set);
+        else
+            setXdas(*xdasEvent, set);
+    }
+    if (!options.assertions.empty()) xdasEvent->getInitiator()->setAssertions(options.assertions);
+    if (!options.data.empty()) xdasEvent->getTarget()->setData(options.data);
+
+    log4cxx::helpers::LogLog::setQuietMode(!options.verbose);
+    const int status = initSyslog(options.config, options.module);
+    if (status == 1) {
+        std::cerr << kProgram << ": cannot read or apply the log4cxx configuration " << options.config << '\n';
+        return 1;
+    }
+    if (status != 0) {
+        std::cerr << kProgram << ": warning: the host name does not resolve (" << gai_strerror(status)
+                  << "); XDAS records will lack the observer's SysName\n";
+    }
+
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(options.logger);
+    const auto capture = std::make_shared<quorvel_tools::EmitCapture>();
+    logger->addAppender(capture);
+    log4cxx::LevelPtr level;
+    if (options.kind == Kind::Cef) {
+        level = cefLevel(cefEvent.getSeverity());
+        cefEvent.CEF_Log(options.logger);
+    } else {
+        level = xdasLevel(xdasEvent->getAction()->getLog()->getSeverity());
+        xdasEvent->XDAS_Log(options.logger);
+    }
+    logger->removeAppender(capture);
+
+    if (capture->messages().empty()) {
+        std::cerr << kProgram << ": nothing logged: " << whyNotLogged(logger, level) << '\n';
+        return 1;
+    }
+    if (!hasConfiguredAppender(logger, capture)) {
+        std::cerr << kProgram << ": warning: logged, but no appender in " << options.config << " receives logger "
+                  << options.logger << '\n';
+    }
+    if (options.print) {
+        for (const std::string& message : capture->messages())
+            std::cout << message << '\n';
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(parseOptions(argc, argv));
+    } catch (const UsageError& error) {
+        std::cerr << kProgram << ": " << error.message << '\n';
+        return 2;
+    }
+}
