@@ -27,6 +27,10 @@ struct CefField {
     TextAccessor text = nullptr;        // set for kind Text
     IntAccessor integer = nullptr;      // set for kind Int
     LongAccessor longInteger = nullptr; // set for kind Long
+    // For kind Text, the member that `text` returns a copy of; rendering
+    // reads it in place. (The getters are not virtual, so nothing can
+    // override them.)
+    const std::string CEF_EVENT::*textMember = nullptr;
 };
 
 inline constexpr std::size_t kCefFieldCount = 52;
@@ -63,6 +67,10 @@ inline bool isEmptyCefText(std::string_view value) { return value.empty() || val
 
 // Appends `value` to `out` escaped by `escaping`, in one pass.
 void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping escaping = CefEscaping::Extension);
+
+// Writes `value` escaped by `escaping` at `to`, which must have room for
+// twice its length; returns the end of what it wrote.
+char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping);
 
 // Escapes `value` in place for an extension value.
 void escapeCefValue(std::string& value);

@@ -1,5 +1,9 @@
 #include "cef_line.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
 namespace quorvel {
 
 namespace {
@@ -12,47 +16,114 @@ constexpr std::size_t kSecondPairs = 45, kEndSecondPairs = 49;     // flexNumber
 constexpr std::size_t kThirdSingles = 49, kEndThirdSingles = 52;   // cat, reason, outcome
 static_assert(kEndThirdSingles == kCefFieldCount);
 
-// Items written when non-empty, each followed by a blank.
-void appendSingles(std::string& out, const CefRenderContext& context, std::size_t begin, std::size_t end) {
-    for (std::size_t row = begin; row < end; ++row)
-        if (appendCefField(out, context.event, context.table[row], true)) out += ' ';
-}
+// The widest decimal number a row can hold (a 64-bit long with its sign).
+constexpr std::size_t kNumberWidth = 20;
 
-// Label and value items, both written only when the label is non-empty.
-void appendPairs(std::string& out, const CefRenderContext& context, std::size_t begin, std::size_t end) {
-    for (std::size_t row = begin; row + 1 < end; row += 2) {
-        if (!appendCefField(out, context.event, context.table[row], true)) continue;
-        out += ' ';
-        appendCefField(out, context.event, context.table[row + 1], true);
-        out += ' ';
+// Writes the line straight into the output string, which is kept sized
+// ahead of what is written (grown by doubling) and cut to length by finish().
+class LineWriter {
+  public:
+    LineWriter(const CEF_EVENT& event, std::string& out, std::size_t expected) : event_(event), out_(out) {
+        out_.resize(std::max(out_.capacity(), expected));
+        to_ = out_.data();
     }
-}
+
+    void finish() { out_.resize(static_cast<std::size_t>(to_ - out_.data())); }
+
+    void put(char c) {
+        room(1);
+        *to_++ = c;
+    }
+    void put(std::string_view text) {
+        room(text.size());
+        std::memcpy(to_, text.data(), text.size());
+        to_ += text.size();
+    }
+
+    // The field's value (with "key=" before it when `withKey`), escaped by
+    // `escaping`, and room for one more byte after it; false, writing
+    // nothing, for an empty text value.
+    __attribute__((always_inline)) bool field(const CefField& field, bool withKey, CefEscaping escaping) {
+        if (field.kind == CefFieldKind::Text) {
+            const std::string& value = event_.*field.textMember;
+            if (isEmptyCefText(value)) return false;
+            room(field.key.size() + 2 * value.size() + 2);
+            writeKey(field, withKey);
+            to_ = writeEscapedCefValue(to_, value, escaping);
+            return true;
+        }
+        room(field.key.size() + kNumberWidth + 2);
+        writeKey(field, withKey);
+        if (field.kind == CefFieldKind::Int)
+            to_ = std::to_chars(to_, to_ + kNumberWidth, (event_.*field.integer)()).ptr;
+        else
+            to_ = std::to_chars(to_, to_ + kNumberWidth, (event_.*field.longInteger)()).ptr;
+        return true;
+    }
+
+    // Items written when non-empty, each followed by a blank.
+    void singles(const CefFieldRows& table, std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row)
+            if (field(table[row], true, CefEscaping::Extension)) *to_++ = ' ';
+    }
+
+    // Label and value items, both written only when the label is non-empty.
+    void pairs(const CefFieldRows& table, std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row + 1 < end; row += 2) {
+            if (!field(table[row], true, CefEscaping::Extension)) continue;
+            *to_++ = ' ';
+            field(table[row + 1], true, CefEscaping::Extension);
+            *to_++ = ' ';
+        }
+    }
+
+  private:
+    void room(std::size_t count) {
+        const auto used = static_cast<std::size_t>(to_ - out_.data());
+        if (out_.size() - used >= count) return;
+        out_.resize(std::max(2 * out_.size(), used + count));
+        to_ = out_.data() + used;
+    }
+
+    void writeKey(const CefField& field, bool withKey) {
+        if (!withKey) return;
+        std::memcpy(to_, field.key.data(), field.key.size());
+        to_ += field.key.size();
+        *to_++ = '=';
+    }
+
+    const CEF_EVENT& event_;
+    std::string& out_;
+    char* to_;
+};
 
 } // namespace
 
 void assembleCefLine(const CefRenderContext& context, std::string& out) {
-    out.assign("CEF:");
+    // Lines of the usual handful of short fields fit in the first size.
+    LineWriter writer(context.event, out, 256 + context.message.size());
+    writer.put("CEF:");
     for (std::size_t row = 0; row < kCefHeaderEnd; ++row) {
-        appendCefField(out, context.event, context.table[row], false, CefEscaping::Header);
-        out += '|';
+        writer.field(context.table[row], false, CefEscaping::Header);
+        writer.put('|');
     }
-    appendSingles(out, context, kFirstSingles, kEndFirstSingles);
-    appendPairs(out, context, kFirstPairs, kEndFirstPairs);
-    appendSingles(out, context, kSecondSingles, kEndSecondSingles);
-    appendPairs(out, context, kSecondPairs, kEndSecondPairs);
-    appendSingles(out, context, kThirdSingles, kEndThirdSingles);
+    writer.singles(context.table, kFirstSingles, kEndFirstSingles);
+    writer.pairs(context.table, kFirstPairs, kEndFirstPairs);
+    writer.singles(context.table, kSecondSingles, kEndSecondSingles);
+    writer.pairs(context.table, kSecondPairs, kEndSecondPairs);
+    writer.singles(context.table, kThirdSingles, kEndThirdSingles);
     // The message carries its own escaping from expansion.
     if (!isEmptyCefText(context.message)) {
-        out.append("msg=");
-        out.append(context.message);
-        out += ' ';
+        writer.put("msg=");
+        writer.put(context.message);
+        writer.put(' ');
     }
+    writer.finish();
 }
 
 void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out) {
     CefRenderContext context{event, CefFieldTable, std::string()};
     catalog.expandDescription(context);
-    out.reserve(256 + context.message.size());
     assembleCefLine(context, out);
 }
 

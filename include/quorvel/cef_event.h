@@ -12,6 +12,10 @@
 
 #include <string>
 
+namespace quorvel {
+struct CefEventMembers; // the field table, which renders members in place
+} // namespace quorvel
+
 class CEF_EVENT {
   public:
     // Every text field empty, every number 0; Time is the wall clock in whole
@@ -170,6 +174,7 @@ class CEF_EVENT {
     void Write_CEF_Event(std::string loggerName);
 
   private:
+    friend struct quorvel::CefEventMembers;
     int Version = 0;
     std::string DeviceVendor;
     std::string DeviceProduct;
