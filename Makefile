@@ -6,7 +6,9 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build demo check check-asan check-tsan bench clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps configure build demo check check-asan check-tsan bench install package clean
 
 all: build
 
@@ -24,6 +26,14 @@ demo: build
 
 check: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The library, its headers, both tools, the CMake package and quorvel.pc under
+# PREFIX (make install PREFIX=/opt/quorvel), and the Debian package.
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # The whole suite under AddressSanitizer with UndefinedBehaviorSanitizer, and
 # under ThreadSanitizer, each in a build directory of its own.

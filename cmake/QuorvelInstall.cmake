@@ -9,7 +9,11 @@ target_include_directories(quorvel PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_IN
 
 set(QUORVEL_INSTALLED_TARGETS quorvel)
 if(TARGET hostparam)
+  # libquorvel needs the stand-in parameter service at run time; installed
+  # beside it, it is found through the library's own run path, whatever the
+  # prefix.
   list(APPEND QUORVEL_INSTALLED_TARGETS hostparam)
+  set_target_properties(quorvel PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
 install(TARGETS ${QUORVEL_INSTALLED_TARGETS}
@@ -27,6 +31,8 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/quorvelConfigVersion.cmak
 install(FILES ${PROJECT_BINARY_DIR}/quorvelConfig.cmake ${PROJECT_BINARY_DIR}/quorvelConfigVersion.cmake
   DESTINATION ${QUORVEL_CMAKE_DIR} COMPONENT development)
 
+file(RELATIVE_PATH QUORVEL_PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" QUORVEL_PC_PREFIX_FROM_PCDIR "${QUORVEL_PC_PREFIX_FROM_PCDIR}")
 configure_file(cmake/quorvel.pc.in ${PROJECT_BINARY_DIR}/quorvel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quorvel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
