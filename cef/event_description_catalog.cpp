@@ -62,7 +62,8 @@ void EventDescriptionCatalog::read(std::istream& lines, const CatalogLineObserve
         const bool added = entries.find(identifier) == entries.end();
         report.droppedTokens.clear();
         if (added) {
-            entries.emplace(std::string(identifier),
+            const std::string& key = identifiers.emplace_back(identifier);
+            entries.emplace(std::string_view(key),
                             compileTemplate(templateText, observe ? &report.droppedTokens : nullptr));
         }
         if (!observe) continue;

@@ -6,11 +6,12 @@
 #include "cef_field_table.h"
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <istream>
-#include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quorvel {
@@ -88,7 +89,11 @@ class EventDescriptionCatalog {
   private:
     void load();
 
-    std::map<std::string, EventDescTemplate, std::less<>> entries;
+    // Looked up by hashing, so that finding a template costs the same for
+    // ten entries and for a hundred thousand. The keys view into
+    // `identifiers`, whose elements never move.
+    std::unordered_map<std::string_view, EventDescTemplate> entries;
+    std::deque<std::string> identifiers;
 };
 
 } // namespace quorvel
