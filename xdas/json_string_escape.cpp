@@ -20,6 +20,18 @@ constexpr std::array<bool, 256> makeSpecialTable() {
 }
 constexpr std::array<bool, 256> kSpecial = makeSpecialTable();
 
+// The bytes each byte takes at most in the string form: 1 copied, 2 for the
+// short escapes, 6 for \u00XX (and for bytes from 0x80 up, which may be
+// copied or escaped depending on the locale).
+constexpr std::array<unsigned char, 256> makeLengthTable() {
+    std::array<unsigned char, 256> table{};
+    for (int byte = 0; byte < 256; ++byte) table[byte] = byte < 0x20 || byte >= 0x7F ? 6 : 1;
+    for (const char shortEscaped : {'"', '\\', '\b', '\f', '\n', '\r', '\t'})
+        table[static_cast<unsigned char>(shortEscaped)] = 2;
+    return table;
+}
+constexpr std::array<unsigned char, 256> kEscapedLength = makeLengthTable();
+
 char shortEscape(unsigned char byte) {
     switch (byte) {
     case '"': return '"';
@@ -111,6 +123,12 @@ std::size_t writeSpecial(char*& to, std::string_view rest, bool utf8Locale) {
 }
 
 } // namespace
+
+std::size_t jsonStringSizeBound(std::string_view value) {
+    std::size_t size = 2;
+    for (const char c : value) size += kEscapedLength[static_cast<unsigned char>(c)];
+    return size;
+}
 
 char* writeJsonString(char* to, std::string_view value) {
     *to++ = '"';

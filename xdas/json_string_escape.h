@@ -22,8 +22,13 @@ void appendJsonString(std::string& out, std::string_view value);
 // two quotes and at most six bytes (\u00XX) per byte.
 constexpr std::size_t maxJsonStringSize(std::size_t size) { return 6 * size + 2; }
 
+// An upper bound of the bytes that the JSON string form of `value` takes,
+// exact for ASCII text (every byte from 0x80 up counts six bytes).
+std::size_t jsonStringSizeBound(std::string_view value);
+
 // Writes `value` as a JSON string, exactly as appendJsonString appends it, at
-// `to`, which must have room for maxJsonStringSize(value.size()) bytes.
+// `to`, which must have room for jsonStringSizeBound(value) bytes (which
+// maxJsonStringSize(value.size()) never falls below).
 // Returns the end of what it wrote.
 char* writeJsonString(char* to, std::string_view value);
 

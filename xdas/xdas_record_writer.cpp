@@ -131,7 +131,7 @@ private:
     }
 
     void writeString(std::string_view value) {
-        char* const end = writeJsonString(room(maxJsonStringSize(value.size())), value);
+        char* const end = writeJsonString(room(jsonStringSizeBound(value)), value);
         length_ = static_cast<std::size_t>(end - out_.data());
     }
 
