@@ -1,0 +1,326 @@
+// Syslog end to end: a real rsyslogd, started by this test on the loopback
+// interface with a configuration of its own, receives what a host process
+// logs through log4cxx's SyslogAppender and writes each message to a file.
+// Every event must arrive once, byte for byte as log4cxx was handed it (a
+// file appender of the same host keeps that copy), in order per thread, and
+// read back by the independent parsers it must hold exactly what was set.
+#include "cef_parser.h"
+#include "syslog_events.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace syslog_e2e;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kEvents = kThreads * kEventsPerThread;
+
+std::string findRsyslogd() {
+    for (const char* path : {"/usr/sbin/rsyslogd", "/sbin/rsyslogd", "/usr/local/sbin/rsyslogd"})
+        if (access(path, X_OK) == 0) return path;
+    return "";
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        result.push_back(text.substr(start, end - start));
+    return result;
+}
+
+// An unprivileged UDP port on the loopback interface that nothing holds now.
+int freeLoopbackPort() {
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+// True once some process has bound the loopback UDP port.
+bool portIsBound(int port) {
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+    close(probe);
+    return bound;
+}
+
+// A child process that this test started; killed and reaped if it is still
+// running when the object goes.
+class Child {
+  public:
+    Child(const std::vector<std::string>& argv, const fs::path& output,
+          const std::map<std::string, std::string>& env = {}) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = open(output.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            for (const auto& [name, value] : env)
+                setenv(name.c_str(), value.c_str(), 1);
+            std::vector<char*> args;
+            for (const std::string& arg : argv)
+                args.push_back(const_cast<char*>(arg.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (running()) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status_, 0);
+        }
+    }
+
+    bool running() {
+        if (pid_ <= 0 || exited_) return false;
+        if (waitpid(pid_, &status_, WNOHANG) == pid_) exited_ = true;
+        return !exited_;
+    }
+    // Waits until the process ends or `deadline` passes; true if it ended.
+    bool waitUntil(Clock::time_point deadline) {
+        while (running()) {
+            if (Clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    // Asks the process to stop, and kills it if it has not within `grace`.
+    void stop(std::chrono::seconds grace) {
+        if (!running()) return;
+        kill(pid_, SIGTERM);
+        if (!waitUntil(Clock::now() + grace)) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status_, 0);
+            exited_ = true;
+        }
+    }
+    bool exitedCleanly() const { return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0; }
+
+  private:
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int status_ = 0;
+};
+
+// What a host set on the event that `sequenceText` names, as the parsed line
+// must show it. The cached host name and the clock are taken from `parsed`.
+nlohmann::json expectedXdas(const std::string& sequenceText, int thread, int event, const nlohmann::json& parsed) {
+    nlohmann::json want = {
+        {"Id", sequenceText},
+        {"Source", "syslog-e2e"},
+        {"Initiator",
+         {{"Account", {{"Name", specials()}}}, {"Assertions", {{"role", specials()}, {specials(), "key"}}}}},
+        {"Target", {{"Data", {{"attr", kUtf8Name}}}}},
+        {"Action",
+         {{"Event", {{"Name", "LOGIN"}}},
+          {"Time", {{"Offset", 0}}},
+          {"Log", {{"Severity", 7}}},
+          {"Details", padding(thread, event)}}},
+    };
+    if (parsed.contains("Observer"))
+        want["Observer"] = {{"Entity", {{"SysName", parsed["/Observer/Entity/SysName"_json_pointer]}}}};
+    if (parsed.contains("/Action/Time/Offset"_json_pointer)) {
+        const auto offset = parsed["/Action/Time/Offset"_json_pointer];
+        if (offset.is_number_integer() && std::abs(offset.get<long long>() - std::time(nullptr)) < 600)
+            want["/Action/Time/Offset"_json_pointer] = offset;
+    }
+    return want;
+}
+
+// Reads one received line; returns the thread and event it belongs to, or
+// -1 as the thread when the line is not one the host logged.
+std::pair<int, int> checkLine(const std::string& line) {
+    std::string sequenceText;
+    nlohmann::json parsedXdas;
+    std::optional<quorvel_test::ParsedCefLine> parsedCef;
+    if (line.compare(0, 4, "CEF:") == 0) {
+        std::string error;
+        parsedCef = quorvel_test::parseCefLine(line, &error);
+        if (!parsedCef) {
+            ADD_FAILURE() << "unreadable CEF line (" << error << "): " << line.substr(0, 300);
+            return {-1, 0};
+        }
+        for (const auto& [key, value] : parsedCef->extension)
+            if (key == "cs1") sequenceText = value;
+    } else {
+        try {
+            parsedXdas = nlohmann::json::parse(line);
+            sequenceText = parsedXdas.value("Id", "");
+        } catch (const nlohmann::json::exception& e) {
+            ADD_FAILURE() << "unreadable XDAS record (" << e.what() << "): " << line.substr(0, 300);
+            return {-1, 0};
+        }
+    }
+    int thread = -1, event = -1;
+    if (std::sscanf(sequenceText.c_str(), "t%d-%d", &thread, &event) != 2 || thread < 0 || thread >= kThreads ||
+        event < 0 || event >= kEventsPerThread || sequence(thread, event) != sequenceText) {
+        ADD_FAILURE() << "a line the host did not log: " << line.substr(0, 300);
+        return {-1, 0};
+    }
+    if (parsedCef) {
+        EXPECT_EQ(event % 2, 1) << sequenceText;
+        const std::array<std::string, 7> header{"0", "Vendor|" + specials(), "", "", "100", "e2e", "4"};
+        EXPECT_EQ(parsedCef->header, header) << sequenceText;
+        std::map<std::string, std::string> extension(parsedCef->extension.begin(), parsedCef->extension.end());
+        EXPECT_EQ(extension.size(), parsedCef->extension.size()) << sequenceText;
+        EXPECT_EQ(extension.erase("rt") + extension.erase("dtz"), 2u) << sequenceText;
+        const std::map<std::string, std::string> want{
+            {"spt", "0"},          {"suser", cefSpecials()},
+            {"src", "{suser}"},    {"cs1Label", "sequence"},
+            {"cs1", sequenceText}, {"flexString1", padding(thread, event)},
+            {"msg", cefMessage()},
+        };
+        EXPECT_TRUE(extension == want) << "CEF values differ from those set: " << sequenceText;
+    } else {
+        EXPECT_EQ(event % 2, 0) << sequenceText;
+        EXPECT_TRUE(parsedXdas == expectedXdas(sequenceText, thread, event, parsedXdas))
+            << "XDAS values differ from those set: " << line.substr(0, 600);
+    }
+    return {thread, event};
+}
+
+TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
+    const std::string rsyslogd = findRsyslogd();
+    ASSERT_FALSE(rsyslogd.empty()) << "rsyslogd is not installed: this test needs the Debian package rsyslog "
+                                      "(scripts/install-deps installs it, as root)";
+    char pattern[] = "/tmp/quorvel-syslog-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    fs::create_directory(dir / "work");
+    const int port = freeLoopbackPort();
+
+    // rsyslog: UDP on the loopback interface only, messages up to 64 KiB,
+    // control characters kept as they are, each message written as received
+    // after its priority, one per line, in arrival order.
+    std::ofstream(dir / "rsyslog.conf")
+        << "global(workDirectory=\"" << (dir / "work").string() << "\" maxMessageSize=\"64k\"\n"
+        << "       parser.escapeControlCharactersOnReceive=\"off\")\n"
+        << "main_queue(queue.workerThreads=\"1\")\n"
+        << "module(load=\"imudp\")\n"
+        << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << port << "\" ruleset=\"audit\" rcvbufSize=\"16m\")\n"
+        << "template(name=\"messageOnly\" type=\"string\" string=\"%rawmsg-after-pri%\\n\")\n"
+        << "ruleset(name=\"audit\") {\n"
+        << "  action(type=\"omfile\" file=\"" << (dir / "received.log").string() << "\" template=\"messageOnly\")\n"
+        << "}\n";
+    // The host: syslog to that port, and the same messages to a file as the
+    // record of what log4cxx was handed.
+    std::ofstream(dir / "host.properties") << "log4j.rootLogger=INFO, SYSLOG, SENT\n"
+                                           << "log4j.appender.SYSLOG=org.apache.log4j.net.SyslogAppender\n"
+                                           << "log4j.appender.SYSLOG.SyslogHost=127.0.0.1:" << port << "\n"
+                                           << "log4j.appender.SYSLOG.Facility=AUTHPRIV\n"
+                                           << "log4j.appender.SYSLOG.MaxMessageLength=65000\n"
+                                           << "log4j.appender.SYSLOG.layout=org.apache.log4j.PatternLayout\n"
+                                           << "log4j.appender.SYSLOG.layout.ConversionPattern=%m\n"
+                                           << "log4j.appender.SENT=org.apache.log4j.FileAppender\n"
+                                           << "log4j.appender.SENT.File=" << (dir / "sent.log").string() << "\n"
+                                           << "log4j.appender.SENT.Encoding=UTF-8\n"
+                                           << "log4j.appender.SENT.layout=org.apache.log4j.PatternLayout\n"
+                                           << "log4j.appender.SENT.layout.ConversionPattern=%m%n\n";
+    std::ofstream(dir / "OstradEventDesc.conf") << kCatalog;
+
+    Child daemon({rsyslogd, "-n", "-f", (dir / "rsyslog.conf").string(), "-i", (dir / "rsyslogd.pid").string()},
+                 dir / "rsyslogd.out");
+    const auto listenDeadline = Clock::now() + std::chrono::seconds(20);
+    while (!portIsBound(port) && daemon.running() && Clock::now() < listenDeadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(daemon.running() && portIsBound(port))
+        << "rsyslogd did not start listening on 127.0.0.1:" << port << ":\n"
+        << readFile(dir / "rsyslogd.out");
+
+    Child host({QUORVEL_SYSLOG_HOST, (dir / "host.properties").string()}, dir / "host.out",
+               {{"VRQ_SERVER_CONFIGDIR", dir.string()}});
+    ASSERT_TRUE(host.waitUntil(Clock::now() + std::chrono::seconds(120))) << "the host did not finish in 120 s";
+    ASSERT_TRUE(host.exitedCleanly()) << "the host failed:\n" << readFile(dir / "host.out");
+
+    // Until every message is written, or rsyslog has had a minute.
+    const auto writeDeadline = Clock::now() + std::chrono::seconds(60);
+    while (lines(readFile(dir / "received.log")).size() < static_cast<std::size_t>(kEvents) &&
+           Clock::now() < writeDeadline && daemon.running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    daemon.stop(std::chrono::seconds(10));
+
+    const std::vector<std::string> sent = lines(readFile(dir / "sent.log"));
+    const std::vector<std::string> received = lines(readFile(dir / "received.log"));
+    EXPECT_EQ(sent.size(), static_cast<std::size_t>(kEvents));
+    ASSERT_EQ(received.size(), static_cast<std::size_t>(kEvents))
+        << "rsyslogd wrote a different number of messages; its output:\n"
+        << readFile(dir / "rsyslogd.out");
+
+    // Per thread, the lines rsyslog wrote must be the lines log4cxx was
+    // handed, in the same order, and number 0, 1, 2, ... of that thread.
+    std::vector<std::vector<std::string>> sentByThread(kThreads), receivedByThread(kThreads);
+    for (const std::string& line : sent) {
+        const auto [thread, event] = checkLine(line);
+        if (thread >= 0) sentByThread[thread].push_back(line);
+    }
+    std::size_t longest = 0;
+    for (const std::string& line : received) {
+        const auto [thread, event] = checkLine(line);
+        if (thread < 0) continue;
+        EXPECT_EQ(event, static_cast<int>(receivedByThread[thread].size())) << "out of order in thread " << thread;
+        receivedByThread[thread].push_back(line);
+        longest = std::max(longest, line.size());
+    }
+    for (int thread = 0; thread < kThreads; ++thread) {
+        ASSERT_EQ(receivedByThread[thread].size(), sentByThread[thread].size()) << "thread " << thread;
+        for (std::size_t i = 0; i < sentByThread[thread].size(); ++i) {
+            const std::string& want = sentByThread[thread][i];
+            const std::string& got = receivedByThread[thread][i];
+            if (got == want) continue;
+            const auto difference = std::mismatch(want.begin(), want.end(), got.begin(), got.end());
+            ADD_FAILURE() << "thread " << thread << " line " << i << " differs at byte "
+                          << (difference.first - want.begin()) << " (sent " << want.size() << " bytes, received "
+                          << got.size() << ")";
+        }
+    }
+    // The line of almost 64 KiB arrived whole.
+    EXPECT_GT(longest, 64000u);
+    RecordProperty("events", kEvents);
+    RecordProperty("longest_line", static_cast<int>(longest));
+    if (!HasFailure()) fs::remove_all(dir);
+}
+
+} // namespace
