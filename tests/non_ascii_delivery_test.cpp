@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -58,7 +59,7 @@ class Delivery {
         const timeval timeout{10, 0}; // a missing datagram fails the test instead of hanging it
         setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
-        const std::string properties = directory_.path() + "/delivery.properties";
+        const std::string properties = propertiesPath();
         std::ofstream(properties) << "log4j.rootLogger=INFO, FILE, CONSOLE, SYSLOG, CAP\n"
                                   << "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
                                   << "log4j.appender.FILE.File=" << filePath() << "\n"
@@ -107,7 +108,11 @@ class Delivery {
     }
     Delivery(const Delivery&) = delete;
     Delivery& operator=(const Delivery&) = delete;
-    ~Delivery() { close(socket_); }
+    ~Delivery() {
+        close(socket_);
+        for (const std::string& path : {filePath(), consolePath(), propertiesPath()})
+            std::remove(path.c_str());
+    }
 
     // What each destination received: the CEF line, then the XDAS record,
     // each ended by a line feed, with the clock stamps fixed.
@@ -122,6 +127,7 @@ class Delivery {
         if (end == std::string::npos) return text;
         return quorvel_test::withFixedStamp(text.substr(0, end + 1)) + withFixedOffset(text.substr(end + 1));
     }
+    std::string propertiesPath() const { return directory_.path() + "/delivery.properties"; }
     std::string filePath() const { return directory_.path() + "/file.log"; }
     std::string consolePath() const { return directory_.path() + "/console.log"; }
 
