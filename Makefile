@@ -42,10 +42,15 @@ check-asan: deps
 	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j $(JOBS)
 
+# ThreadSanitizer takes its suppressions (for code outside the library only)
+# from tests/sanitizers/tsan.supp, and does not sleep a second at every exit:
+# the lifetime test starts hundreds of processes.
+TSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/sanitizers/tsan.supp atexit_sleep_ms=0
+
 check-tsan: deps
 	cmake -S . -B $(BUILD_DIR)-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=thread $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
-	ctest --test-dir $(BUILD_DIR)-tsan --output-on-failure -j $(JOBS)
+	TSAN_OPTIONS="$(TSAN_OPTIONS)" ctest --test-dir $(BUILD_DIR)-tsan --output-on-failure -j $(JOBS)
 
 # The benchmarks against their peers, in a build directory of their own:
 # repeated runs, JSON results beside the programs, then one table of medians

@@ -1,0 +1,219 @@
+// Concurrency: eight threads log XDAS and CEF events under several loggers
+// while other threads initialise again and ask the probes. Every line must
+// reach the appender whole and exactly once.
+#include "capturing_appender.h"
+#include "cef_test_support.h"
+#include "fake_resolver.h"
+
+#include <quorvel/quorvel.h>
+
+#include <gtest/gtest.h>
+#include <log4cxx/appenderskeleton.h>
+#include <log4cxx/logger.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kLoggingThreads = 8;
+constexpr int kEventsPerThread = 50000;
+const char* const kLoggers[] = {"audit", "audit.login", "security", "security.cef.deep"};
+constexpr int kLoggerCount = sizeof kLoggers / sizeof kLoggers[0];
+const char* const kHostName = "stress.example";
+
+// Even sequence numbers are CEF events, odd ones XDAS events.
+bool isCef(int sequence) { return sequence % 2 == 0; }
+const char* loggerOf(int thread, int sequence) { return kLoggers[(thread + sequence) % kLoggerCount]; }
+std::string userOf(int thread, int sequence) {
+    return "user-" + std::to_string(thread) + "-" + std::to_string(sequence);
+}
+
+// The line each event must arrive as, with rt=, dtz= and "Offset" values
+// replaced by R, Z and 0 (see normalised()).
+std::string expectedLine(int thread, int sequence) {
+    const std::string user = userOf(thread, sequence);
+    const std::string address = "10.0.0." + std::to_string(thread);
+    if (isCef(sequence)) {
+        return "CEF:0|Quorvel|Stress|1.0|S|event t" + std::to_string(thread) + " i" + std::to_string(sequence) +
+               "|4|rt=R dtz=Z src=" + address + " spt=0 suser=" + user + " cs1=a\\=b\\\\c|d msg=Stress " + user +
+               " from " + address + " ";
+    }
+    return std::string(" {\"Id\" : \"t") + std::to_string(thread) + "-i" + std::to_string(sequence) +
+           "\",\"Source\" : \"stress\",\"Observer\" : {\"Entity\" : {\"SysName\" : \"" + kHostName +
+           "\"}},\"Initiator\" : {\"Account\" : {\"Name\" : \"" + user +
+           "\"}},\"Action\" : {\"Event\" : {\"Name\" : \"LOGIN\"},\"Time\" : {\"Offset\" : 0},\"Log\" : "
+           "{\"Severity\" : 7},\"Outcome\" : \"o\\\"k\"}}";
+}
+
+// Replaces the value of the item or member starting with `key` (up to
+// `end`) by `with`.
+void replaceValue(std::string& line, const std::string& key, char end, const std::string& with) {
+    const std::size_t start = line.find(key);
+    if (start == std::string::npos) return;
+    const std::size_t from = start + key.size();
+    const std::size_t to = line.find(end, from);
+    if (to == std::string::npos) return;
+    line.replace(from, to - from, with);
+}
+
+std::string normalised(std::string line) {
+    if (line.compare(0, 4, "CEF:") == 0) {
+        replaceValue(line, "|rt=", ' ', "R");
+        replaceValue(line, " dtz=", ' ', "Z");
+    } else {
+        replaceValue(line, "\"Offset\" : ", '}', "0");
+    }
+    return line;
+}
+
+// Checks every line it receives against the line its thread and sequence
+// number (read back from the line) must give, and marks it as seen.
+class VerifyingAppender : public log4cxx::AppenderSkeleton {
+  public:
+    VerifyingAppender() : seen_(kLoggingThreads * kEventsPerThread) {}
+
+    void close() override {}
+    bool requiresLayout() const override { return false; }
+
+    int received() const { return received_; }
+    int duplicates() const { return duplicates_; }
+    int mismatches() const { return mismatches_; }
+    std::string firstMismatch() const { return firstMismatch_; }
+    int seenCount() const {
+        int count = 0;
+        for (const unsigned char seen : seen_)
+            count += seen;
+        return count;
+    }
+
+  protected:
+    void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override {
+        const std::string& message = event->getRenderedMessage();
+        int thread = -1;
+        int sequence = -1;
+        if (message.compare(0, 4, "CEF:") == 0) {
+            std::sscanf(message.c_str(), "CEF:0|Quorvel|Stress|1.0|S|event t%d i%d", &thread, &sequence);
+        } else {
+            std::sscanf(message.c_str(), " {\"Id\" : \"t%d-i%d\"", &thread, &sequence);
+        }
+        const bool known = thread >= 0 && thread < kLoggingThreads && sequence >= 0 && sequence < kEventsPerThread;
+        const bool whole = known && normalised(message) == expectedLine(thread, sequence) &&
+                           event->getLoggerName() == loggerOf(thread, sequence) &&
+                           event->getLevel()->toInt() == log4cxx::Level::INFO_INT;
+
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++received_;
+        if (!whole) {
+            if (mismatches_++ == 0) firstMismatch_ = event->getLoggerName() + ": " + message;
+            return;
+        }
+        unsigned char& seen = seen_[static_cast<std::size_t>(thread * kEventsPerThread + sequence)];
+        if (seen) ++duplicates_;
+        seen = 1;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<unsigned char> seen_;
+    int received_ = 0;
+    int duplicates_ = 0;
+    int mismatches_ = 0;
+    std::string firstMismatch_;
+};
+
+void logCef(int thread, int sequence) {
+    CEF_EVENT event;
+    event.setDeviceVendor("Quorvel");
+    event.setDeviceProduct("Stress");
+    event.setDeviceVersion("1.0");
+    event.setSignatureID("S");
+    event.setName("event t" + std::to_string(thread) + " i" + std::to_string(sequence));
+    event.setSeverity(4);
+    event.setSourceAddress("10.0.0." + std::to_string(thread));
+    event.setSourceUserName(userOf(thread, sequence));
+    event.setCs1("a=b\\c|d");
+    EXPECT_EQ(event.CEF_Log(loggerOf(thread, sequence)), 0);
+}
+
+void logXdas(int thread, int sequence) {
+    I_XDAS_Event* event = create();
+    event->setId("t" + std::to_string(thread) + "-i" + std::to_string(sequence));
+    event->setSource("stress");
+    event->getInitiator()->getAccount()->setName(userOf(thread, sequence));
+    event->getAction()->getEvnt()->setName("LOGIN");
+    event->getAction()->getLog()->setSeverity(7);
+    event->getAction()->setOutcome("o\"k");
+    EXPECT_EQ(event->XDAS_Log(loggerOf(thread, sequence)), 0);
+    destroy(event);
+}
+
+TEST(Stress, EveryEventArrivesWholeOnceWhileOthersInitialiseAndProbe) {
+    quorvel_test::fake_resolver::answerHostName("stress");
+    quorvel_test::fake_resolver::answerCanonicalName(kHostName);
+    quorvel_test::CatalogDirectory catalog;
+    catalog.write("S=Stress {suser} from {src}\n");
+    const std::string properties = quorvel_test::testDataPath("capture_all.properties");
+    ASSERT_EQ(initSyslog(properties, "stress"), 0);
+    const auto appender = std::make_shared<VerifyingAppender>();
+    const log4cxx::LoggerPtr root = log4cxx::Logger::getRootLogger();
+    root->removeAllAppenders();
+    root->addAppender(appender);
+
+    std::atomic<bool> logging{true};
+    std::atomic<int> wrongInitResults{0};
+    std::atomic<int> wrongProbeResults{0};
+    std::atomic<long> sideCalls{0};
+    std::vector<std::thread> sideThreads;
+    sideThreads.emplace_back([&] {
+        while (logging) {
+            if (initSyslog(properties, "stress") != 0) ++wrongInitResults;
+            if (initSyslog(quorvel_test::testDataPath("capture_off.properties"), "other") != 2) ++wrongInitResults;
+            if (initXDAS(properties) != 2) ++wrongInitResults;
+            ++sideCalls;
+        }
+    });
+    sideThreads.emplace_back([&] {
+        while (logging) {
+            if (!checkEventSeverity(1) || !checkEventSeverity(8) || checkEventSeverity(3)) ++wrongProbeResults;
+            if (!isAppenderEnabled()) ++wrongProbeResults;
+            if (getCEFHostName() != kHostName) ++wrongProbeResults;
+            ++sideCalls;
+        }
+    });
+
+    std::vector<std::thread> loggingThreads;
+    for (int thread = 0; thread < kLoggingThreads; ++thread) {
+        loggingThreads.emplace_back([thread] {
+            for (int sequence = 0; sequence < kEventsPerThread; ++sequence) {
+                if (isCef(sequence)) {
+                    logCef(thread, sequence);
+                } else {
+                    logXdas(thread, sequence);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : loggingThreads)
+        thread.join();
+    logging = false;
+    for (std::thread& thread : sideThreads)
+        thread.join();
+
+    const int total = kLoggingThreads * kEventsPerThread;
+    EXPECT_EQ(appender->mismatches(), 0) << "first: " << appender->firstMismatch();
+    EXPECT_EQ(appender->duplicates(), 0);
+    EXPECT_EQ(appender->received(), total);
+    EXPECT_EQ(appender->seenCount(), total);
+    EXPECT_EQ(wrongInitResults, 0);
+    EXPECT_EQ(wrongProbeResults, 0);
+    EXPECT_GT(sideCalls, 0);
+    RecordProperty("events", total);
+}
+
+} // namespace
