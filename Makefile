@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo check check-asan check-tsan bench install package clean
+.PHONY: all deps configure build demo check check-asan check-tsan fuzz bench install package clean
 
 all: build
 
@@ -52,6 +52,27 @@ check-tsan: deps
 	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
 	TSAN_OPTIONS="$(TSAN_OPTIONS)" ctest --test-dir $(BUILD_DIR)-tsan --output-on-failure -j $(JOBS)
 
+# The libFuzzer targets, built with clang in a build directory of their own,
+# each run for FUZZ_SECONDS from its seed corpus in fuzz/corpus/ (what they
+# find is kept in the build directory; crashing inputs land in its
+# artifacts/).
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = catalog_fuzzer cef_line_fuzzer xdas_string_fuzzer
+FUZZ_DIR = $(BUILD_DIR)-fuzz
+
+fuzz:
+	scripts/install-deps fuzz
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
+	  -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_EXAMPLES=OFF -DQUORVEL_BUILD_TOOLS=OFF -DQUORVEL_BUILD_BENCH=OFF \
+	  $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
+	mkdir -p $(FUZZ_DIR)/artifacts
+	for target in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_DIR)/corpus/$$target && \
+	  $(FUZZ_DIR)/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_DIR)/artifacts/$$target- $(FUZZ_DIR)/corpus/$$target fuzz/corpus/$$target || exit 1; \
+	done
+
 # The benchmarks against their peers, in a build directory of their own:
 # repeated runs, JSON results beside the programs, then one table of medians
 # and ratios. Needs the packages of `scripts/install-deps bench`.
@@ -70,4 +91,4 @@ bench:
 	python3 bench/report.py $(foreach program,$(BENCH_PROGRAMS),$(BENCH_BUILD_DIR)/bench/$(program).json)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-bench
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench

@@ -1,0 +1,136 @@
+// Renders the CEF line of an event whose fields hold arbitrary bytes and reads
+// it back with the tests' own CEF parser, written from the format's rules:
+// the line must be one physical line, and every header value and extension
+// item must come back exactly as set, in the line's order, with the catalogue
+// message last.
+#include "cef_event_fill.h"
+#include "cef_field_table.h"
+#include "cef_line.h"
+#include "cef_parser.h"
+#include "event_description_catalog.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+// Every placeholder kind, a header field and a separator in the template
+// text. The text holds no "=": the template's own text is not escaped.
+const std::string kTemplate = "by {suser}|{cs1} n:{cn1} p:{spt} {name}{dtz}";
+
+const quorvel::EventDescriptionCatalog& catalog() {
+    static const quorvel::EventDescriptionCatalog loaded = [] {
+        std::istringstream lines("M=" + kTemplate + "\n");
+        return quorvel::EventDescriptionCatalog(lines);
+    }();
+    return loaded;
+}
+
+bool isEmptyText(const std::string& value) { return value.empty() || value[0] == '\0'; }
+
+// The value of `row` as set, before any escaping; empty text counts as empty.
+std::string rawValue(const CEF_EVENT& event, const quorvel::CefField& row) {
+    switch (row.kind) {
+    case quorvel::CefFieldKind::Text: {
+        std::string value = (event.*row.text)();
+        return isEmptyText(value) ? std::string() : value;
+    }
+    case quorvel::CefFieldKind::Int: return std::to_string((event.*row.integer)());
+    case quorvel::CefFieldKind::Long: return std::to_string((event.*row.longInteger)());
+    }
+    return {};
+}
+
+const quorvel::CefField& rowOf(const char* key) {
+    for (const quorvel::CefField& row : quorvel::CefFieldTable)
+        if (row.key == key) return row;
+    std::abort();
+}
+
+// The extension items the line must carry: singles when not empty, the value
+// of a cn or flexNumber pair only with its label.
+Items expectedExtension(const CEF_EVENT& event) {
+    Items items;
+    const auto& table = quorvel::CefFieldTable;
+    auto single = [&](std::size_t position) {
+        const std::string value = rawValue(event, table[position]);
+        if (!value.empty()) items.emplace_back(std::string(table[position].key), value);
+    };
+    auto pair = [&](std::size_t label) {
+        const std::string value = rawValue(event, table[label]);
+        if (value.empty()) return;
+        items.emplace_back(std::string(table[label].key), value);
+        items.emplace_back(std::string(table[label + 1].key), rawValue(event, table[label + 1]));
+    };
+    for (std::size_t position = 7; position <= 22; ++position)
+        single(position);
+    for (std::size_t label = 23; label <= 27; label += 2)
+        pair(label);
+    for (std::size_t position = 29; position <= 44; ++position)
+        single(position);
+    for (std::size_t label = 45; label <= 47; label += 2)
+        pair(label);
+    for (std::size_t position = 49; position <= 51; ++position)
+        single(position);
+
+    if (event.getSignatureID() == "M") {
+        // Each placeholder replaced at its own place by the value as set.
+        std::string message;
+        for (std::size_t at = 0; at < kTemplate.size(); ++at) {
+            if (kTemplate[at] != '{') {
+                message += kTemplate[at];
+                continue;
+            }
+            const std::size_t close = kTemplate.find('}', at);
+            message += rawValue(event, rowOf(kTemplate.substr(at + 1, close - at - 1).c_str()));
+            at = close;
+        }
+        if (!message.empty()) items.emplace_back("msg", message);
+    }
+    return items;
+}
+
+[[noreturn]] void fail(const std::string& what, const std::string& line) {
+    std::fprintf(stderr, "%s\nline of %zu bytes\n", what.c_str(), line.size());
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    CEF_EVENT event;
+    event.setSignatureID(input.ConsumeBool() ? "M" : input.ConsumeRandomLengthString(8));
+    quorvel_fuzz::fillCefEvent(event, input);
+
+    std::string line;
+    quorvel::renderCefLine(catalog(), event, line);
+    if (line.find_first_of("\r\n") != std::string::npos) fail("line break in the line", line);
+
+    std::string error;
+    const auto parsed = quorvel_test::parseCefLine(line, &error);
+    if (!parsed) fail("unparsable line: " + error, line);
+
+    const std::string header[7] = {std::to_string(event.getVersion()),  rawValue(event, rowOf("vendor")),
+                                   rawValue(event, rowOf("product")),   rawValue(event, rowOf("deviceversion")),
+                                   rawValue(event, rowOf("signature")), rawValue(event, rowOf("name")),
+                                   std::to_string(event.getSeverity())};
+    for (int position = 0; position < 7; ++position)
+        if (parsed->header[position] != header[position])
+            fail("header value " + std::to_string(position) + " differs", line);
+    const Items expected = expectedExtension(event);
+    if (parsed->extension.size() != expected.size())
+        fail("extension has " + std::to_string(parsed->extension.size()) + " items, expected " +
+                 std::to_string(expected.size()),
+             line);
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (parsed->extension[i] != expected[i]) fail("extension item " + expected[i].first + " differs", line);
+    return 0;
+}
