@@ -1,6 +1,7 @@
 // The field table and the rendering of one field's value.
 #include "cef_field_table.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace quorvel {
@@ -81,16 +82,6 @@ const CefFieldRows CefFieldTable = CefEventMembers::rows();
 
 namespace {
 
-template <typename Number> void appendNumber(std::string& out, Number value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
-}
-
-} // namespace
-
-namespace {
-
 // For each byte, the letter that follows the backslash of its escape, or 0
 // when the byte is copied: one table for extension values, one for header
 // values. The equal sign is escaped only in extension values, the bar only
@@ -146,32 +137,31 @@ void escapeCefValue(std::string& value) {
     value.swap(escaped);
 }
 
-bool appendCefField(std::string& out, const CEF_EVENT& event, const CefField& field, bool withKey,
-                    CefEscaping escaping) {
+char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
     switch (field.kind) {
     case CefFieldKind::Text: {
         const std::string& value = event.*field.textMember;
-        if (isEmptyCefText(value)) return false;
-        if (withKey) {
-            out.append(field.key);
-            out += '=';
-        }
-        appendEscapedCefValue(out, value, escaping);
-        return true;
+        return isEmptyCefText(value) ? to : writeEscapedCefValue(to, value, escaping);
     }
-    case CefFieldKind::Int:
-    case CefFieldKind::Long:
-        if (withKey) {
-            out.append(field.key);
-            out += '=';
-        }
-        if (field.kind == CefFieldKind::Int)
-            appendNumber(out, (event.*field.integer)());
-        else
-            appendNumber(out, (event.*field.longInteger)());
-        return true;
+    case CefFieldKind::Int: return std::to_chars(to, to + kCefNumberWidth, (event.*field.integer)()).ptr;
+    case CefFieldKind::Long: return std::to_chars(to, to + kCefNumberWidth, (event.*field.longInteger)()).ptr;
     }
-    return false;
+    return to;
+}
+
+bool appendCefField(std::string& out, const CEF_EVENT& event, const CefField& field, bool withKey,
+                    CefEscaping escaping) {
+    if (field.kind == CefFieldKind::Text && isEmptyCefText(event.*field.textMember)) return false;
+    const std::size_t start = out.size();
+    out.resize(start + (withKey ? field.key.size() + 1 : 0) + cefFieldValueBound(event, field));
+    char* to = out.data() + start;
+    if (withKey) {
+        to = std::copy(field.key.begin(), field.key.end(), to);
+        *to++ = '=';
+    }
+    to = writeCefFieldValue(to, event, field, escaping);
+    out.resize(static_cast<std::size_t>(to - out.data()));
+    return true;
 }
 
 std::string renderCefField(const CefRenderContext& context, const CefField& field, bool withKey) {

@@ -37,7 +37,8 @@ inline constexpr std::size_t kCefFieldCount = 52;
 using CefFieldRows = std::array<CefField, kCefFieldCount>;
 
 // Row positions that decide how the line treats a row.
-inline constexpr std::size_t kCefHeaderEnd = 7; // rows 0..6 are the header values
+inline constexpr std::size_t kCefHeaderEnd = 7;     // rows 0..6 are the header values
+inline constexpr std::size_t kCefSignatureRow = 4;  // the signature ID, which selects the message
 
 // The 52 rows in line order: header (0-6), singles (7-22), cn pairs (23-28),
 // singles (29-44), flexNumber pairs (45-48), singles (49-51). A pair is its
@@ -71,6 +72,19 @@ void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping
 // Writes `value` escaped by `escaping` at `to`, which must have room for
 // twice its length; returns the end of what it wrote.
 char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping);
+
+// The most bytes writeCefFieldValue() writes for `field` of `event`: twice
+// the length of a text value, the widest number for a number.
+inline constexpr std::size_t kCefNumberWidth = 20; // a 64-bit long with its sign
+inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& field) {
+    return field.kind == CefFieldKind::Text ? 2 * (event.*field.textMember).size() : kCefNumberWidth;
+}
+
+// Writes the bare value of `field` for `event` at `to`, which must have room
+// for cefFieldValueBound() bytes: a number in decimal, a text value escaped by
+// `escaping`, nothing for an empty text value. Returns the end of what it
+// wrote.
+char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping);
 
 // Escapes `value` in place for an extension value.
 void escapeCefValue(std::string& value);

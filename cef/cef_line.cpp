@@ -61,6 +61,19 @@ class LineWriter {
         return true;
     }
 
+    // The "msg" item: the description expanded straight into the line after
+    // "msg=", which is taken back when the expansion is empty.
+    void message(const EventDescTemplate& description) {
+        static constexpr std::string_view kKey = "msg=";
+        room(kKey.size() + description.expansionBound(event_) + 1);
+        char* const start = to_ + kKey.size();
+        std::memcpy(to_, kKey.data(), kKey.size());
+        char* const end = description.writeExpansion(start, event_);
+        if (isEmptyCefText(std::string_view(start, static_cast<std::size_t>(end - start)))) return;
+        to_ = end;
+        *to_++ = ' ';
+    }
+
     // Items written when non-empty, each followed by a blank.
     void singles(const CefFieldRows& table, std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row)
@@ -99,9 +112,9 @@ class LineWriter {
 
 } // namespace
 
-void assembleCefLine(const CefRenderContext& context, std::string& out) {
+void assembleCefLine(const CefRenderContext& context, const EventDescTemplate* description, std::string& out) {
     // Lines of the usual handful of short fields fit in the first size.
-    LineWriter writer(context.event, out, 256 + context.message.size());
+    LineWriter writer(context.event, out, 256);
     writer.put("CEF:");
     for (std::size_t row = 0; row < kCefHeaderEnd; ++row) {
         writer.field(context.table[row], false, CefEscaping::Header);
@@ -112,19 +125,13 @@ void assembleCefLine(const CefRenderContext& context, std::string& out) {
     writer.singles(context.table, kSecondSingles, kEndSecondSingles);
     writer.pairs(context.table, kSecondPairs, kEndSecondPairs);
     writer.singles(context.table, kThirdSingles, kEndThirdSingles);
-    // The message carries its own escaping from expansion.
-    if (!isEmptyCefText(context.message)) {
-        writer.put("msg=");
-        writer.put(context.message);
-        writer.put(' ');
-    }
+    if (description != nullptr) writer.message(*description);
     writer.finish();
 }
 
 void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out) {
-    CefRenderContext context{event, CefFieldTable, std::string()};
-    catalog.expandDescription(context);
-    assembleCefLine(context, out);
+    const CefRenderContext context{event, CefFieldTable, std::string()};
+    assembleCefLine(context, catalog.descriptionOf(event), out);
 }
 
 } // namespace quorvel

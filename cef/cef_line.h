@@ -13,7 +13,9 @@ namespace quorvel {
 // `catalog`.
 void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out);
 
-// Replaces `out` with the line of the context's event and message.
-void assembleCefLine(const CefRenderContext& context, std::string& out);
+// Replaces `out` with the line of the context's event, its "msg" item the
+// expansion of `description` for the event when that is non-empty; no "msg"
+// item without a description.
+void assembleCefLine(const CefRenderContext& context, const EventDescTemplate* description, std::string& out);
 
 } // namespace quorvel

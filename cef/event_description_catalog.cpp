@@ -6,6 +6,7 @@
 
 #include <hostparam.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -101,17 +102,28 @@ EventDescTemplate EventDescriptionCatalog::compileTemplate(std::string_view temp
     return compiled;
 }
 
-void EventDescriptionCatalog::expandTemplate(const EventDescTemplate& compiled, CefRenderContext& context) {
-    std::string& message = context.message;
-    message.clear();
-    message.reserve(compiled.text.size() + 16 * compiled.slots.size());
+std::size_t EventDescTemplate::expansionBound(const CEF_EVENT& event) const {
+    std::size_t bound = text.size();
+    for (const Slot& slot : slots)
+        bound += cefFieldValueBound(event, *slot.field);
+    return bound;
+}
+
+char* EventDescTemplate::writeExpansion(char* to, const CEF_EVENT& event) const {
     std::size_t literalStart = 0;
-    for (const EventDescTemplate::Slot& slot : compiled.slots) {
-        message.append(compiled.text, literalStart, slot.offset - literalStart);
-        appendCefField(message, context.event, *slot.field, false, CefEscaping::Extension);
+    for (const Slot& slot : slots) {
+        to = std::copy(text.data() + literalStart, text.data() + slot.offset, to);
+        to = writeCefFieldValue(to, event, *slot.field, CefEscaping::Extension);
         literalStart = slot.offset + slot.field->placeholder.size();
     }
-    message.append(compiled.text, literalStart, std::string::npos);
+    return std::copy(text.data() + literalStart, text.data() + text.size(), to);
+}
+
+void EventDescriptionCatalog::expandTemplate(const EventDescTemplate& compiled, CefRenderContext& context) {
+    std::string& message = context.message;
+    message.resize(compiled.expansionBound(context.event));
+    char* const end = compiled.writeExpansion(message.data(), context.event);
+    message.resize(static_cast<std::size_t>(end - message.data()));
 }
 
 const EventDescTemplate* EventDescriptionCatalog::find(std::string_view identifier) const {
@@ -119,10 +131,14 @@ const EventDescTemplate* EventDescriptionCatalog::find(std::string_view identifi
     return entry == entries.end() ? nullptr : &entry->second;
 }
 
+const EventDescTemplate* EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
+    // The signature ID is read in place, through its row.
+    const EventDescTemplate* compiled = find(event.*CefFieldTable[kCefSignatureRow].textMember);
+    return compiled == nullptr || compiled->text.empty() ? nullptr : compiled;
+}
+
 void EventDescriptionCatalog::expandDescription(CefRenderContext& context) const {
-    const EventDescTemplate* compiled = find(context.event.getSignatureID());
-    if (compiled == nullptr || compiled->text.empty()) return;
-    expandTemplate(*compiled, context);
+    if (const EventDescTemplate* compiled = descriptionOf(context.event)) expandTemplate(*compiled, context);
 }
 
 } // namespace quorvel

@@ -30,6 +30,15 @@ struct EventDescTemplate {
     std::string text;
     // One slot per known placeholder occurrence, in order of occurrence.
     std::vector<Slot> slots;
+
+    // The most bytes writeExpansion() writes for `event`.
+    std::size_t expansionBound(const CEF_EVENT& event) const;
+    // Writes the template at `to`, which must have room for expansionBound()
+    // bytes, every slot filled with the bare, escaped value of its field for
+    // `event` at its own position; an empty text value leaves its slot empty.
+    // Substituted values are never searched again. Returns the end of what it
+    // wrote.
+    char* writeExpansion(char* to, const CEF_EVENT& event) const;
 };
 
 // What reading one catalogue line did, for a caller that wants to know (the
@@ -72,14 +81,17 @@ class EventDescriptionCatalog {
     static EventDescTemplate compileTemplate(std::string_view templateText,
                                              std::vector<std::string_view>* droppedTokens = nullptr);
 
-    // Replaces the context's message with `compiled`, every slot filled with
-    // the bare, escaped value of its field for the context's event at its own
-    // position; an empty text value leaves its slot empty. Substituted values
-    // are never searched again.
+    // Replaces the context's message with the expansion of `compiled` for
+    // the context's event (EventDescTemplate::writeExpansion).
     static void expandTemplate(const EventDescTemplate& compiled, CefRenderContext& context);
 
     // The compiled template of `identifier`, or null.
     const EventDescTemplate* find(std::string_view identifier) const;
+
+    // The compiled template that expandDescription() expands for `event`:
+    // that of its signature ID, or null when there is none or its text is
+    // empty.
+    const EventDescTemplate* descriptionOf(const CEF_EVENT& event) const;
 
     // Adds the entries of a catalogue read from `lines`, one line up to each
     // line feed until a read fails; an identifier that is already present
