@@ -1,6 +1,7 @@
 #include "cef_line.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -18,6 +19,30 @@ static_assert(kEndThirdSingles == kCefFieldCount);
 
 // The widest decimal number a row can hold (a 64-bit long with its sign).
 constexpr std::size_t kNumberWidth = 20;
+
+// Each row's "key=" text, padded so that it is copied in one move of fixed
+// size, with the writer keeping that much room.
+struct ItemKey {
+    static constexpr std::size_t kWidth = 32;
+    char text[kWidth];
+    std::size_t size;
+};
+using ItemKeys = std::array<ItemKey, kCefFieldCount>;
+
+ItemKeys makeItemKeys() {
+    ItemKeys keys{};
+    for (std::size_t row = 0; row < kCefFieldCount; ++row) {
+        const std::string_view key = CefFieldTable[row].key;
+        static_assert(sizeof "destinationServiceName=" <= ItemKey::kWidth);
+        std::memcpy(keys[row].text, key.data(), key.size());
+        keys[row].text[key.size()] = '=';
+        keys[row].size = key.size() + 1;
+    }
+    return keys;
+}
+
+// CefFieldTable is constant-initialised, so it is complete here.
+const ItemKeys kItemKeys = makeItemKeys();
 
 // Writes the line straight into the output string, which is kept sized
 // ahead of what is written (grown by doubling) and cut to length by finish().
@@ -40,20 +65,23 @@ class LineWriter {
         to_ += text.size();
     }
 
-    // The field's value (with "key=" before it when `withKey`), escaped by
-    // `escaping`, and room for one more byte after it; false, writing
-    // nothing, for an empty text value.
-    __attribute__((always_inline)) bool field(const CefField& field, bool withKey, CefEscaping escaping) {
+    // The value of the table's `row` (with "key=" before it when `withKey`),
+    // escaped by `escaping`, and room for one more byte after it; false,
+    // writing nothing, for an empty text value.
+    __attribute__((always_inline)) bool field(const CefFieldRows& table, std::size_t row, bool withKey,
+                                              CefEscaping escaping) {
+        const CefField& field = table[row];
         if (field.kind == CefFieldKind::Text) {
             const std::string& value = event_.*field.textMember;
-            if (isEmptyCefText(value)) return false;
-            room(field.key.size() + 2 * value.size() + 2);
-            writeKey(field, withKey);
+            // An empty string's first byte is its terminating NUL.
+            if (value.c_str()[0] == '\0') return false;
+            room(ItemKey::kWidth + 2 * value.size() + 1);
+            writeKey(row, withKey);
             to_ = writeEscapedCefValue(to_, value, escaping);
             return true;
         }
-        room(field.key.size() + kNumberWidth + 2);
-        writeKey(field, withKey);
+        room(ItemKey::kWidth + kNumberWidth + 1);
+        writeKey(row, withKey);
         if (field.kind == CefFieldKind::Int)
             to_ = std::to_chars(to_, to_ + kNumberWidth, (event_.*field.integer)()).ptr;
         else
@@ -77,15 +105,15 @@ class LineWriter {
     // Items written when non-empty, each followed by a blank.
     void singles(const CefFieldRows& table, std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row)
-            if (field(table[row], true, CefEscaping::Extension)) *to_++ = ' ';
+            if (field(table, row, true, CefEscaping::Extension)) *to_++ = ' ';
     }
 
     // Label and value items, both written only when the label is non-empty.
     void pairs(const CefFieldRows& table, std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row + 1 < end; row += 2) {
-            if (!field(table[row], true, CefEscaping::Extension)) continue;
+            if (!field(table, row, true, CefEscaping::Extension)) continue;
             *to_++ = ' ';
-            field(table[row + 1], true, CefEscaping::Extension);
+            field(table, row + 1, true, CefEscaping::Extension);
             *to_++ = ' ';
         }
     }
@@ -98,11 +126,11 @@ class LineWriter {
         to_ = out_.data() + used;
     }
 
-    void writeKey(const CefField& field, bool withKey) {
+    void writeKey(std::size_t row, bool withKey) {
         if (!withKey) return;
-        std::memcpy(to_, field.key.data(), field.key.size());
-        to_ += field.key.size();
-        *to_++ = '=';
+        const ItemKey& key = kItemKeys[row];
+        std::memcpy(to_, key.text, ItemKey::kWidth);
+        to_ += key.size;
     }
 
     const CEF_EVENT& event_;
@@ -117,7 +145,7 @@ void assembleCefLine(const CefRenderContext& context, const EventDescTemplate* d
     LineWriter writer(context.event, out, 256);
     writer.put("CEF:");
     for (std::size_t row = 0; row < kCefHeaderEnd; ++row) {
-        writer.field(context.table[row], false, CefEscaping::Header);
+        writer.field(context.table, row, false, CefEscaping::Header);
         writer.put('|');
     }
     writer.singles(context.table, kFirstSingles, kEndFirstSingles);
