@@ -51,6 +51,7 @@ class LineWriter {
     LineWriter(const CEF_EVENT& event, std::string& out, std::size_t expected) : event_(event), out_(out) {
         out_.resize(std::max(out_.capacity(), expected));
         to_ = out_.data();
+        end_ = to_ + out_.size();
     }
 
     void finish() { out_.resize(static_cast<std::size_t>(to_ - out_.data())); }
@@ -120,10 +121,14 @@ class LineWriter {
 
   private:
     void room(std::size_t count) {
+        if (static_cast<std::size_t>(end_ - to_) < count) grow(count);
+    }
+
+    __attribute__((noinline)) void grow(std::size_t count) {
         const auto used = static_cast<std::size_t>(to_ - out_.data());
-        if (out_.size() - used >= count) return;
         out_.resize(std::max(2 * out_.size(), used + count));
         to_ = out_.data() + used;
+        end_ = out_.data() + out_.size();
     }
 
     void writeKey(std::size_t row, bool withKey) {
@@ -136,6 +141,7 @@ class LineWriter {
     const CEF_EVENT& event_;
     std::string& out_;
     char* to_;
+    char* end_; // of the room in `out_`
 };
 
 } // namespace
