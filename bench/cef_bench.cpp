@@ -240,9 +240,22 @@ void BM_CefForcedLog(benchmark::State& state) {
     allocations.report();
 }
 
+// The logger lookup that every XDAS_Log and CEF_Log call makes before
+// anything else: log4cxx's getLogger by name for an existing logger, alone.
+// Part of the whole call that no rendering can save.
+void BM_GetLogger(benchmark::State& state) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    const std::string& name = quorvel_bench::kEnabledLogger;
+    AllocationCounter allocations(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(log4cxx::Logger::getLogger(name));
+    allocations.report();
+}
+
 BENCHMARK(BM_CefLog_Enabled);
 BENCHMARK(BM_CefLog_Disabled);
 BENCHMARK(BM_CefForcedLog);
+BENCHMARK(BM_GetLogger);
 
 // --- Catalogue benchmarks -----------------------------------------------------------
 

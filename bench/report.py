@@ -89,7 +89,16 @@ def main(paths):
         ("expansion, 100,000 / 10 entries", ratio("BM_CatalogExpand/100000", "BM_CatalogExpand/10"),
          "flat (<= 1.25)", lambda v: v <= 1.25),
     ]
+    def floor_share(baseline):
+        # The least share the library can have while it looks its logger up
+        # on every call: rendering and the level test taken as free.
+        lookup, bare = time("BM_GetLogger"), time(baseline)
+        return None if lookup is None or bare is None else lookup / (lookup + bare)
+
     informative = [
+        ("getLogger alone / bare forcedLog (CEF)", ratio("BM_GetLogger", "BM_CefForcedLog")),
+        ("least XDAS_Log share with getLogger", floor_share("BM_XdasForcedLog")),
+        ("least CEF_Log share with getLogger", floor_share("BM_CefForcedLog")),
         ("XDAS_Log disabled / enabled", ratio("BM_XdasLog_Disabled", "BM_XdasLog_Enabled")),
         ("CEF_Log disabled / enabled", ratio("BM_CefLog_Disabled", "BM_CefLog_Enabled")),
         ("XDAS record 4 KiB: quorvel / RapidJSON",
