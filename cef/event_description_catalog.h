@@ -66,6 +66,11 @@ class EventDescriptionCatalog {
     // (when set) once per line read.
     explicit EventDescriptionCatalog(std::istream& lines, const CatalogLineObserver& observe = nullptr);
 
+    // The lookup keys view into the catalogue's own identifiers, so a copy
+    // would point into the original; the catalogue is never copied.
+    EventDescriptionCatalog(const EventDescriptionCatalog&) = delete;
+    EventDescriptionCatalog& operator=(const EventDescriptionCatalog&) = delete;
+
     // The path the default constructor reads: the configuration directory,
     // "/", "OstradEventDesc.conf". Asks the parameter service each time.
     static std::string filePath();
