@@ -1,8 +1,10 @@
 // quorvel-emit: logs one CEF or XDAS event through libquorvel from the command
 // line, so that operators can test a logging pipeline end to end.
 #include "cef_field_names.h"
+#include "cef_severity.h"
 #include "field_assignment.h"
 #include "xdas_field_names.h"
+#include "xdas_severity.h"
 
 #include <quorvel/quorvel.h>
 
@@ -200,31 +202,6 @@ struct XdasEventDeleter {
     void operator()(I_XDAS_Event* event) const { destroy(event); }
 };
 
-// The level a CEF severity code selects, as the library maps it; null for a
-// code outside the table.
-log4cxx::LevelPtr cefLevel(int severity) {
-    switch (severity) {
-    case 1: return log4cxx::Level::getTrace();
-    case 2: return log4cxx::Level::getDebug();
-    case 4: return log4cxx::Level::getInfo();
-    case 6: return log4cxx::Level::getWarn();
-    case 8: return log4cxx::Level::getError();
-    default: return nullptr;
-    }
-}
-
-// The level an XDAS severity code selects; other codes log at INFO.
-log4cxx::LevelPtr xdasLevel(int severity) {
-    switch (severity) {
-    case 3: return log4cxx::Level::getFatal();
-    case 4: return log4cxx::Level::getError();
-    case 5: return log4cxx::Level::getWarn();
-    case 8: return log4cxx::Level::getDebug();
-    case 9: return log4cxx::Level::getTrace();
-    default: return log4cxx::Level::getInfo();
-    }
-}
-
 // Why an event of `level` logged under `logger` reached no appender of ours.
 std::string whyNotLogged(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level) {
     if (!level) return "its CEF severity selects no level (use 1, 2, 4, 6 or 8)";
@@ -276,10 +253,11 @@ int run(const Options& options) {
     logger->addAppender(capture);
     log4cxx::LevelPtr level;
     if (options.kind == Kind::Cef) {
-        level = cefLevel(cefEvent.getSeverity());
+        level = quorvel::cefSeverityLevel(cefEvent.getSeverity());
         cefEvent.CEF_Log(options.logger);
     } else {
-        level = xdasLevel(xdasEvent->getAction()->getLog()->getSeverity());
+        level =
+            quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(xdasEvent->getAction()->getLog()->getSeverity()));
         xdasEvent->XDAS_Log(options.logger);
     }
     logger->removeAppender(capture);
