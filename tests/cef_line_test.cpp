@@ -19,19 +19,7 @@ std::string lineOf(const CEF_EVENT& event, const std::string& catalog = "") {
 
 TEST(CefLine, WorkedExample) {
     CEF_EVENT event;
-    event.setDeviceVendor("ExampleVendor");
-    event.setDeviceProduct("ExampleProduct");
-    event.setDeviceVersion("1.0");
-    event.setSignatureID("100");
-    event.setName("Login");
-    event.setSeverity(4);
-    event.setDeviceHostName("host1");
-    event.setSourceUserName("user1");
-    event.setCn1Label("Attempts");
-    event.setCn1(3);
-    event.setcs1Label("Role");
-    event.setCs1("admin");
-    event.setOutcome("success");
+    quorvel_test::fillWorkedExample(event);
     EXPECT_EQ(lineOf(event, "100=User {suser} logged in\n"),
               "CEF:0|ExampleVendor|ExampleProduct|1.0|100|Login|4|dvchost=host1 rt=1700000000123 dtz=UTC spt=0 "
               "suser=user1 cn1Label=Attempts cn1=3 cs1Label=Role cs1=admin outcome=success msg=User user1 logged in ");

@@ -55,6 +55,23 @@ class CatalogDirectory {
     std::string path_;
 };
 
+// The event of the worked example: a login by user1 at INFO, signature 100.
+inline void fillWorkedExample(CEF_EVENT& event) {
+    event.setDeviceVendor("ExampleVendor");
+    event.setDeviceProduct("ExampleProduct");
+    event.setDeviceVersion("1.0");
+    event.setSignatureID("100");
+    event.setName("Login");
+    event.setSeverity(4);
+    event.setDeviceHostName("host1");
+    event.setSourceUserName("user1");
+    event.setCn1Label("Attempts");
+    event.setCn1(3);
+    event.setcs1Label("Role");
+    event.setCs1("admin");
+    event.setOutcome("success");
+}
+
 // The abbreviation of the local time zone now, as the tests expect it.
 inline std::string localZone() {
     const std::time_t now = std::time(nullptr);
