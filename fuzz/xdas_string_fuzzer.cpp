@@ -87,7 +87,8 @@ void checkString(const std::string& value, bool utf8) {
         fail("not valid JSON", value, written);
     }
     if (!parsed.is_string()) fail("not a JSON string", value, written);
-    if (!utf8 && parsed.get<std::string>() != quorvel_test::bytesAsCodePoints(value)) fail("parsed string differs", value, written);
+    if (!utf8 && parsed.get<std::string>() != quorvel_test::bytesAsCodePoints(value))
+        fail("parsed string differs", value, written);
 }
 
 struct EventDeleter {
@@ -118,8 +119,8 @@ void checkRecord(FuzzedDataProvider& input, bool utf8) {
     // Under "C" every value reads back as its bytes taken as Latin-1.
     const auto member = [&](const nlohmann::json& object, const std::string& name, const std::string& value) {
         const auto found = object.find(name);
-        const bool same =
-            value.empty() ? found == object.end() : found != object.end() && *found == quorvel_test::bytesAsCodePoints(value);
+        const bool same = value.empty() ? found == object.end()
+                                        : found != object.end() && *found == quorvel_test::bytesAsCodePoints(value);
         if (!same) fail("record member differs", value, record);
     };
     member(parsed, "Id", id);
