@@ -2,7 +2,6 @@
 #include "cef_field_table.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace quorvel {
 
@@ -18,58 +17,58 @@ namespace quorvel {
 struct CefEventMembers {
     static constexpr CefFieldRows rows() {
         return {{
-    INT_ROW("version", getVersion),
-    TEXT_ROW("vendor", getDeviceVendor, DeviceVendor),
-    TEXT_ROW("product", getDeviceProduct, DeviceProduct),
-    TEXT_ROW("deviceversion", getDeviceVersion, DeviceVersion),
-    TEXT_ROW("signature", getSignatureID, SignatureID),
-    TEXT_ROW("name", getName, Name),
-    INT_ROW("severity", getSeverity),
-    TEXT_ROW("dvc", getDeviceAddress, DeviceAddress),
-    TEXT_ROW("c6a1", getC6a1, C6a1),
-    TEXT_ROW("dvchost", getDeviceHostName, DeviceHostName),
-    TEXT_ROW("rt", getTime, Time),
-    TEXT_ROW("dtz", getTimeZone, TimeZone),
-    TEXT_ROW("sourceServiceName", getSourceServiceName, SourceServiceName),
-    TEXT_ROW("sproc", getSourceProcessName, SourceProcessName),
-    TEXT_ROW("src", getSourceAddress, SourceAddress),
-    TEXT_ROW("c6a2", getC6a2, C6a2),
-    INT_ROW("spt", getSourcePort),
-    TEXT_ROW("shost", getSourceHostName, SourceHostName),
-    TEXT_ROW("suser", getSourceUserName, SourceUserName),
-    TEXT_ROW("dst", getDestinationAddress, DestinationAddress),
-    TEXT_ROW("dhost", getDestinationHostName, DestinationHostName),
-    TEXT_ROW("destinationServiceName", getDestinationServiceName, DestinationServiceName),
-    TEXT_ROW("duser", getDestinationUserName, DestinationUserName),
-    TEXT_ROW("cn1Label", getCn1Label, Cn1Label),
-    LONG_ROW("cn1", getCn1),
-    TEXT_ROW("cn2Label", getCn2Label, Cn2Label),
-    LONG_ROW("cn2", getCn2),
-    TEXT_ROW("cn3Label", getCn3Label, Cn3Label),
-    LONG_ROW("cn3", getCn3),
-    TEXT_ROW("cs1Label", getcs1Label, cs1Label),
-    TEXT_ROW("cs1", getCs1, Cs1),
-    TEXT_ROW("cs2Label", getcs2Label, cs2Label),
-    TEXT_ROW("cs2", getCs2, Cs2),
-    TEXT_ROW("cs3Label", getcs3Label, cs3Label),
-    TEXT_ROW("cs3", getCs3, Cs3),
-    TEXT_ROW("cs4Label", getcs4Label, cs4Label),
-    TEXT_ROW("cs4", getCs4, Cs4),
-    TEXT_ROW("cs5Label", getcs5Label, cs5Label),
-    TEXT_ROW("cs5", getCs5, Cs5),
-    TEXT_ROW("cs6Label", getcs6Label, cs6Label),
-    TEXT_ROW("cs6", getCs6, Cs6),
-    TEXT_ROW("flexString1Label", getFlexString1Label, FlexString1Label),
-    TEXT_ROW("flexString1", getFlexString1, FlexString1),
-    TEXT_ROW("flexString2Label", getFlexString2Label, FlexString2Label),
-    TEXT_ROW("flexString2", getFlexString2, FlexString2),
-    TEXT_ROW("flexNumber1Label", getFlexNumber1Label, FlexNumber1Label),
-    INT_ROW("flexNumber1", getFlexNumber1),
-    TEXT_ROW("flexNumber2Label", getFlexNumber2Label, FlexNumber2Label),
-    INT_ROW("flexNumber2", getFlexNumber2),
-    TEXT_ROW("cat", getCat, Cat),
-    TEXT_ROW("reason", getReason, Reason),
-    TEXT_ROW("outcome", getOutcome, Outcome),
+            INT_ROW("version", getVersion),
+            TEXT_ROW("vendor", getDeviceVendor, DeviceVendor),
+            TEXT_ROW("product", getDeviceProduct, DeviceProduct),
+            TEXT_ROW("deviceversion", getDeviceVersion, DeviceVersion),
+            TEXT_ROW("signature", getSignatureID, SignatureID),
+            TEXT_ROW("name", getName, Name),
+            INT_ROW("severity", getSeverity),
+            TEXT_ROW("dvc", getDeviceAddress, DeviceAddress),
+            TEXT_ROW("c6a1", getC6a1, C6a1),
+            TEXT_ROW("dvchost", getDeviceHostName, DeviceHostName),
+            TEXT_ROW("rt", getTime, Time),
+            TEXT_ROW("dtz", getTimeZone, TimeZone),
+            TEXT_ROW("sourceServiceName", getSourceServiceName, SourceServiceName),
+            TEXT_ROW("sproc", getSourceProcessName, SourceProcessName),
+            TEXT_ROW("src", getSourceAddress, SourceAddress),
+            TEXT_ROW("c6a2", getC6a2, C6a2),
+            INT_ROW("spt", getSourcePort),
+            TEXT_ROW("shost", getSourceHostName, SourceHostName),
+            TEXT_ROW("suser", getSourceUserName, SourceUserName),
+            TEXT_ROW("dst", getDestinationAddress, DestinationAddress),
+            TEXT_ROW("dhost", getDestinationHostName, DestinationHostName),
+            TEXT_ROW("destinationServiceName", getDestinationServiceName, DestinationServiceName),
+            TEXT_ROW("duser", getDestinationUserName, DestinationUserName),
+            TEXT_ROW("cn1Label", getCn1Label, Cn1Label),
+            LONG_ROW("cn1", getCn1),
+            TEXT_ROW("cn2Label", getCn2Label, Cn2Label),
+            LONG_ROW("cn2", getCn2),
+            TEXT_ROW("cn3Label", getCn3Label, Cn3Label),
+            LONG_ROW("cn3", getCn3),
+            TEXT_ROW("cs1Label", getcs1Label, cs1Label),
+            TEXT_ROW("cs1", getCs1, Cs1),
+            TEXT_ROW("cs2Label", getcs2Label, cs2Label),
+            TEXT_ROW("cs2", getCs2, Cs2),
+            TEXT_ROW("cs3Label", getcs3Label, cs3Label),
+            TEXT_ROW("cs3", getCs3, Cs3),
+            TEXT_ROW("cs4Label", getcs4Label, cs4Label),
+            TEXT_ROW("cs4", getCs4, Cs4),
+            TEXT_ROW("cs5Label", getcs5Label, cs5Label),
+            TEXT_ROW("cs5", getCs5, Cs5),
+            TEXT_ROW("cs6Label", getcs6Label, cs6Label),
+            TEXT_ROW("cs6", getCs6, Cs6),
+            TEXT_ROW("flexString1Label", getFlexString1Label, FlexString1Label),
+            TEXT_ROW("flexString1", getFlexString1, FlexString1),
+            TEXT_ROW("flexString2Label", getFlexString2Label, FlexString2Label),
+            TEXT_ROW("flexString2", getFlexString2, FlexString2),
+            TEXT_ROW("flexNumber1Label", getFlexNumber1Label, FlexNumber1Label),
+            INT_ROW("flexNumber1", getFlexNumber1),
+            TEXT_ROW("flexNumber2Label", getFlexNumber2Label, FlexNumber2Label),
+            INT_ROW("flexNumber2", getFlexNumber2),
+            TEXT_ROW("cat", getCat, Cat),
+            TEXT_ROW("reason", getReason, Reason),
+            TEXT_ROW("outcome", getOutcome, Outcome),
         }};
     }
 };
@@ -135,18 +134,6 @@ void escapeCefValue(std::string& value) {
     escaped.reserve(value.size() + 8);
     appendEscapedCefValue(escaped, value, CefEscaping::Extension);
     value.swap(escaped);
-}
-
-char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
-    switch (field.kind) {
-    case CefFieldKind::Text: {
-        const std::string& value = event.*field.textMember;
-        return isEmptyCefText(value) ? to : writeEscapedCefValue(to, value, escaping);
-    }
-    case CefFieldKind::Int: return std::to_chars(to, to + kCefNumberWidth, (event.*field.integer)()).ptr;
-    case CefFieldKind::Long: return std::to_chars(to, to + kCefNumberWidth, (event.*field.longInteger)()).ptr;
-    }
-    return to;
 }
 
 bool appendCefField(std::string& out, const CEF_EVENT& event, const CefField& field, bool withKey,

@@ -6,6 +6,7 @@
 #include <quorvel/cef_event.h>
 
 #include <array>
+#include <charconv>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -37,8 +38,8 @@ inline constexpr std::size_t kCefFieldCount = 52;
 using CefFieldRows = std::array<CefField, kCefFieldCount>;
 
 // Row positions that decide how the line treats a row.
-inline constexpr std::size_t kCefHeaderEnd = 7;     // rows 0..6 are the header values
-inline constexpr std::size_t kCefSignatureRow = 4;  // the signature ID, which selects the message
+inline constexpr std::size_t kCefHeaderEnd = 7;    // rows 0..6 are the header values
+inline constexpr std::size_t kCefSignatureRow = 4; // the signature ID, which selects the message
 
 // The 52 rows in line order: header (0-6), singles (7-22), cn pairs (23-28),
 // singles (29-44), flexNumber pairs (45-48), singles (49-51). A pair is its
@@ -83,8 +84,18 @@ inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& fi
 // Writes the bare value of `field` for `event` at `to`, which must have room
 // for cefFieldValueBound() bytes: a number in decimal, a text value escaped by
 // `escaping`, nothing for an empty text value. Returns the end of what it
-// wrote.
-char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping);
+// wrote. Inline: it is the inner step of every line and message.
+inline char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
+    switch (field.kind) {
+    case CefFieldKind::Text: {
+        const std::string& value = event.*field.textMember;
+        return isEmptyCefText(value) ? to : writeEscapedCefValue(to, value, escaping);
+    }
+    case CefFieldKind::Int: return std::to_chars(to, to + kCefNumberWidth, (event.*field.integer)()).ptr;
+    case CefFieldKind::Long: return std::to_chars(to, to + kCefNumberWidth, (event.*field.longInteger)()).ptr;
+    }
+    return to;
+}
 
 // Escapes `value` in place for an extension value.
 void escapeCefValue(std::string& value);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 
 namespace quorvel {
@@ -16,9 +15,6 @@ constexpr std::size_t kSecondSingles = 29, kEndSecondSingles = 45; // cs1Label .
 constexpr std::size_t kSecondPairs = 45, kEndSecondPairs = 49;     // flexNumber1Label/flexNumber1 ..
 constexpr std::size_t kThirdSingles = 49, kEndThirdSingles = 52;   // cat, reason, outcome
 static_assert(kEndThirdSingles == kCefFieldCount);
-
-// The widest decimal number a row can hold (a 64-bit long with its sign).
-constexpr std::size_t kNumberWidth = 20;
 
 // Each row's "key=" text, padded so that it is copied in one move of fixed
 // size, with the writer keeping that much room.
@@ -72,21 +68,10 @@ class LineWriter {
     __attribute__((always_inline)) bool field(const CefFieldRows& table, std::size_t row, bool withKey,
                                               CefEscaping escaping) {
         const CefField& field = table[row];
-        if (field.kind == CefFieldKind::Text) {
-            const std::string& value = event_.*field.textMember;
-            // An empty string's first byte is its terminating NUL.
-            if (value.c_str()[0] == '\0') return false;
-            room(ItemKey::kWidth + 2 * value.size() + 1);
-            writeKey(row, withKey);
-            to_ = writeEscapedCefValue(to_, value, escaping);
-            return true;
-        }
-        room(ItemKey::kWidth + kNumberWidth + 1);
+        if (field.kind == CefFieldKind::Text && isEmptyCefText(event_.*field.textMember)) return false;
+        room(ItemKey::kWidth + cefFieldValueBound(event_, field) + 1);
         writeKey(row, withKey);
-        if (field.kind == CefFieldKind::Int)
-            to_ = std::to_chars(to_, to_ + kNumberWidth, (event_.*field.integer)()).ptr;
-        else
-            to_ = std::to_chars(to_, to_ + kNumberWidth, (event_.*field.longInteger)()).ptr;
+        to_ = writeCefFieldValue(to_, event_, field, escaping);
         return true;
     }
 
