@@ -4,6 +4,7 @@
 
 #include <log4cxx/appenderskeleton.h>
 #include <log4cxx/helpers/object.h>
+#include <log4cxx/logger.h>
 
 #include <cstdlib>
 #include <new>
@@ -87,6 +88,19 @@ std::string escapeHeavyText(std::size_t length) {
     for (std::size_t i = 0; i < length; ++i)
         text += kPattern[i % (sizeof kPattern - 1)];
     return text;
+}
+
+void runBareForcedLog(benchmark::State& state, const std::string& line) {
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(kEnabledLogger);
+    const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
+    AllocationCounter allocations(state);
+    for (auto _ : state)
+#if LOG4CXX_LOGCHAR_IS_UTF8
+        logger->forcedLogLS(level, line, LOG4CXX_LOCATION);
+#else
+        logger->forcedLog(level, line, LOG4CXX_LOCATION);
+#endif
+    allocations.report();
 }
 
 } // namespace quorvel_bench

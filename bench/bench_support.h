@@ -40,6 +40,13 @@ inline const std::string kDisabledLogger = "bench.disabled";
 // benchmark as failed, when that does not succeed.
 bool initBenchLogging(benchmark::State& state);
 
+// The baseline of a logged event: `line` handed straight to the enabled
+// logger at INFO, as often as the benchmark iterates, with the call the
+// library makes. With log4cxx keeping its text as UTF-8 the line's bytes go in
+// unconverted (forcedLogLS); plain forcedLog would first decode them from the
+// locale, which the library does not pay.
+void runBareForcedLog(benchmark::State& state, const std::string& line);
+
 // `length` bytes of text in which about every third byte needs escaping in
 // both line formats: double quote, backslash, line feed, carriage return,
 // tab, "=", "|" and the control byte 0x01, between plain letters.

@@ -219,25 +219,13 @@ void BM_CefLog_Disabled(benchmark::State& state) { cefLog(state, quorvel_bench::
 
 // The baseline: the line CEF_Log hands over, passed straight to forcedLog of
 // the same logger.
-// The call is the one the library makes: with log4cxx keeping its text as
-// UTF-8, the line's bytes go in unconverted (forcedLogLS); plain forcedLog
-// would first decode them from the locale, which the library does not pay.
 void BM_CefForcedLog(benchmark::State& state) {
     if (!quorvel_bench::initBenchLogging(state)) return;
     CEF_EVENT event;
     fillWorkedExample(event, 0);
     std::string line;
     quorvel::renderCefLine(smallCatalog(), event, line);
-    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(quorvel_bench::kEnabledLogger);
-    const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
-    AllocationCounter allocations(state);
-    for (auto _ : state)
-#if LOG4CXX_LOGCHAR_IS_UTF8
-        logger->forcedLogLS(level, line, LOG4CXX_LOCATION);
-#else
-        logger->forcedLog(level, line, LOG4CXX_LOCATION);
-#endif
-    allocations.report();
+    quorvel_bench::runBareForcedLog(state, line);
 }
 
 // The logger lookup that every XDAS_Log and CEF_Log call makes before
