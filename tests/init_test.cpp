@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 #include <log4cxx/logger.h>
 #include <netdb.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -121,6 +123,76 @@ TEST(Init, UnreadableFileGivesOneAndAGoodFileThenConfigures) {
     EXPECT_EQ(getCEFHostName(), "db7.corp.example");
     EXPECT_TRUE(isAppenderEnabled());
 }
+
+// What initSyslog makes of a properties file, the same on every log4cxx
+// build: a file that can be read has been applied (its levels are in force)
+// even when it adds no appender; only a file that cannot be read gives 1.
+struct PropertiesFileCase {
+    const char* name;
+    const char* text;         // the file's contents; nullptr: see `kind`
+    const char* kind;         // "file", "missing", "directory" or "unreadable"
+    int result;               // what initSyslog returns
+    const char* rootLevelSet; // the root logger's level after, for result 0
+};
+
+const PropertiesFileCase kPropertiesFileCases[] = {
+    {"Empty", "", "file", 0, "DEBUG"},
+    {"LevelsOnly", "log4j.rootLogger=WARN\nlog4j.logger.audit=ERROR\n", "file", 0, "WARN"},
+    {"RootOff", "log4j.rootLogger=OFF\n", "file", 0, "OFF"},
+    {"UndefinedAppender", "log4j.rootLogger=ERROR, NOPE\n", "file", 0, "ERROR"},
+    {"UnknownAppenderClass", "log4j.rootLogger=ERROR, X\nlog4j.appender.X=org.example.NoSuchAppender\n", "file", 0,
+     "ERROR"},
+    {"Missing", nullptr, "missing", 1, nullptr},
+    {"Directory", nullptr, "directory", 1, nullptr},
+    {"Unreadable", "log4j.rootLogger=ERROR\n", "unreadable", 1, nullptr},
+};
+
+void PrintTo(const PropertiesFileCase& c, std::ostream* out) { *out << c.name; }
+
+class InitPropertiesFile : public testing::TestWithParam<PropertiesFileCase> {};
+
+// initSyslog as an unprivileged user, in a child process: root reads any file.
+int initSyslogAsNobody(const std::string& path) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+        _exit(initSyslog(path, "files") & 0xff);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_P(InitPropertiesFile, ResultSaysWhetherTheFileWasApplied) {
+    const PropertiesFileCase& c = GetParam();
+    answerResolvableHost();
+    char directory[] = "/tmp/quorvel-init-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    chmod(directory, 0755);
+    const std::string path = std::string(directory) + (c.kind == std::string("directory") ? "" : "/test.properties");
+    if (c.text != nullptr) std::ofstream(path) << c.text;
+    int result = -1;
+    if (c.kind == std::string("unreadable")) {
+        chmod(path.c_str(), 0);
+        result = geteuid() == 0 ? initSyslogAsNobody(path) : initSyslog(path, "files");
+        if (result == 99) GTEST_SKIP() << "cannot drop root's privileges to test an unreadable file";
+    } else {
+        result = initSyslog(path, "files");
+    }
+    std::remove(path.c_str());
+    rmdir(directory);
+
+    EXPECT_EQ(result, c.result);
+    if (c.result == 0) {
+        EXPECT_EQ(rootLevel(), c.rootLevelSet);
+        EXPECT_EQ(initSyslog(kGoodFile, "other"), 2); // initialised, under "files"
+    } else {
+        EXPECT_EQ(fake::hostNameCalls(), 0); // not initialised
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, InitPropertiesFile, testing::ValuesIn(kPropertiesFileCases),
+                         [](const testing::TestParamInfo<PropertiesFileCase>& info) { return info.param.name; });
 
 class InitLookupFailure : public testing::TestWithParam<int> {};
 

@@ -3,6 +3,7 @@
 #include <log4cxx/helpers/exception.h>
 #include <log4cxx/helpers/fileinputstream.h>
 #include <log4cxx/helpers/properties.h>
+#include <log4cxx/logmanager.h>
 #include <log4cxx/propertyconfigurator.h>
 
 #include <memory>
@@ -37,9 +38,14 @@ int ModuleConfigurator::configure(const log4cxx::File& file, std::string moduleN
     log4cxx::helpers::Properties properties;
     if (!loadProperties(file, properties)) return 1;
     properties.setProperty(LOG4CXX_STR("quorvel.module"), moduleName);
-    if (log4cxx::PropertyConfigurator::configure(properties) != log4cxx::spi::ConfigurationStatus::Configured) {
-        return 1;
-    }
+    // log4cxx applies the properties one by one and skips what it cannot
+    // build. Its status says only whether an appender was added (log4cxx 1.8
+    // reports a file of levels alone as not configured, 1.0 as configured),
+    // so it is not the answer: a file that was read has been applied. The
+    // repository is marked configured either way, so that log4cxx's
+    // configure-on-first-use never replaces what the file set.
+    log4cxx::PropertyConfigurator::configure(properties);
+    log4cxx::LogManager::getLoggerRepository()->setConfigured(true);
     const std::lock_guard<std::mutex> lock(cacheMutex());
     cachedModuleName() = std::move(moduleName);
     return 0;

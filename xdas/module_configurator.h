@@ -11,8 +11,9 @@ class ModuleConfigurator {
 public:
     // Reads the properties file, makes `moduleName` available to it as the
     // variable ${quorvel.module}, and applies it with log4cxx's property
-    // configurator. Returns 0 when log4cxx reports the configuration as
-    // applied, 1 when the file cannot be read or is not applied.
+    // configurator. Returns 0 when the file was read and applied, whatever
+    // appenders it adds or leaves out; 1 when it cannot be read (missing, a
+    // directory, no permission).
     static int configure(const log4cxx::File& file, std::string moduleName);
 
     // Sets `moduleName` to the module of the last successful configure(),
