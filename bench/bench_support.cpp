@@ -45,8 +45,10 @@ void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free
 
 // --- The discarding appender ----------------------------------------------------
 
-// log4cxx's class macros name the helpers namespace unqualified.
+// log4cxx's class macros name the helpers namespace, and from log4cxx 1.6 on
+// LogString too, unqualified.
 namespace helpers = log4cxx::helpers;
+using log4cxx::LogString;
 
 // Receives every event of the loggers it is attached to and drops it, so a
 // benchmark of a logging call measures log4cxx's dispatch and not an output

@@ -7,14 +7,18 @@ include(CMakePackageConfigHelpers)
 
 target_include_directories(quorvel PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
+# A log4cxx outside the system's library directories stays on the installed
+# library's run path, so the log4cxx it was built against is the one loaded.
 set(QUORVEL_INSTALLED_TARGETS quorvel)
+set(QUORVEL_LIBRARY_RUNPATH ${QUORVEL_LOG4CXX_RUNPATH})
 if(TARGET hostparam)
   # libquorvel needs the stand-in parameter service at run time; installed
   # beside it, it is found through the library's own run path, whatever the
   # prefix.
   list(APPEND QUORVEL_INSTALLED_TARGETS hostparam)
-  set_target_properties(quorvel PROPERTIES INSTALL_RPATH "$ORIGIN")
+  list(PREPEND QUORVEL_LIBRARY_RUNPATH "$ORIGIN")
 endif()
+set_target_properties(quorvel PROPERTIES INSTALL_RPATH "${QUORVEL_LIBRARY_RUNPATH}")
 
 install(TARGETS ${QUORVEL_INSTALLED_TARGETS}
   EXPORT quorvelTargets

@@ -11,8 +11,10 @@
 
 namespace quorvel_test {
 
-// log4cxx's class macros name the helpers namespace unqualified.
+// log4cxx's class macros name the helpers namespace, and from log4cxx 1.6 on
+// LogString too, unqualified.
 namespace helpers = log4cxx::helpers;
+using log4cxx::LogString;
 
 struct CapturedLine {
     std::string logger;
