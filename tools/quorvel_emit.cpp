@@ -19,12 +19,15 @@
 #include <netdb.h>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace quorvel_tools {
 
-// log4cxx's class macros name the helpers namespace unqualified.
+// log4cxx's class macros name the helpers namespace, and from log4cxx 1.6 on
+// LogString too, unqualified.
 namespace helpers = log4cxx::helpers;
+using log4cxx::LogString;
 
 // Keeps the messages that reach the logger it is attached to: what was
 // logged, for --print and for telling the operator when nothing was.
@@ -280,6 +283,10 @@ int run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // log4cxx 1.6 and later colour their own diagnostics with terminal escapes
+    // even into a pipe or a file; only a terminal gets them here. Set before
+    // log4cxx reads it, at its first diagnostic; older versions ignore it.
+    if (!isatty(STDERR_FILENO)) setenv("LOG4CXX_COLOR", "false", 0);
     try {
         return run(parseOptions(argc, argv));
     } catch (const UsageError& error) {

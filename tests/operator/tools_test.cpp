@@ -231,4 +231,16 @@ TEST(Emit, LogsOneEventThroughTheConfigurationAndPrintsIt) {
               "WARN audit.cef " + cefLine + "ERROR audit.xdas " + xdasRecord);
 }
 
+// log4cxx's own diagnostics reach a pipe or a file as plain text, without the
+// colour escapes newer log4cxx versions add.
+TEST(Emit, VerboseDiagnosticsInAPipeAreUncoloured) {
+    TempDir dir;
+    const std::string config =
+        dir.write("broken.properties", "log4j.rootLogger=INFO, X\nlog4j.appender.X=org.example.NoSuchAppender\n");
+    const ProcessResult result =
+        emit(dir, {"cef", "--config", config, "--logger", "audit", "--set", "Severity=4", "--verbose"});
+    EXPECT_NE(result.err.find("log4cxx"), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find('\033'), std::string::npos) << result.err;
+}
+
 } // namespace
