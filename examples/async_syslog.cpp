@@ -1,10 +1,13 @@
 // Audit lines handed to the appenders on a background thread: an AsyncAppender
 // in front of whatever the properties file attached to the root logger.
 //
-// log4cxx 1.0's properties configurator can create an AsyncAppender but cannot
-// attach another appender to it (only its XML configurator can), so a host
-// that wants one wraps the root logger's appenders itself, once, right after
-// initSyslog and before it logs.
+// From log4cxx 1.6 on, a properties file asks for this itself with
+// log4j.asynchronous.root=true (examples/log4cxx-async.properties). Before 1.6
+// the properties configurator can create an AsyncAppender but cannot attach
+// another appender to it (only the XML configurator can), so a host that wants
+// one wraps the root logger's appenders itself, once, right after initSyslog
+// and before it logs. It leaves them as they are when the file already put
+// them behind an AsyncAppender.
 //
 //   quorvel-async-example examples/log4cxx-syslog.properties
 #include <quorvel/quorvel.h>
@@ -21,6 +24,8 @@
 // makes a caller wait when the buffer is full instead of dropping events.
 void putRootAppendersBehindAsync() {
     const log4cxx::LoggerPtr root = log4cxx::Logger::getRootLogger();
+    for (const log4cxx::AppenderPtr& appender : root->getAllAppenders())
+        if (log4cxx::cast<log4cxx::AsyncAppender>(appender)) return;
     const auto async = std::make_shared<log4cxx::AsyncAppender>();
     async->setName(LOG4CXX_STR("ASYNC"));
     async->setBufferSize(4096);
