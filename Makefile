@@ -5,10 +5,12 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Every build made here treats compiler warnings as errors.
+WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo check check-asan check-tsan fuzz bench install package clean
+.PHONY: all deps configure build demo check check-log4cxx check-asan check-tsan fuzz bench install package clean
 
 all: build
 
@@ -16,7 +18,7 @@ deps:
 	scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(WERROR) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -35,10 +37,26 @@ install: build
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
+# The whole suite against another log4cxx, built from its source release into
+# a private prefix (kept and reused while the release is the same), with
+# quorvel in a build directory of its own; the benchmarks are compiled too.
+# The suite checks that its programs load that log4cxx, not the system's.
+LOG4CXX_SOURCE ?= ../shared/deps/apache-log4cxx-1.8.0.tar.gz
+LOG4CXX_DIR = $(BUILD_DIR)-$(basename $(basename $(notdir $(LOG4CXX_SOURCE))))
+
+check-log4cxx:
+	scripts/install-deps bench
+	scripts/install-deps log4cxx-source
+	scripts/build-log4cxx $(LOG4CXX_SOURCE) $(LOG4CXX_DIR)
+	cmake -S . -B $(LOG4CXX_DIR)/quorvel -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DLOG4CXX_ROOT=$(abspath $(LOG4CXX_DIR))/prefix \
+	  -DQUORVEL_BENCH_REQUIRED=ON $(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(LOG4CXX_DIR)/quorvel -j $(JOBS)
+	ctest --test-dir $(LOG4CXX_DIR)/quorvel --output-on-failure -j $(JOBS)
+
 # The whole suite under AddressSanitizer with UndefinedBehaviorSanitizer, and
 # under ThreadSanitizer, each in a build directory of its own.
 check-asan: deps
-	cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=address $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=address $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j $(JOBS)
 
@@ -48,7 +66,7 @@ check-asan: deps
 TSAN_OPTIONS ?= suppressions=$(CURDIR)/tests/sanitizers/tsan.supp atexit_sleep_ms=0
 
 check-tsan: deps
-	cmake -S . -B $(BUILD_DIR)-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=thread $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR)-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=thread $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
 	TSAN_OPTIONS="$(TSAN_OPTIONS)" ctest --test-dir $(BUILD_DIR)-tsan --output-on-failure -j $(JOBS)
 
@@ -64,7 +82,7 @@ fuzz:
 	scripts/install-deps fuzz
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
 	  -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_EXAMPLES=OFF -DQUORVEL_BUILD_TOOLS=OFF -DQUORVEL_BUILD_BENCH=OFF \
-	  $(CMAKE_FLAGS)
+	  $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(FUZZ_TARGETS)
 	mkdir -p $(FUZZ_DIR)/artifacts
 	for target in $(FUZZ_TARGETS); do \
@@ -82,7 +100,7 @@ BENCH_PROGRAMS = xdas_bench cef_bench
 
 bench:
 	scripts/install-deps bench
-	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORVEL_BENCH_REQUIRED=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORVEL_BENCH_REQUIRED=ON $(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target $(BENCH_PROGRAMS)
 	for program in $(BENCH_PROGRAMS); do \
 	  $(BENCH_BUILD_DIR)/bench/$$program $(BENCH_FLAGS) \
@@ -91,4 +109,4 @@ bench:
 	python3 bench/report.py $(foreach program,$(BENCH_PROGRAMS),$(BENCH_BUILD_DIR)/bench/$(program).json)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-apache-log4cxx-* $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
