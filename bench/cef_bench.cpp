@@ -9,9 +9,9 @@
 // with characters that need escaping (the signature ID stays, so that the
 // template still applies).
 #include "bench_support.h"
-#include "cef_field_table.h"
-#include "cef_line.h"
-#include "event_description_catalog.h"
+#include "cef/cef_field_table.h"
+#include "cef/cef_line.h"
+#include "cef/event_description_catalog.h"
 
 #include <quorvel/quorvel.h>
 

@@ -6,8 +6,8 @@
 // length in bytes that every text field of the example takes instead, filled
 // with characters that need escaping.
 #include "bench_support.h"
-#include "host_identity.h"
-#include "xdas_record_writer.h"
+#include "logging/host_identity.h"
+#include "xdas/xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
 

@@ -6,9 +6,9 @@
 // (ECMAScript) for trailing whitespace and brace tokens, and each known
 // placeholder replaced in place by its field's escaped value.
 #include "cef_event_fill.h"
-#include "cef_field_table.h"
-#include "cef_line.h"
-#include "event_description_catalog.h"
+#include "cef/cef_field_table.h"
+#include "cef/cef_line.h"
+#include "cef/event_description_catalog.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,10 +4,10 @@
 // item must come back exactly as set, in the line's order, with the catalogue
 // message last.
 #include "cef_event_fill.h"
-#include "cef_field_table.h"
-#include "cef_line.h"
+#include "cef/cef_field_table.h"
+#include "cef/cef_line.h"
 #include "cef_parser.h"
-#include "event_description_catalog.h"
+#include "cef/event_description_catalog.h"
 
 #include <cstdint>
 #include <cstdio>

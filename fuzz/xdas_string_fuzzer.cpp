@@ -6,8 +6,8 @@
 //   - undoing the escapes byte by byte gives the value back, and under "C"
 //     the parsed string is the value read as Latin-1.
 #include "event_fields.h"
-#include "json_string_escape.h"
-#include "xdas_record_writer.h"
+#include "xdas/json_string_escape.h"
+#include "xdas/xdas_record_writer.h"
 
 #include <quorvel/xdas.h>
 

@@ -2,9 +2,9 @@
 // expressions it stands for, "\s+$" and "\{(.*?)\}" (ECMAScript), over many
 // generated templates; and template compilation and expansion checked
 // against a literal regex-and-search rendition of the same rules.
-#include "cef_field_table.h"
-#include "event_description_catalog.h"
-#include "template_scan.h"
+#include "cef/cef_field_table.h"
+#include "cef/event_description_catalog.h"
+#include "cef/template_scan.h"
 
 #include <quorvel/cef_event.h>
 

@@ -6,7 +6,7 @@
 #include "cef_parser.h"
 #include "cef_test_support.h"
 #include "event_fields.h"
-#include "xdas_record_writer.h"
+#include "xdas/xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
 

@@ -1,6 +1,6 @@
 // String values of the XDAS record: the escapes, and bytes from 0x80 up under
 // the default locale and under a UTF-8 locale.
-#include "json_string_escape.h"
+#include "xdas/json_string_escape.h"
 
 #include <gtest/gtest.h>
 

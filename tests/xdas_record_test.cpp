@@ -2,7 +2,7 @@
 // by hand, at the level each severity selects.
 #include "capturing_appender.h"
 #include "fake_resolver.h"
-#include "xdas_record_writer.h"
+#include "xdas/xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
 

@@ -4,8 +4,8 @@
 #include "cef_field_names.h"
 #include "field_assignment.h"
 
-#include "cef_field_table.h"
-#include "event_description_catalog.h"
+#include "cef/cef_field_table.h"
+#include "cef/event_description_catalog.h"
 
 #include <cctype>
 #include <cerrno>

@@ -4,8 +4,8 @@
 // out by hand.
 #pragma once
 
-#include "cef_line.h"
-#include "event_description_catalog.h"
+#include "cef/cef_line.h"
+#include "cef/event_description_catalog.h"
 
 #include <quorvel/cef_event.h>
 

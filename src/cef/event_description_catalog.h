@@ -3,7 +3,7 @@
 // expanded into the "msg" item of a CEF line.
 #pragma once
 
-#include "cef_field_table.h"
+#include "cef/cef_field_table.h"
 
 #include <cstddef>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "log_emitter.h"
+#include "logging/log_emitter.h"
 
 namespace quorvel {
 

@@ -1,8 +1,8 @@
 // One-time initialisation of log4cxx and the cached host name.
 #include <quorvel/logging.h>
 
-#include "host_identity.h"
-#include "module_configurator.h"
+#include "logging/host_identity.h"
+#include "logging/module_configurator.h"
 
 #include <netdb.h>
 #include <pthread.h>

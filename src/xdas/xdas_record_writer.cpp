@@ -1,7 +1,7 @@
-#include "xdas_record_writer.h"
+#include "xdas/xdas_record_writer.h"
 
-#include "json_string_escape.h"
-#include "xdas_severity.h"
+#include "xdas/json_string_escape.h"
+#include "logging/severity_levels.h"
 
 #include <algorithm>
 #include <array>

@@ -1,10 +1,10 @@
 // The XDAS event: its own fields, its components, and its logging.
 #include <quorvel/xdas.h>
 
-#include "host_identity.h"
-#include "log_emitter.h"
-#include "xdas_record_writer.h"
-#include "xdas_severity.h"
+#include "logging/host_identity.h"
+#include "logging/log_emitter.h"
+#include "xdas/xdas_record_writer.h"
+#include "logging/severity_levels.h"
 
 #include <ctime>
 #include <utility>

@@ -2,10 +2,10 @@
 // that the event's severity selects.
 #include <quorvel/cef_event.h>
 
-#include "cef_line.h"
-#include "cef_severity.h"
-#include "event_description_catalog.h"
-#include "log_emitter.h"
+#include "cef/cef_line.h"
+#include "logging/severity_levels.h"
+#include "cef/event_description_catalog.h"
+#include "logging/log_emitter.h"
 
 #include <log4cxx/logger.h>
 

@@ -1,4 +1,4 @@
-#include "cef_line.h"
+#include "cef/cef_line.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "module_configurator.h"
+#include "logging/module_configurator.h"
 
 #include <log4cxx/helpers/exception.h>
 #include <log4cxx/helpers/fileinputstream.h>

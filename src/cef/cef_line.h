@@ -2,8 +2,8 @@
 // extension items "key=value " and, last, the catalogue's "msg" item.
 #pragma once
 
-#include "cef_field_table.h"
-#include "event_description_catalog.h"
+#include "cef/cef_field_table.h"
+#include "cef/event_description_catalog.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // Probes a caller may ask before building an event.
 #include <quorvel/logging.h>
 
-#include "cef_severity.h"
+#include "logging/severity_levels.h"
 
 #include <log4cxx/logger.h>
 

@@ -1,8 +1,8 @@
 // The description catalogue: locating and reading OstradEventDesc.conf,
 // compiling its templates, and expanding them into messages.
-#include "event_description_catalog.h"
+#include "cef/event_description_catalog.h"
 
-#include "template_scan.h"
+#include "cef/template_scan.h"
 
 #include <hostparam.h>
 

@@ -1,4 +1,4 @@
-#include "json_string_escape.h"
+#include "xdas/json_string_escape.h"
 
 #include <langinfo.h>
 

@@ -1,4 +1,4 @@
-#include "template_scan.h"
+#include "cef/template_scan.h"
 
 namespace quorvel {
 

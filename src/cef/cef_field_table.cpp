@@ -1,5 +1,5 @@
 // The field table and the rendering of one field's value.
-#include "cef_field_table.h"
+#include "cef/cef_field_table.h"
 
 #include <algorithm>
 
