@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo check check-log4cxx check-asan check-tsan fuzz bench install package clean
+.PHONY: all deps configure build demo check check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
 
 all: build
 
@@ -36,6 +36,11 @@ install: build
 
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# Every C++ file in the repository's .clang-format style; `make check` fails
+# on a file that is not (scripts/check-format).
+format:
+	scripts/check-format --fix
 
 # The whole suite against another log4cxx, built from its source release into
 # a private prefix (kept and reused while the release is the same), with

@@ -65,8 +65,7 @@ void logCefEvent() {
 int main(int argc, char** argv) {
     const std::string config = argc > 1 ? argv[1] : "examples/log4cxx.properties";
     const int status = initXDAS(config);
-    std::printf("initXDAS(\"%s\") returned %d; host name \"%s\"\n", config.c_str(), status,
-                getCEFHostName().c_str());
+    std::printf("initXDAS(\"%s\") returned %d; host name \"%s\"\n", config.c_str(), status, getCEFHostName().c_str());
     std::fflush(stdout);
     logXdasEvent();
     logCefEvent();

@@ -5,10 +5,10 @@
 // identifier counting, the regular expressions "\s+$" and "\{(.*?)\}"
 // (ECMAScript) for trailing whitespace and brace tokens, and each known
 // placeholder replaced in place by its field's escaped value.
-#include "cef_event_fill.h"
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
+#include "cef_event_fill.h"
 
 #include <cstdint>
 #include <cstdlib>

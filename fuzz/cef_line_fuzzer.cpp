@@ -3,11 +3,11 @@
 // the line must be one physical line, and every header value and extension
 // item must come back exactly as set, in the line's order, with the catalogue
 // message last.
-#include "cef_event_fill.h"
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
-#include "cef_parser.h"
 #include "cef/event_description_catalog.h"
+#include "cef_event_fill.h"
+#include "cef_parser.h"
 
 #include <cstdint>
 #include <cstdio>

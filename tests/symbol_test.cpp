@@ -19,8 +19,8 @@ const std::string kVersionTag = "QUORVEL_VERSION_1.0";
 
 // Parameter types as they demangle.
 const std::string S = "std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >";
-const std::string kMap = "std::map<" + S + ", " + S + ", std::less<" + S + " >, std::allocator<std::pair<" + S +
-                         " const, " + S + " > > >";
+const std::string kMap =
+    "std::map<" + S + ", " + S + ", std::less<" + S + " >, std::allocator<std::pair<" + S + " const, " + S + " > > >";
 
 // The exported functions with plain names.
 const std::vector<std::string> kPlainFunctions = {
@@ -103,7 +103,8 @@ std::string demangle(const std::string& name) {
     const std::unique_ptr<char, decltype(&std::free)> text(abi::__cxa_demangle(name.c_str(), nullptr, nullptr, &status),
                                                            &std::free);
     std::string result = status == 0 ? text.get() : name;
-    for (std::size_t tag; (tag = result.find("[abi:cxx11]")) != std::string::npos;) result.erase(tag, 11);
+    for (std::size_t tag; (tag = result.find("[abi:cxx11]")) != std::string::npos;)
+        result.erase(tag, 11);
     return result;
 }
 
@@ -135,7 +136,8 @@ std::vector<std::string> requiredNames() {
     std::vector<std::string> names = kPlainFunctions;
     for (const auto* classes : {&kXdasClasses, &kCefClasses}) {
         for (const auto& [className, members] : *classes) {
-            for (const auto& member : members) names.push_back(className + "::" + member);
+            for (const auto& member : members)
+                names.push_back(className + "::" + member);
         }
     }
     return names;

@@ -1,8 +1,8 @@
 // quorvel-emit: logs one CEF or XDAS event through libquorvel from the command
 // line, so that operators can test a logging pipeline end to end.
 #include "cef_field_names.h"
-#include "logging/severity_levels.h"
 #include "field_assignment.h"
+#include "logging/severity_levels.h"
 #include "xdas_field_names.h"
 
 #include <quorvel/quorvel.h>

@@ -28,7 +28,7 @@ template <class String> struct Config_vector {
 // a real. The getters expect the value to hold the type they read; reading
 // another type throws std::bad_variant_access.
 template <class Config> class Value_impl {
-public:
+  public:
     typedef Config Config_type;
     typedef typename Config::String_type String_type;
     typedef typename Config::Object_type Object;
@@ -58,7 +58,7 @@ public:
     bool operator==(const Value_impl& other) const;
     bool operator!=(const Value_impl& other) const { return !(*this == other); }
 
-private:
+  private:
     // Alternatives in the order of Value_type, so that index() is the type.
     std::variant<Object, Array, String_type, bool, std::int64_t, double, std::monostate> value_;
 };
@@ -71,9 +71,7 @@ template <class Config> struct Pair_impl {
     Pair_impl() = default;
     Pair_impl(const String_type& name, const Value_type& value) : name_(name), value_(value) {}
 
-    bool operator==(const Pair_impl& other) const {
-        return name_ == other.name_ && value_ == other.value_;
-    }
+    bool operator==(const Pair_impl& other) const { return name_ == other.name_ && value_ == other.value_; }
     bool operator!=(const Pair_impl& other) const { return !(*this == other); }
 
     String_type name_;

@@ -23,7 +23,7 @@ struct XdasComponentMembers; // the record writer's in-place reads
 // ---------------------------------------------------------------------------
 
 class I_XDASAcc {
-public:
+  public:
     virtual void setDomain(std::string domain) = 0;
     virtual void setName(std::string name) = 0;
     virtual void setId(std::string id) = 0;
@@ -34,7 +34,7 @@ public:
 };
 
 class I_XDASEntity {
-public:
+  public:
     virtual void setSysAddr(std::string sysAddr) = 0;
     virtual void setSysName(std::string sysName) = 0;
     virtual void setSvcName(std::string svcName) = 0;
@@ -47,14 +47,14 @@ public:
 };
 
 class I_XDASObserver {
-public:
+  public:
     virtual I_XDASAcc* getAccount() = 0;
     virtual I_XDASEntity* getEntity() = 0;
     virtual ~I_XDASObserver() = 0;
 };
 
 class I_XDASInitiator {
-public:
+  public:
     virtual I_XDASAcc* getAccount() = 0;
     virtual I_XDASEntity* getEntity() = 0;
     // Replaces the assertions with one string member per entry whose value is
@@ -65,7 +65,7 @@ public:
 };
 
 class I_XDASTarget {
-public:
+  public:
     virtual I_XDASAcc* getAccount() = 0;
     virtual I_XDASEntity* getEntity() = 0;
     // Replaces the data with one string member per entry whose value is not
@@ -76,7 +76,7 @@ public:
 };
 
 class I_XDASEvnt {
-public:
+  public:
     virtual void setId(std::string id) = 0;
     virtual void setName(std::string name) = 0;
     virtual void setCorrelationID(std::string correlationId) = 0;
@@ -89,7 +89,7 @@ public:
 };
 
 class I_XDASLog {
-public:
+  public:
     // 3 FATAL, 4 ERROR, 5 WARN, 7 INFO, 8 DEBUG, 9 TRACE; any other value is
     // logged as 7 at INFO.
     virtual void setSeverity(int severity) = 0;
@@ -98,7 +98,7 @@ public:
 };
 
 class I_XDASAction {
-public:
+  public:
     virtual I_XDASEvnt* getEvnt() = 0;
     // An 8-byte slot for the caller's use; the library never reads it.
     virtual std::int64_t* getTime() = 0;
@@ -113,7 +113,7 @@ public:
 };
 
 class I_XDAS_Event {
-public:
+  public:
     virtual void setId(std::string id) = 0;
     virtual void setSource(std::string source) = 0;
     virtual std::string getId() = 0;
@@ -135,7 +135,7 @@ public:
 // ---------------------------------------------------------------------------
 
 class XDASAcc : public I_XDASAcc {
-public:
+  public:
     XDASAcc();
     void setDomain(std::string domain) override;
     void setName(std::string name) override;
@@ -145,14 +145,14 @@ public:
     std::string getId() override;
     ~XDASAcc() override;
 
-private:
+  private:
     std::string Domain;
     std::string Name;
     std::string Id;
 };
 
 class XDASEntity : public I_XDASEntity {
-public:
+  public:
     XDASEntity();
     void setSysAddr(std::string sysAddr) override;
     void setSysName(std::string sysName) override;
@@ -164,7 +164,7 @@ public:
     std::string getSvcComp() override;
     ~XDASEntity() override;
 
-private:
+  private:
     std::string SysAddr;
     std::string SysName;
     std::string SvcName;
@@ -172,19 +172,19 @@ private:
 };
 
 class XDASObserver : public I_XDASObserver {
-public:
+  public:
     XDASObserver();
     I_XDASAcc* getAccount() override;
     I_XDASEntity* getEntity() override;
     ~XDASObserver() override;
 
-private:
+  private:
     XDASAcc account;
     XDASEntity entity;
 };
 
 class XDASInitiator : public I_XDASInitiator {
-public:
+  public:
     XDASInitiator();
     I_XDASAcc* getAccount() override;
     I_XDASEntity* getEntity() override;
@@ -192,7 +192,7 @@ public:
     json_spirit::Object getIni_Ass_Obj() override;
     ~XDASInitiator() override;
 
-private:
+  private:
     friend struct quorvel::XdasComponentMembers;
     XDASAcc account;
     XDASEntity entity;
@@ -200,7 +200,7 @@ private:
 };
 
 class XDASTarget : public I_XDASTarget {
-public:
+  public:
     XDASTarget();
     I_XDASAcc* getAccount() override;
     I_XDASEntity* getEntity() override;
@@ -208,7 +208,7 @@ public:
     json_spirit::Object getTarg_Data_Obj() override;
     ~XDASTarget() override;
 
-private:
+  private:
     friend struct quorvel::XdasComponentMembers;
     XDASAcc account;
     XDASEntity entity;
@@ -216,7 +216,7 @@ private:
 };
 
 class XDASEvnt : public I_XDASEvnt {
-public:
+  public:
     XDASEvnt();
     void setId(std::string id) override;
     void setName(std::string name) override;
@@ -228,7 +228,7 @@ public:
     std::string getSubEvent() override;
     ~XDASEvnt() override;
 
-private:
+  private:
     std::string Id;
     std::string Name;
     std::string CorrelationID;
@@ -236,19 +236,19 @@ private:
 };
 
 class XDASLog : public I_XDASLog {
-public:
+  public:
     XDASLog();
     void setSeverity(int severity) override;
     int getSeverity() override;
     ~XDASLog() override;
 
-private:
+  private:
     // 0 until set, which renders and logs as 7 (INFO).
     std::int32_t severity = 0;
 };
 
 class XDASAction : public I_XDASAction {
-public:
+  public:
     XDASAction();
     I_XDASEvnt* getEvnt() override;
     std::int64_t* getTime() override;
@@ -261,7 +261,7 @@ public:
     std::string getDetails() override;
     ~XDASAction() override;
 
-private:
+  private:
     XDASEvnt event;
     std::int64_t time = 0;
     XDASLog log;
@@ -271,7 +271,7 @@ private:
 };
 
 class XDAS_Event : public I_XDAS_Event {
-public:
+  public:
     XDAS_Event();
     void setId(std::string id) override;
     void setSource(std::string source) override;
@@ -285,7 +285,7 @@ public:
     void Write_Event_Array(std::string loggerName) override;
     int XDAS_Log(std::string loggerName) override;
 
-private:
+  private:
     std::string Id;
     std::string Source;
     XDASObserver observer;

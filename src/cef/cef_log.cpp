@@ -3,9 +3,9 @@
 #include <quorvel/cef_event.h>
 
 #include "cef/cef_line.h"
-#include "logging/severity_levels.h"
 #include "cef/event_description_catalog.h"
 #include "logging/log_emitter.h"
+#include "logging/severity_levels.h"
 
 #include <log4cxx/logger.h>
 

@@ -21,7 +21,7 @@ std::atomic<bool> initDone{false};
 pthread_mutex_t initMutex = PTHREAD_MUTEX_INITIALIZER;
 
 class InitLock {
-public:
+  public:
     InitLock() { pthread_mutex_lock(&initMutex); }
     ~InitLock() { pthread_mutex_unlock(&initMutex); }
     InitLock(const InitLock&) = delete;

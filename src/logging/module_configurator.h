@@ -8,7 +8,7 @@
 namespace quorvel {
 
 class ModuleConfigurator {
-public:
+  public:
     // Reads the properties file, makes `moduleName` available to it as the
     // variable ${quorvel.module}, and applies it with log4cxx's property
     // configurator. Returns 0 when the file was read and applied, whatever

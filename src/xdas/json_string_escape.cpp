@@ -13,7 +13,8 @@ namespace {
 // characters, DEL and everything from 0x80 up.
 constexpr std::array<bool, 256> makeSpecialTable() {
     std::array<bool, 256> table{};
-    for (int byte = 0; byte < 256; ++byte) table[byte] = byte < 0x20 || byte >= 0x7F;
+    for (int byte = 0; byte < 256; ++byte)
+        table[byte] = byte < 0x20 || byte >= 0x7F;
     table['"'] = true;
     table['\\'] = true;
     return table;
@@ -25,7 +26,8 @@ constexpr std::array<bool, 256> kSpecial = makeSpecialTable();
 // copied or escaped depending on the locale).
 constexpr std::array<unsigned char, 256> makeLengthTable() {
     std::array<unsigned char, 256> table{};
-    for (int byte = 0; byte < 256; ++byte) table[byte] = byte < 0x20 || byte >= 0x7F ? 6 : 1;
+    for (int byte = 0; byte < 256; ++byte)
+        table[byte] = byte < 0x20 || byte >= 0x7F ? 6 : 1;
     for (const char shortEscaped : {'"', '\\', '\b', '\f', '\n', '\r', '\t'})
         table[static_cast<unsigned char>(shortEscaped)] = 2;
     return table;
@@ -111,7 +113,8 @@ std::size_t writeSpecial(char*& to, std::string_view rest, bool utf8Locale) {
             return length;
         }
         const std::size_t consumed = length != 0 ? length : 1;
-        for (std::size_t i = 0; i < consumed; ++i) to = writeUnicodeEscape(to, static_cast<unsigned char>(rest[i]));
+        for (std::size_t i = 0; i < consumed; ++i)
+            to = writeUnicodeEscape(to, static_cast<unsigned char>(rest[i]));
         return consumed;
     }
     if (isPrintable(lead)) {
@@ -126,7 +129,8 @@ std::size_t writeSpecial(char*& to, std::string_view rest, bool utf8Locale) {
 
 std::size_t jsonStringSizeBound(std::string_view value) {
     std::size_t size = 2;
-    for (const char c : value) size += kEscapedLength[static_cast<unsigned char>(c)];
+    for (const char c : value)
+        size += kEscapedLength[static_cast<unsigned char>(c)];
     return size;
 }
 

@@ -54,9 +54,7 @@ XDASInitiator::XDASInitiator() = default;
 XDASInitiator::~XDASInitiator() = default;
 I_XDASAcc* XDASInitiator::getAccount() { return &account; }
 I_XDASEntity* XDASInitiator::getEntity() { return &entity; }
-void XDASInitiator::setAssertions(std::map<std::string, std::string> entries) {
-    assertions = toStringMembers(entries);
-}
+void XDASInitiator::setAssertions(std::map<std::string, std::string> entries) { assertions = toStringMembers(entries); }
 json_spirit::Object XDASInitiator::getIni_Ass_Obj() { return assertions; }
 
 // --- XDASTarget --------------------------------------------------------------
@@ -97,9 +95,7 @@ std::int64_t* XDASAction::getTime() { return &time; }
 I_XDASLog* XDASAction::getLog() { return &log; }
 void XDASAction::setOutcome(std::string outcome) { Outcome = std::move(outcome); }
 std::string XDASAction::getOutcome() { return Outcome; }
-void XDASAction::setExtendedOutcome(std::string extendedOutcome) {
-    ExtendedOutcome = std::move(extendedOutcome);
-}
+void XDASAction::setExtendedOutcome(std::string extendedOutcome) { ExtendedOutcome = std::move(extendedOutcome); }
 std::string XDASAction::getExtendedOutcome() { return ExtendedOutcome; }
 void XDASAction::setDetails(std::string details) { Details = std::move(details); }
 std::string XDASAction::getDetails() { return Details; }

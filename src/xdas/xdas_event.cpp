@@ -3,8 +3,8 @@
 
 #include "logging/host_identity.h"
 #include "logging/log_emitter.h"
-#include "xdas/xdas_record_writer.h"
 #include "logging/severity_levels.h"
+#include "xdas/xdas_record_writer.h"
 
 #include <ctime>
 #include <utility>

@@ -1,7 +1,7 @@
 #include "xdas/xdas_record_writer.h"
 
-#include "xdas/json_string_escape.h"
 #include "logging/severity_levels.h"
+#include "xdas/json_string_escape.h"
 
 #include <algorithm>
 #include <array>
@@ -43,7 +43,7 @@ const json_spirit::Object& dataOf(I_XDASTarget& target, json_spirit::Object& cop
 // ahead of what is written (grown by doubling) and cut to the written length
 // by finish().
 class CompactObjectWriter {
-public:
+  public:
     // Starts the record with `prefix`, which opens the outermost object.
     CompactObjectWriter(std::string& out, std::string_view prefix) : out_(out) {
         out_.resize(std::max(out_.capacity(), kInitialSize));
@@ -110,7 +110,7 @@ public:
         endObject();
     }
 
-private:
+  private:
     struct Frame {
         std::size_t mark;
         bool empty;

@@ -23,7 +23,7 @@ struct CapturedLine {
 };
 
 class CapturingAppender : public log4cxx::AppenderSkeleton {
-public:
+  public:
     DECLARE_LOG4CXX_OBJECT(CapturingAppender)
     BEGIN_LOG4CXX_CAST_MAP()
     LOG4CXX_CAST_ENTRY(CapturingAppender)
@@ -37,10 +37,10 @@ public:
     void close() override {}
     bool requiresLayout() const override { return false; }
 
-protected:
+  protected:
     void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool& pool) override;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<CapturedLine> lines_;
 };
