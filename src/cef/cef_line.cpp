@@ -1,5 +1,7 @@
 #include "cef/cef_line.h"
 
+#include "logging/line_buffer.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -40,27 +42,14 @@ ItemKeys makeItemKeys() {
 // CefFieldTable is constant-initialised, so it is complete here.
 const ItemKeys kItemKeys = makeItemKeys();
 
-// Writes the line straight into the output string, which is kept sized
-// ahead of what is written (grown by doubling) and cut to length by finish().
+// Writes the items of an event's line, each through the field table.
 class LineWriter {
   public:
-    LineWriter(const CEF_EVENT& event, std::string& out, std::size_t expected) : event_(event), out_(out) {
-        out_.resize(std::max(out_.capacity(), expected));
-        to_ = out_.data();
-        end_ = to_ + out_.size();
-    }
+    LineWriter(const CEF_EVENT& event, std::string& out, std::size_t expected) : event_(event), line_(out, expected) {}
 
-    void finish() { out_.resize(static_cast<std::size_t>(to_ - out_.data())); }
-
-    void put(char c) {
-        room(1);
-        *to_++ = c;
-    }
-    void put(std::string_view text) {
-        room(text.size());
-        std::memcpy(to_, text.data(), text.size());
-        to_ += text.size();
-    }
+    void finish() { line_.finish(); }
+    void put(char c) { line_.put(c); }
+    void put(std::string_view text) { line_.put(text); }
 
     // The value of the table's `row` (with "key=" before it when `withKey`),
     // escaped by `escaping`, and room for one more byte after it; false,
@@ -69,9 +58,9 @@ class LineWriter {
                                               CefEscaping escaping) {
         const CefField& field = table[row];
         if (field.kind == CefFieldKind::Text && isEmptyCefText(event_.*field.textMember)) return false;
-        room(ItemKey::kWidth + cefFieldValueBound(event_, field) + 1);
-        writeKey(row, withKey);
-        to_ = writeCefFieldValue(to_, event_, field, escaping);
+        char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field) + 1);
+        if (withKey) to = writeKey(to, row);
+        line_.advance(writeCefFieldValue(to, event_, field, escaping));
         return true;
     }
 
@@ -79,54 +68,40 @@ class LineWriter {
     // "msg=", which is taken back when the expansion is empty.
     void message(const EventDescTemplate& description) {
         static constexpr std::string_view kKey = "msg=";
-        room(kKey.size() + description.expansionBound(event_) + 1);
-        char* const start = to_ + kKey.size();
-        std::memcpy(to_, kKey.data(), kKey.size());
+        char* const to = line_.room(kKey.size() + description.expansionBound(event_) + 1);
+        char* const start = to + kKey.size();
+        std::memcpy(to, kKey.data(), kKey.size());
         char* const end = description.writeExpansion(start, event_);
         if (isEmptyCefText(std::string_view(start, static_cast<std::size_t>(end - start)))) return;
-        to_ = end;
-        *to_++ = ' ';
+        line_.advance(end);
+        line_.putInRoom(' ');
     }
 
     // Items written when non-empty, each followed by a blank.
     void singles(const CefFieldRows& table, std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row)
-            if (field(table, row, true, CefEscaping::Extension)) *to_++ = ' ';
+            if (field(table, row, true, CefEscaping::Extension)) line_.putInRoom(' ');
     }
 
     // Label and value items, both written only when the label is non-empty.
     void pairs(const CefFieldRows& table, std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row + 1 < end; row += 2) {
             if (!field(table, row, true, CefEscaping::Extension)) continue;
-            *to_++ = ' ';
+            line_.putInRoom(' ');
             field(table, row + 1, true, CefEscaping::Extension);
-            *to_++ = ' ';
+            line_.putInRoom(' ');
         }
     }
 
   private:
-    void room(std::size_t count) {
-        if (static_cast<std::size_t>(end_ - to_) < count) grow(count);
-    }
-
-    __attribute__((noinline)) void grow(std::size_t count) {
-        const auto used = static_cast<std::size_t>(to_ - out_.data());
-        out_.resize(std::max(2 * out_.size(), used + count));
-        to_ = out_.data() + used;
-        end_ = out_.data() + out_.size();
-    }
-
-    void writeKey(std::size_t row, bool withKey) {
-        if (!withKey) return;
+    static char* writeKey(char* to, std::size_t row) {
         const ItemKey& key = kItemKeys[row];
-        std::memcpy(to_, key.text, ItemKey::kWidth);
-        to_ += key.size;
+        std::memcpy(to, key.text, ItemKey::kWidth);
+        return to + key.size;
     }
 
     const CEF_EVENT& event_;
-    std::string& out_;
-    char* to_;
-    char* end_; // of the room in `out_`
+    LineBuffer line_;
 };
 
 } // namespace

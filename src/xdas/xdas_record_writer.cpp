@@ -1,5 +1,6 @@
 #include "xdas/xdas_record_writer.h"
 
+#include "logging/line_buffer.h"
 #include "logging/severity_levels.h"
 #include "xdas/json_string_escape.h"
 
@@ -38,43 +39,35 @@ const json_spirit::Object& dataOf(I_XDASTarget& target, json_spirit::Object& cop
 
 // Writes nested objects in the record's compact form ({"key" : value,...}),
 // leaving out empty strings and objects that end up without members.
-//
-// The record goes straight into the output string: the string is kept sized
-// ahead of what is written (grown by doubling) and cut to the written length
-// by finish().
 class CompactObjectWriter {
   public:
     // Starts the record with `prefix`, which opens the outermost object.
-    CompactObjectWriter(std::string& out, std::string_view prefix) : out_(out) {
-        out_.resize(std::max(out_.capacity(), kInitialSize));
-        put(prefix);
-        frames_[0] = Frame{length_, true};
+    CompactObjectWriter(std::string& out, std::string_view prefix) : line_(out, kInitialSize) {
+        line_.put(prefix);
+        frames_[0] = Frame{line_.size(), true};
     }
 
     // Closes the outermost object and cuts the string to the record.
     void finish() {
-        room(1);
-        out_[length_++] = '}';
-        out_.resize(length_);
+        line_.put('}');
+        line_.finish();
     }
 
     // Starts an object member; endObject() removes it again if it stays empty.
     void beginObject(std::string_view key) {
-        const std::size_t mark = length_;
+        const std::size_t mark = line_.size();
         writeKey(key);
-        room(1);
-        out_[length_++] = '{';
+        line_.put('{');
         frames_[++depth_] = Frame{mark, true};
     }
 
     void endObject() {
         const Frame frame = frames_[depth_--];
         if (frame.empty) {
-            length_ = frame.mark;
+            line_.truncate(frame.mark);
             return;
         }
-        room(1);
-        out_[length_++] = '}';
+        line_.put('}');
         frames_[depth_].empty = false;
     }
 
@@ -89,8 +82,8 @@ class CompactObjectWriter {
 
     void integer(std::string_view key, std::int64_t value) {
         writeKey(key);
-        char* const at = room(24);
-        length_ = static_cast<std::size_t>(std::to_chars(at, at + 24, value).ptr - out_.data());
+        char* const at = line_.room(24);
+        line_.advance(std::to_chars(at, at + 24, value).ptr);
         frames_[depth_].empty = false;
     }
 
@@ -101,9 +94,9 @@ class CompactObjectWriter {
         for (const auto& member : members) {
             const std::string& value = member.value_.get_str();
             if (value.empty()) continue;
-            if (!frames_[depth_].empty) put(",");
+            if (!frames_[depth_].empty) line_.put(',');
             writeString(member.name_);
-            put(" : ");
+            line_.put(" : ");
             writeString(value);
             frames_[depth_].empty = false;
         }
@@ -119,35 +112,22 @@ class CompactObjectWriter {
     // Most records of the audit events seen in practice fit.
     static constexpr std::size_t kInitialSize = 1024;
 
-    // Makes room for `count` more bytes and returns where they go.
-    char* room(std::size_t count) {
-        if (out_.size() - length_ < count) out_.resize(std::max(2 * out_.size(), length_ + count));
-        return out_.data() + length_;
-    }
-
-    void put(std::string_view text) {
-        std::memcpy(room(text.size()), text.data(), text.size());
-        length_ += text.size();
-    }
-
     void writeString(std::string_view value) {
-        char* const end = writeJsonString(room(jsonStringSizeBound(value)), value);
-        length_ = static_cast<std::size_t>(end - out_.data());
+        line_.advance(writeJsonString(line_.room(jsonStringSizeBound(value)), value));
     }
 
     // ,"key" : (the comma unless the member is its object's first)
     void writeKey(std::string_view key) {
-        char* at = room(key.size() + 6);
+        char* at = line_.room(key.size() + 6);
         if (!frames_[depth_].empty) *at++ = ',';
         *at++ = '"';
         std::memcpy(at, key.data(), key.size());
         at += key.size();
         std::memcpy(at, "\" : ", 4);
-        length_ = static_cast<std::size_t>(at + 4 - out_.data());
+        line_.advance(at + 4);
     }
 
-    std::string& out_;
-    std::size_t length_ = 0; // bytes of the record written so far
+    LineBuffer line_;
     // Frame 0 is the event object itself; the record nests four levels deep.
     std::array<Frame, 5> frames_{};
     std::size_t depth_ = 0;
