@@ -39,11 +39,11 @@ bool isEmptyText(const std::string& value) { return value.empty() || value[0] ==
 std::string rawValue(const CEF_EVENT& event, const quorvel::CefField& row) {
     switch (row.kind) {
     case quorvel::CefFieldKind::Text: {
-        std::string value = (event.*row.text)();
+        std::string value = event.*row.text;
         return isEmptyText(value) ? std::string() : value;
     }
-    case quorvel::CefFieldKind::Int: return std::to_string((event.*row.integer)());
-    case quorvel::CefFieldKind::Long: return std::to_string((event.*row.longInteger)());
+    case quorvel::CefFieldKind::Int: return std::to_string(event.*row.integer);
+    case quorvel::CefFieldKind::Long: return std::to_string(event.*row.longInteger);
     }
     return {};
 }

@@ -82,9 +82,7 @@ std::string expanded(const EventDescriptionCatalog& catalog, const std::string& 
     CEF_EVENT event;
     event.setSignatureID(signature);
     event.setSourceUserName(user);
-    quorvel::CefRenderContext context{event, quorvel::CefFieldTable, std::string()};
-    catalog.expandDescription(context);
-    return context.message;
+    return catalog.message(event);
 }
 
 void expectSmallMultiple(const LoadMemory& memory, long long fileSize, const char* what) {

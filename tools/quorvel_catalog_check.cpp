@@ -1,7 +1,7 @@
 // quorvel-catalog-check: reads a CEF message catalogue exactly as the library
 // does (through the library's own reader) and reports, line by line, what the
 // library would do with it silently; or renders the message of one event.
-#include "cef_field_names.h"
+#include "cef_field_setter.h"
 #include "field_assignment.h"
 
 #include "cef/cef_field_table.h"
@@ -267,12 +267,11 @@ int render(const Options& options, const std::string& path) {
         case quorvel_tools::SetResult::UnknownField: throw Fatal{"--set " + set.name + ": no CEF field has that name"};
         case quorvel_tools::SetResult::BadNumber:
             throw Fatal{"--set " + set.name + "=" + set.value + ": not " +
-                        quorvel_tools::describeCefKind(quorvel_tools::findCefField(set.name)->kind)};
+                        quorvel_tools::describeCefKind(quorvel_tools::findSettableCefField(set.name)->kind)};
         }
     }
-    quorvel::CefRenderContext context{event, quorvel::CefFieldTable, {}};
-    catalog.expandDescription(context);
-    if (context.message.empty()) {
+    const std::string message = catalog.message(event);
+    if (message.empty()) {
         const quorvel::EventDescTemplate* entry = catalog.find(*options.renderId);
         std::cerr << kProgram << ": no message for " << quoted(*options.renderId) << ": "
                   << (entry == nullptr      ? "the catalogue has no entry for it"
@@ -281,7 +280,7 @@ int render(const Options& options, const std::string& path) {
                   << '\n';
         return 1;
     }
-    std::cout << context.message << '\n';
+    std::cout << message << '\n';
     return 0;
 }
 

@@ -1,6 +1,6 @@
 // quorvel-emit: logs one CEF or XDAS event through libquorvel from the command
 // line, so that operators can test a logging pipeline end to end.
-#include "cef_field_names.h"
+#include "cef_field_setter.h"
 #include "field_assignment.h"
 #include "logging/severity_levels.h"
 #include "xdas_field_names.h"
@@ -11,6 +11,7 @@
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/logger.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -164,13 +165,16 @@ Options parseOptions(int argc, char** argv) {
 
 void listFields(Kind kind) {
     if (kind == Kind::Cef) {
-        for (auto* field = quorvel_tools::cefFieldNamesBegin(); field != quorvel_tools::cefFieldNamesEnd(); ++field) {
-            std::cout << field->name;
-            if (!field->key.empty() && field->key != field->name) std::cout << " (" << field->key << ")";
-            if (field->key.empty()) std::cout << " (stored only, never in the line)";
-            if (field->kind != quorvel_tools::CefValueKind::Text) std::cout << ": number";
+        const auto list = [](const quorvel::CefField& field) {
+            if (quorvel_tools::findSettableCefField(field.name) == nullptr) return; // the construction stamps
+            std::cout << field.name;
+            if (!field.key.empty() && field.key != field.name) std::cout << " (" << field.key << ")";
+            if (field.key.empty()) std::cout << " (stored only, never in the line)";
+            if (field.kind != quorvel::CefFieldKind::Text) std::cout << ": number";
             std::cout << '\n';
-        }
+        };
+        std::for_each(quorvel::CefFieldTable.begin(), quorvel::CefFieldTable.end(), list);
+        std::for_each(quorvel::CefStoredFields.begin(), quorvel::CefStoredFields.end(), list);
     } else {
         for (const quorvel_tools::XdasFieldName& field : quorvel_tools::xdasFieldNames())
             std::cout << field.name << (field.numeric ? ": number" : "") << '\n';
@@ -184,7 +188,7 @@ void setCef(CEF_EVENT& event, const quorvel_tools::Assignment& set) {
         throw UsageError{"--set " + set.name + ": no CEF field has that name (see --list-fields)"};
     case quorvel_tools::SetResult::BadNumber:
         throw UsageError{"--set " + set.name + "=" + set.value + ": not " +
-                         quorvel_tools::describeCefKind(quorvel_tools::findCefField(set.name)->kind)};
+                         quorvel_tools::describeCefKind(quorvel_tools::findSettableCefField(set.name)->kind)};
     }
 }
 

@@ -12,9 +12,9 @@
 
 #include <string>
 
-namespace quorvel {
-struct CefEventMembers; // the field table, which renders members in place
-} // namespace quorvel
+namespace quorvel::internal {
+struct CefEventAccess; // the field table, which renders members in place
+} // namespace quorvel::internal
 
 class CEF_EVENT {
   public:
@@ -174,7 +174,7 @@ class CEF_EVENT {
     void Write_CEF_Event(std::string loggerName);
 
   private:
-    friend struct quorvel::CefEventMembers;
+    friend struct quorvel::internal::CefEventAccess;
     int Version = 0;
     std::string DeviceVendor;
     std::string DeviceProduct;

@@ -14,9 +14,9 @@
 #include <map>
 #include <string>
 
-namespace quorvel {
-struct XdasComponentMembers; // the record writer's in-place reads
-} // namespace quorvel
+namespace quorvel::internal {
+struct XdasComponentAccess; // the record writer's in-place reads
+} // namespace quorvel::internal
 
 // ---------------------------------------------------------------------------
 // Interfaces. Operations are declared in the order of their virtual slots.
@@ -193,7 +193,7 @@ class XDASInitiator : public I_XDASInitiator {
     ~XDASInitiator() override;
 
   private:
-    friend struct quorvel::XdasComponentMembers;
+    friend struct quorvel::internal::XdasComponentAccess;
     XDASAcc account;
     XDASEntity entity;
     json_spirit::Object assertions;
@@ -209,7 +209,7 @@ class XDASTarget : public I_XDASTarget {
     ~XDASTarget() override;
 
   private:
-    friend struct quorvel::XdasComponentMembers;
+    friend struct quorvel::internal::XdasComponentAccess;
     XDASAcc account;
     XDASEntity entity;
     json_spirit::Object data;

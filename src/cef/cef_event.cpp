@@ -1,6 +1,8 @@
 // The CEF record: construction stamps, accessors and reset on destruction.
 #include <quorvel/cef_event.h>
 
+#include "cef/cef_field_table.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -31,68 +33,7 @@ std::string currentTimeZone() {
 
 CEF_EVENT::CEF_EVENT() : Time(currentTimeMillis()), TimeZone(currentTimeZone()) {}
 
-CEF_EVENT::~CEF_EVENT() {
-    Version = 0;
-    DeviceVendor.clear();
-    DeviceProduct.clear();
-    DeviceVersion.clear();
-    SignatureID.clear();
-    Name.clear();
-    Severity = 0;
-    DeviceDnsDomain.clear();
-    DeviceHostName.clear();
-    DeviceAddress.clear();
-    SourceDnsDomain.clear();
-    SourceUserId.clear();
-    SourceUserName.clear();
-    SourceAddress.clear();
-    SourceHostName.clear();
-    DestinationDnsDomain.clear();
-    DestinationUserId.clear();
-    DestinationUserName.clear();
-    DestinationAddress.clear();
-    DestinationServiceName.clear();
-    DestinationHostName.clear();
-    Cs1.clear();
-    Cs2.clear();
-    Cs3.clear();
-    Cs4.clear();
-    Cs5.clear();
-    Cs6.clear();
-    Cn1 = 0;
-    Cn2 = 0;
-    Cn3 = 0;
-    FlexString1.clear();
-    FlexString2.clear();
-    Reason.clear();
-    Outcome.clear();
-    cs1Label.clear();
-    cs2Label.clear();
-    cs3Label.clear();
-    cs4Label.clear();
-    cs5Label.clear();
-    cs6Label.clear();
-    FlexNumber1 = 0;
-    FlexNumber2 = 0;
-    FileType = 0;
-    Cat.clear();
-    Cn1Label.clear();
-    Cn2Label.clear();
-    Cn3Label.clear();
-    FlexString1Label.clear();
-    FlexString2Label.clear();
-    FlexNumber1Label.clear();
-    FlexNumber2Label.clear();
-    C6a1.clear();
-    C6a2.clear();
-    C6a3.clear();
-    SourcePort = 0;
-    DestinationPort = 0;
-    SourceServiceName.clear();
-    SourceProcessName.clear();
-    Time.clear();
-    TimeZone.clear();
-}
+CEF_EVENT::~CEF_EVENT() { quorvel::clearCefFields(*this); }
 
 int CEF_EVENT::getVersion() const { return Version; }
 void CEF_EVENT::setVersion(int version) { Version = version; }

@@ -1,7 +1,10 @@
-// The renderable CEF fields: the fixed, ordered table of the 52 fields a line
-// can show or a message template can name, and the rendering of one field's
-// value with its escaping.
+// The fields of a CEF_EVENT, the one list of them: the 52 fields a line can
+// show or a message template can name, in line order, and the fields that are
+// stored only. Each row knows its CEF key, its name as its accessors spell
+// it, its kind, its member and its setter; and the rendering of one value.
 #pragma once
+
+#include "cef/cef_escape.h"
 
 #include <quorvel/cef_event.h>
 
@@ -13,25 +16,24 @@
 
 namespace quorvel {
 
-// The type of value behind a field, and so which accessor a row carries.
+// The type of value behind a field, and so which member a row names.
 enum class CefFieldKind { Text, Int, Long };
 
-// One row of the field table.
+// One field of the record.
 struct CefField {
-    using TextAccessor = std::string (CEF_EVENT::*)() const;
-    using IntAccessor = int (CEF_EVENT::*)() const;
-    using LongAccessor = long (CEF_EVENT::*)() const;
-
     CefFieldKind kind;
-    std::string_view key;               // the CEF key, for example "suser"
-    std::string_view placeholder;       // the key in braces, for example "{suser}"
-    TextAccessor text = nullptr;        // set for kind Text
-    IntAccessor integer = nullptr;      // set for kind Int
-    LongAccessor longInteger = nullptr; // set for kind Long
-    // For kind Text, the member that `text` returns a copy of; rendering
-    // reads it in place. (The getters are not virtual, so nothing can
-    // override them.)
-    const std::string CEF_EVENT::*textMember = nullptr;
+    std::string_view name;        // as its accessors spell it: "SourceUserName"
+    std::string_view key;         // the CEF key, "suser"; empty for a field stored only
+    std::string_view placeholder; // the key in braces, "{suser}"; empty with the key
+    // The member, by kind; rendering reads it in place (the getters are not
+    // virtual and return exactly the member).
+    std::string CEF_EVENT::*text = nullptr;
+    int CEF_EVENT::*integer = nullptr;
+    long CEF_EVENT::*longInteger = nullptr;
+    // The setter, by kind; none for the construction stamps rt and dtz.
+    void (CEF_EVENT::*setText)(std::string) = nullptr;
+    void (CEF_EVENT::*setInteger)(int) = nullptr;
+    void (CEF_EVENT::*setLongInteger)(long) = nullptr;
 };
 
 inline constexpr std::size_t kCefFieldCount = 52;
@@ -46,39 +48,25 @@ inline constexpr std::size_t kCefSignatureRow = 4; // the signature ID, which se
 // label row followed by its value row. Constant-initialised, never changed.
 extern const CefFieldRows CefFieldTable;
 
-// What one rendering works on: the event, the table, and the message that
-// the description catalogue fills.
-struct CefRenderContext {
-    const CEF_EVENT& event;
-    const CefFieldRows& table;
-    std::string message;
-};
+// The 8 fields a caller can set that no line shows and no template names.
+inline constexpr std::size_t kCefStoredFieldCount = 8;
+extern const std::array<CefField, kCefStoredFieldCount> CefStoredFields;
 
-// How a text value is escaped.
-enum class CefEscaping {
-    // Extension values and template substitutions: backslash doubled, line
-    // feed, carriage return and tab as \n \r \t, "=" as \=, "|" unchanged.
-    Extension,
-    // Header text values: backslash doubled, "|" as \|, line feed, carriage
-    // return and tab as \n \r \t, "=" unchanged.
-    Header,
-};
+// The row, line or stored, whose name or CEF key is exactly `name`; null
+// when there is none.
+const CefField* findCefField(std::string_view name);
+
+// Sets every field of `event` to its empty value: "" or 0.
+void clearCefFields(CEF_EVENT& event);
 
 // A text value counts as empty when it has no characters or starts with NUL.
 inline bool isEmptyCefText(std::string_view value) { return value.empty() || value.front() == '\0'; }
 
-// Appends `value` to `out` escaped by `escaping`, in one pass.
-void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping escaping = CefEscaping::Extension);
-
-// Writes `value` escaped by `escaping` at `to`, which must have room for
-// twice its length; returns the end of what it wrote.
-char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping);
-
-// The most bytes writeCefFieldValue() writes for `field` of `event`: twice
-// the length of a text value, the widest number for a number.
+// The most bytes writeCefFieldValue() writes for `field` of `event`: the
+// escaped length of a text value, the widest number for a number.
 inline constexpr std::size_t kCefNumberWidth = 20; // a 64-bit long with its sign
 inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& field) {
-    return field.kind == CefFieldKind::Text ? 2 * (event.*field.textMember).size() : kCefNumberWidth;
+    return field.kind == CefFieldKind::Text ? cefEscapedSizeBound((event.*field.text).size()) : kCefNumberWidth;
 }
 
 // Writes the bare value of `field` for `event` at `to`, which must have room
@@ -88,27 +76,13 @@ inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& fi
 inline char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
     switch (field.kind) {
     case CefFieldKind::Text: {
-        const std::string& value = event.*field.textMember;
+        const std::string& value = event.*field.text;
         return isEmptyCefText(value) ? to : writeEscapedCefValue(to, value, escaping);
     }
-    case CefFieldKind::Int: return std::to_chars(to, to + kCefNumberWidth, (event.*field.integer)()).ptr;
-    case CefFieldKind::Long: return std::to_chars(to, to + kCefNumberWidth, (event.*field.longInteger)()).ptr;
+    case CefFieldKind::Int: return std::to_chars(to, to + kCefNumberWidth, event.*field.integer).ptr;
+    case CefFieldKind::Long: return std::to_chars(to, to + kCefNumberWidth, event.*field.longInteger).ptr;
     }
     return to;
 }
-
-// Escapes `value` in place for an extension value.
-void escapeCefValue(std::string& value);
-
-// Appends the rendering of `field` for `event` to `out`: "key=value" with
-// `withKey`, the bare value without it. Numbers are written in decimal and
-// never escaped; text values are escaped by `escaping`. Returns false, with
-// `out` unchanged, for an empty text value (numbers are never empty).
-bool appendCefField(std::string& out, const CEF_EVENT& event, const CefField& field, bool withKey,
-                    CefEscaping escaping = CefEscaping::Extension);
-
-// The rendering of `field` for the context's event as its own string, with
-// extension escaping; empty for an empty text value.
-std::string renderCefField(const CefRenderContext& context, const CefField& field, bool withKey);
 
 } // namespace quorvel

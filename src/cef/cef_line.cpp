@@ -54,10 +54,9 @@ class LineWriter {
     // The value of the table's `row` (with "key=" before it when `withKey`),
     // escaped by `escaping`, and room for one more byte after it; false,
     // writing nothing, for an empty text value.
-    __attribute__((always_inline)) bool field(const CefFieldRows& table, std::size_t row, bool withKey,
-                                              CefEscaping escaping) {
-        const CefField& field = table[row];
-        if (field.kind == CefFieldKind::Text && isEmptyCefText(event_.*field.textMember)) return false;
+    __attribute__((always_inline)) bool field(std::size_t row, bool withKey, CefEscaping escaping) {
+        const CefField& field = CefFieldTable[row];
+        if (field.kind == CefFieldKind::Text && isEmptyCefText(event_.*field.text)) return false;
         char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field) + 1);
         if (withKey) to = writeKey(to, row);
         line_.advance(writeCefFieldValue(to, event_, field, escaping));
@@ -78,17 +77,17 @@ class LineWriter {
     }
 
     // Items written when non-empty, each followed by a blank.
-    void singles(const CefFieldRows& table, std::size_t begin, std::size_t end) {
+    void singles(std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row < end; ++row)
-            if (field(table, row, true, CefEscaping::Extension)) line_.putInRoom(' ');
+            if (field(row, true, CefEscaping::Extension)) line_.putInRoom(' ');
     }
 
     // Label and value items, both written only when the label is non-empty.
-    void pairs(const CefFieldRows& table, std::size_t begin, std::size_t end) {
+    void pairs(std::size_t begin, std::size_t end) {
         for (std::size_t row = begin; row + 1 < end; row += 2) {
-            if (!field(table, row, true, CefEscaping::Extension)) continue;
+            if (!field(row, true, CefEscaping::Extension)) continue;
             line_.putInRoom(' ');
-            field(table, row + 1, true, CefEscaping::Extension);
+            field(row + 1, true, CefEscaping::Extension);
             line_.putInRoom(' ');
         }
     }
@@ -106,26 +105,21 @@ class LineWriter {
 
 } // namespace
 
-void assembleCefLine(const CefRenderContext& context, const EventDescTemplate* description, std::string& out) {
+void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out) {
     // Lines of the usual handful of short fields fit in the first size.
-    LineWriter writer(context.event, out, 256);
+    LineWriter writer(event, out, 256);
     writer.put("CEF:");
     for (std::size_t row = 0; row < kCefHeaderEnd; ++row) {
-        writer.field(context.table, row, false, CefEscaping::Header);
+        writer.field(row, false, CefEscaping::Header);
         writer.put('|');
     }
-    writer.singles(context.table, kFirstSingles, kEndFirstSingles);
-    writer.pairs(context.table, kFirstPairs, kEndFirstPairs);
-    writer.singles(context.table, kSecondSingles, kEndSecondSingles);
-    writer.pairs(context.table, kSecondPairs, kEndSecondPairs);
-    writer.singles(context.table, kThirdSingles, kEndThirdSingles);
-    if (description != nullptr) writer.message(*description);
+    writer.singles(kFirstSingles, kEndFirstSingles);
+    writer.pairs(kFirstPairs, kEndFirstPairs);
+    writer.singles(kSecondSingles, kEndSecondSingles);
+    writer.pairs(kSecondPairs, kEndSecondPairs);
+    writer.singles(kThirdSingles, kEndThirdSingles);
+    if (const EventDescTemplate* description = catalog.descriptionOf(event)) writer.message(*description);
     writer.finish();
-}
-
-void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out) {
-    const CefRenderContext context{event, CefFieldTable, std::string()};
-    assembleCefLine(context, catalog.descriptionOf(event), out);
 }
 
 } // namespace quorvel

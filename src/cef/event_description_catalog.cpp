@@ -119,11 +119,11 @@ char* EventDescTemplate::writeExpansion(char* to, const CEF_EVENT& event) const 
     return std::copy(text.data() + literalStart, text.data() + text.size(), to);
 }
 
-void EventDescriptionCatalog::expandTemplate(const EventDescTemplate& compiled, CefRenderContext& context) {
-    std::string& message = context.message;
-    message.resize(compiled.expansionBound(context.event));
-    char* const end = compiled.writeExpansion(message.data(), context.event);
+std::string EventDescTemplate::expansion(const CEF_EVENT& event) const {
+    std::string message(expansionBound(event), '\0');
+    char* const end = writeExpansion(message.data(), event);
     message.resize(static_cast<std::size_t>(end - message.data()));
+    return message;
 }
 
 const EventDescTemplate* EventDescriptionCatalog::find(std::string_view identifier) const {
@@ -133,12 +133,13 @@ const EventDescTemplate* EventDescriptionCatalog::find(std::string_view identifi
 
 const EventDescTemplate* EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
     // The signature ID is read in place, through its row.
-    const EventDescTemplate* compiled = find(event.*CefFieldTable[kCefSignatureRow].textMember);
+    const EventDescTemplate* compiled = find(event.*CefFieldTable[kCefSignatureRow].text);
     return compiled == nullptr || compiled->text.empty() ? nullptr : compiled;
 }
 
-void EventDescriptionCatalog::expandDescription(CefRenderContext& context) const {
-    if (const EventDescTemplate* compiled = descriptionOf(context.event)) expandTemplate(*compiled, context);
+std::string EventDescriptionCatalog::message(const CEF_EVENT& event) const {
+    const EventDescTemplate* compiled = descriptionOf(event);
+    return compiled == nullptr ? std::string() : compiled->expansion(event);
 }
 
 } // namespace quorvel

@@ -39,6 +39,9 @@ struct EventDescTemplate {
     // Substituted values are never searched again. Returns the end of what it
     // wrote.
     char* writeExpansion(char* to, const CEF_EVENT& event) const;
+
+    // What writeExpansion() writes, as a string of its own.
+    std::string expansion(const CEF_EVENT& event) const;
 };
 
 // What reading one catalogue line did, for a caller that wants to know (the
@@ -75,10 +78,9 @@ class EventDescriptionCatalog {
     // "/", "OstradEventDesc.conf". Asks the parameter service each time.
     static std::string filePath();
 
-    // Stores the expanded template of the context event's signature ID in
-    // the context's message; leaves the message unchanged when there is no
-    // entry or its template is empty. Never changes the catalogue.
-    void expandDescription(CefRenderContext& context) const;
+    // The message of `event`: the expansion of its signature ID's template;
+    // empty when there is no entry or its template is empty.
+    std::string message(const CEF_EVENT& event) const;
 
     // Compiles one template text (whose trailing whitespace is already gone).
     // The tokens that name no field are dropped; when `droppedTokens` is
@@ -86,14 +88,10 @@ class EventDescriptionCatalog {
     static EventDescTemplate compileTemplate(std::string_view templateText,
                                              std::vector<std::string_view>* droppedTokens = nullptr);
 
-    // Replaces the context's message with the expansion of `compiled` for
-    // the context's event (EventDescTemplate::writeExpansion).
-    static void expandTemplate(const EventDescTemplate& compiled, CefRenderContext& context);
-
     // The compiled template of `identifier`, or null.
     const EventDescTemplate* find(std::string_view identifier) const;
 
-    // The compiled template that expandDescription() expands for `event`:
+    // The compiled template that message() expands for `event`:
     // that of its signature ID, or null when there is none or its text is
     // empty.
     const EventDescTemplate* descriptionOf(const CEF_EVENT& event) const;

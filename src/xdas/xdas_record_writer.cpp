@@ -12,11 +12,15 @@
 
 namespace quorvel {
 
+namespace internal {
+
 // Reads the members of the library's own component classes in place.
-struct XdasComponentMembers {
+struct XdasComponentAccess {
     static const json_spirit::Object& assertions(const XDASInitiator& initiator) { return initiator.assertions; }
     static const json_spirit::Object& data(const XDASTarget& target) { return target.data; }
 };
+
+} // namespace internal
 
 namespace {
 
@@ -26,13 +30,14 @@ namespace {
 // (an override of the getter) is asked through the getter.
 const json_spirit::Object& assertionsOf(I_XDASInitiator& initiator, json_spirit::Object& copy) {
     if (typeid(initiator) == typeid(XDASInitiator))
-        return XdasComponentMembers::assertions(static_cast<XDASInitiator&>(initiator));
+        return internal::XdasComponentAccess::assertions(static_cast<XDASInitiator&>(initiator));
     copy = initiator.getIni_Ass_Obj();
     return copy;
 }
 
 const json_spirit::Object& dataOf(I_XDASTarget& target, json_spirit::Object& copy) {
-    if (typeid(target) == typeid(XDASTarget)) return XdasComponentMembers::data(static_cast<XDASTarget&>(target));
+    if (typeid(target) == typeid(XDASTarget))
+        return internal::XdasComponentAccess::data(static_cast<XDASTarget&>(target));
     copy = target.getTarg_Data_Obj();
     return copy;
 }

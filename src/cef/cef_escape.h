@@ -1,0 +1,29 @@
+// Escaping of CEF values: one pass over the value, in one of two modes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quorvel {
+
+// How a text value is escaped.
+enum class CefEscaping {
+    // Extension values and template substitutions: backslash doubled, line
+    // feed, carriage return and tab as \n \r \t, "=" as \=, "|" unchanged.
+    Extension,
+    // Header text values: backslash doubled, "|" as \|, line feed, carriage
+    // return and tab as \n \r \t, "=" unchanged.
+    Header,
+};
+
+// The most bytes escaping a value of `size` bytes writes.
+inline constexpr std::size_t cefEscapedSizeBound(std::size_t size) { return 2 * size; }
+
+// Writes `value` escaped by `escaping` at `to`, which must have room for
+// cefEscapedSizeBound() bytes; returns the end of what it wrote.
+char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping);
+
+// Appends `value` to `out` escaped by `escaping`.
+void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping escaping);
+
+} // namespace quorvel
