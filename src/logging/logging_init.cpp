@@ -62,14 +62,12 @@ std::string_view publishedHostName() {
 
 extern "C" int initSyslog(std::string configPath, std::string moduleName) {
     if (initDone.load(std::memory_order_acquire)) {
-        std::string activeModule;
-        quorvel::ModuleConfigurator::getCacheModuleName(activeModule);
-        return moduleName == activeModule ? 0 : 2;
+        return moduleName == quorvel::configuredModuleName() ? 0 : 2;
     }
     const InitLock lock;
     if (initDone.load(std::memory_order_acquire)) return 0;
     const log4cxx::File file(configPath);
-    if (quorvel::ModuleConfigurator::configure(file, moduleName) != 0) return 1;
+    if (quorvel::configureForModule(file, moduleName) != 0) return 1;
     const int result = cacheCanonicalHostName();
     initDone.store(true, std::memory_order_release);
     return result;

@@ -34,7 +34,7 @@ bool loadProperties(const log4cxx::File& file, log4cxx::helpers::Properties& pro
 
 } // namespace
 
-int ModuleConfigurator::configure(const log4cxx::File& file, std::string moduleName) {
+int configureForModule(const log4cxx::File& file, std::string moduleName) {
     log4cxx::helpers::Properties properties;
     if (!loadProperties(file, properties)) return 1;
     properties.setProperty(LOG4CXX_STR("quorvel.module"), moduleName);
@@ -51,9 +51,9 @@ int ModuleConfigurator::configure(const log4cxx::File& file, std::string moduleN
     return 0;
 }
 
-void ModuleConfigurator::getCacheModuleName(std::string& moduleName) {
+std::string configuredModuleName() {
     const std::lock_guard<std::mutex> lock(cacheMutex());
-    moduleName = cachedModuleName();
+    return cachedModuleName();
 }
 
 } // namespace quorvel
