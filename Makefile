@@ -42,6 +42,18 @@ package: build
 format:
 	scripts/check-format --fix
 
+# Line and branch coverage of src/ by the whole suite, in a build directory of
+# its own; gcovr prints a table per file and the totals.
+coverage:
+	scripts/install-deps coverage
+	cmake -S . -B $(BUILD_DIR)-coverage -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_COVERAGE=ON -DQUORVEL_BUILD_BENCH=OFF \
+	  $(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR)-coverage -j $(JOBS)
+	find $(BUILD_DIR)-coverage -name '*.gcda' -delete
+	ctest --test-dir $(BUILD_DIR)-coverage --output-on-failure -j $(JOBS)
+	gcovr --root . --filter src/ --exclude-unreachable-branches --exclude-throw-branches --print-summary \
+	  $(BUILD_DIR)-coverage
+
 # The whole suite against another log4cxx, built from its source release into
 # a private prefix (kept and reused while the release is the same), with
 # quorvel in a build directory of its own; the benchmarks are compiled too.
@@ -114,4 +126,4 @@ bench:
 	python3 bench/report.py $(foreach program,$(BENCH_PROGRAMS),$(BENCH_BUILD_DIR)/bench/$(program).json)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-apache-log4cxx-* $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-apache-log4cxx-* $(BUILD_DIR)-coverage $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
