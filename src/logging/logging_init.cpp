@@ -49,6 +49,12 @@ int cacheCanonicalHostName() {
     return 0;
 }
 
+// The result of a call that finds the library initialised: 0 when
+// `moduleName` is the module in force, 2 when it is another.
+int resultWhenInitialised(const std::string& moduleName) {
+    return moduleName == quorvel::configuredModuleName() ? 0 : 2;
+}
+
 } // namespace
 
 namespace quorvel {
@@ -61,11 +67,11 @@ std::string_view publishedHostName() {
 } // namespace quorvel
 
 extern "C" int initSyslog(std::string configPath, std::string moduleName) {
-    if (initDone.load(std::memory_order_acquire)) {
-        return moduleName == quorvel::configuredModuleName() ? 0 : 2;
-    }
+    if (initDone.load(std::memory_order_acquire)) return resultWhenInitialised(moduleName);
     const InitLock lock;
-    if (initDone.load(std::memory_order_acquire)) return 0;
+    // Initialised by another thread while this one waited: the same answer
+    // as the check above would have given.
+    if (initDone.load(std::memory_order_acquire)) return resultWhenInitialised(moduleName);
     const log4cxx::File file(configPath);
     if (quorvel::configureForModule(file, moduleName) != 0) return 1;
     const int result = cacheCanonicalHostName();
