@@ -10,6 +10,7 @@
 #include <log4cxx/propertyconfigurator.h>
 
 #include <clocale>
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <regex>
@@ -249,6 +250,54 @@ TEST(XdasRecord, OverriddenGettersAreHonoured) {
     EXPECT_EQ(
         recordAt1700000000(event),
         R"( {"Source" : "from-override","Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
+}
+
+// Assertions and data from overridden getters may hold values of any JSON
+// type: each is written as JSON (objects and arrays whole), and only an
+// empty string member is still left out.
+TEST(XdasRecord, OverriddenAssertionAndDataValuesOfEveryTypeAreWrittenAsJson) {
+    using json_spirit::Array;
+    using json_spirit::Object;
+    using json_spirit::Pair;
+    using json_spirit::Value;
+    struct Initiator : XDASInitiator {
+        Object object;
+        Object getIni_Ass_Obj() override { return object; }
+    };
+    struct Target : XDASTarget {
+        Object object;
+        Object getTarg_Data_Obj() override { return object; }
+    };
+    struct Event : XDAS_Event {
+        Initiator initiator;
+        Target target;
+        I_XDASInitiator* getInitiator() override { return &initiator; }
+        I_XDASTarget* getTarget() override { return &target; }
+    };
+    const struct {
+        Value value;
+        const char* written;
+    } cases[] = {
+        {Value(42), "42"},
+        {Value(std::int64_t{-5000000000}), "-5000000000"},
+        {Value(1.5), "1.5"},
+        {Value(2.0), "2.0"},
+        {Value(std::nan("")), "null"},
+        {Value(true), "true"},
+        {Value(false), "false"},
+        {Value(), "null"},
+        {Value(Array{Value(1), Value("x\""), Value(Array{})}), R"([1,"x\"",[]])"},
+        {Value(Object{Pair("k", "v"), Pair("e", ""), Pair("n", Value(Object{}))}), R"({"k" : "v","e" : "","n" : {}})"},
+    };
+    for (const auto& c : cases) {
+        Event event;
+        event.initiator.object = {Pair("a", c.value), Pair("empty", "")};
+        event.target.object = {Pair("d", c.value)};
+        EXPECT_EQ(recordAt1700000000(event), std::string(R"( {"Initiator" : {"Assertions" : {"a" : )") + c.written +
+                                                 R"(}},"Target" : {"Data" : {"d" : )" + c.written +
+                                                 R"(}},"Action" : {"Time" : {"Offset" : 1700000000},)"
+                                                 R"("Log" : {"Severity" : 7}}})");
+    }
 }
 
 // The level of each severity and what passes each root level: the level

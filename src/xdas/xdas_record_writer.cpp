@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <typeinfo>
 
 namespace quorvel {
@@ -87,22 +89,20 @@ class CompactObjectWriter {
 
     void integer(std::string_view key, std::int64_t value) {
         writeKey(key);
-        char* const at = line_.room(24);
-        line_.advance(std::to_chars(at, at + 24, value).ptr);
+        writeInteger(value);
         frames_[depth_].empty = false;
     }
 
-    // Members of an object that is already a json_spirit object of strings;
-    // their keys are escaped like values.
-    void stringMembers(std::string_view key, const json_spirit::Object& members) {
+    // The members of an assertions or data object, whose keys are escaped
+    // like values. A member whose value is an empty string is left out; a
+    // value of any other type is written as JSON, nested objects and arrays
+    // whole.
+    void members(std::string_view key, const json_spirit::Object& members) {
         beginObject(key);
         for (const auto& member : members) {
-            const std::string& value = member.value_.get_str();
-            if (value.empty()) continue;
+            if (member.value_.type() == json_spirit::str_type && member.value_.get_str().empty()) continue;
             if (!frames_[depth_].empty) line_.put(',');
-            writeString(member.name_);
-            line_.put(" : ");
-            writeString(value);
+            writeMember(member);
             frames_[depth_].empty = false;
         }
         endObject();
@@ -116,6 +116,51 @@ class CompactObjectWriter {
 
     // Most records of the audit events seen in practice fit.
     static constexpr std::size_t kInitialSize = 1024;
+
+    void writeInteger(std::int64_t value) {
+        char* const at = line_.room(24);
+        line_.advance(std::to_chars(at, at + 24, value).ptr);
+    }
+
+    // A real in its shortest form that reads back the same, with ".0" when
+    // that looks like an integer; null for what JSON cannot hold.
+    void writeReal(double value) {
+        if (!std::isfinite(value)) return line_.put("null");
+        char* const at = line_.room(32);
+        char* const end = std::to_chars(at, at + 30, value).ptr;
+        const bool integral = std::find_if(at, end, [](char c) { return c == '.' || c == 'e'; }) == end;
+        line_.advance(integral ? std::copy_n(".0", 2, end) : end);
+    }
+
+    void writeMember(const json_spirit::Pair& member) {
+        writeString(member.name_);
+        line_.put(" : ");
+        writeValue(member.value_);
+    }
+
+    void writeValue(const json_spirit::Value& value) {
+        switch (value.type()) {
+        case json_spirit::str_type: return writeString(value.get_str());
+        case json_spirit::int_type: return writeInteger(value.get_int64());
+        case json_spirit::real_type: return writeReal(value.get_real());
+        case json_spirit::bool_type: return line_.put(value.get_bool() ? "true" : "false");
+        case json_spirit::null_type: return line_.put("null");
+        case json_spirit::array_type: return writeElements('[', value.get_array(), ']');
+        case json_spirit::obj_type: return writeElements('{', value.get_obj(), '}');
+        }
+    }
+
+    template <class Elements> void writeElements(char open, const Elements& elements, char close) {
+        line_.put(open);
+        for (std::size_t i = 0; i < elements.size(); ++i) {
+            if (i != 0) line_.put(',');
+            if constexpr (std::is_same_v<Elements, json_spirit::Object>)
+                writeMember(elements[i]);
+            else
+                writeValue(elements[i]);
+        }
+        line_.put(close);
+    }
 
     void writeString(std::string_view value) {
         line_.advance(writeJsonString(line_.room(jsonStringSizeBound(value)), value));
@@ -172,14 +217,14 @@ void writeInitiator(CompactObjectWriter& writer, I_XDASInitiator& initiator) {
     writeAccount(writer, *initiator.getAccount());
     writeEntity(writer, *initiator.getEntity());
     json_spirit::Object copy;
-    writer.stringMembers("Assertions", assertionsOf(initiator, copy));
+    writer.members("Assertions", assertionsOf(initiator, copy));
     writer.endObject();
 }
 
 void writeTarget(CompactObjectWriter& writer, I_XDASTarget& target) {
     writer.beginObject("Target");
     json_spirit::Object copy;
-    writer.stringMembers("Data", dataOf(target, copy));
+    writer.members("Data", dataOf(target, copy));
     writeAccount(writer, *target.getAccount());
     writeEntity(writer, *target.getEntity());
     writer.endObject();
