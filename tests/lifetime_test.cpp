@@ -15,8 +15,10 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <regex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -24,6 +26,7 @@ extern char** environ;
 namespace {
 
 constexpr int kProcesses = 200;
+constexpr int kRacingProcesses = 50;
 constexpr int kThreads = 4;
 constexpr int kEventsPerThread = 50;
 constexpr auto kProcessDeadline = std::chrono::seconds(30);
@@ -78,23 +81,32 @@ Outcome runHost(const std::string& mode) {
     return outcome;
 }
 
-// Counts the lines that are whole CEF lines or XDAS records; -1 when any
-// line is neither or comes twice.
-int wholeLines(const std::string& output) {
-    std::set<std::string> seen;
-    int count = 0;
+// A whole CEF line with its message, or a whole XDAS record.
+bool isWholeLine(const std::string& line) {
+    const bool cef = line.compare(0, 4, "CEF:") == 0 && line.find(" msg=") != std::string::npos;
+    const bool xdas =
+        line.compare(0, 9, " {\"Id\" : ") == 0 && line.size() >= 3 && line.compare(line.size() - 3, 3, "}}}") == 0;
+    return cef || xdas;
+}
+
+// The lines of `output` that end in a line feed, and whether text follows
+// the last of them.
+std::pair<std::vector<std::string>, bool> terminatedLines(const std::string& output) {
+    std::vector<std::string> lines;
     std::size_t start = 0;
-    while (start < output.size()) {
-        std::size_t end = output.find('\n', start);
-        if (end == std::string::npos) return -1; // a cut-off last line
-        const std::string line = output.substr(start, end - start);
-        const bool cef = line.compare(0, 4, "CEF:") == 0 && line.find(" msg=") != std::string::npos;
-        const bool xdas = line.compare(0, 9, " {\"Id\" : ") == 0 && line.compare(line.size() - 3, 3, "}}}") == 0;
-        if ((!cef && !xdas) || !seen.insert(line).second) return -1;
-        ++count;
-        start = end + 1;
-    }
-    return count;
+    for (std::size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(output.substr(start, end - start));
+    return {lines, start < output.size()};
+}
+
+// Counts the lines that are whole CEF lines or XDAS records; -1 when any
+// line is neither, comes twice or is cut off.
+int wholeLines(const std::string& output) {
+    const auto [lines, cutOff] = terminatedLines(output);
+    std::set<std::string> seen;
+    for (const std::string& line : lines)
+        if (!isWholeLine(line) || !seen.insert(line).second) return -1;
+    return cutOff ? -1 : static_cast<int>(lines.size());
 }
 
 TEST(Lifetime, ShortProcessesEndCleanlyWhileThreadsAreBlocked) {
@@ -130,6 +142,39 @@ TEST(Lifetime, ShortProcessesEndCleanlyWhileThreadsAreBlocked) {
     EXPECT_EQ(crashed, 0) << firstFailure;
     EXPECT_EQ(incomplete, 0) << firstFailure;
     RecordProperty("processes", started);
+}
+
+// Threads log on while main returns, and an exit handler registered after
+// initialisation logs one event of each kind meanwhile: both of its lines
+// arrive whole, the CEF line with its message and the XDAS record with the
+// 64-byte host name, and every line the threads finished is whole. (A
+// thread's line that exit cuts off is its own, not the handler's.)
+TEST(Lifetime, ExitHandlerLogsWholeLinesWhileThreadsStillLog) {
+    quorvel_test::CatalogDirectory catalog;
+    catalog.write("101=User {suser} logged out\n");
+    const std::string cefLine = "CEF:0||||101||4|rt=T spt=0 suser=atexit msg=User atexit logged out ";
+    const std::string xdasRecord = R"( {"Id" : "atexit","Observer" : {"Entity" : {"SysName" : )"
+                                   R"("lifetime-host-with-a-name-long-enough-for-the-heap.example.org.u"}},)"
+                                   R"("Action" : {"Time" : {"Offset" : T},"Log" : {"Severity" : 7}}})";
+    const std::regex time("rt=[0-9]+ dtz=[A-Za-z0-9+-]+ "), offset("\"Offset\" : [0-9]+");
+    for (int process = 0; process < kRacingProcesses; ++process) {
+        SCOPED_TRACE("process " + std::to_string(process));
+        const Outcome outcome = runHost("racing");
+        ASSERT_TRUE(outcome.started) << "cannot start " << QUORVEL_LIFETIME_HOST;
+        ASSERT_FALSE(outcome.hung);
+        ASSERT_TRUE(WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0) << outcome.status;
+        int fromHandler = 0;
+        for (const std::string& line : terminatedLines(outcome.output).first) {
+            ASSERT_TRUE(isWholeLine(line)) << line;
+            const std::string normalised =
+                std::regex_replace(std::regex_replace(line, time, "rt=T "), offset, "\"Offset\" : T");
+            if (normalised.find("atexit") != std::string::npos) {
+                EXPECT_TRUE(normalised == cefLine || normalised == xdasRecord) << line;
+                ++fromHandler;
+            }
+        }
+        EXPECT_EQ(fromHandler, 2);
+    }
 }
 
 } // namespace

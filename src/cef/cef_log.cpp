@@ -5,6 +5,7 @@
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
 #include "logging/log_emitter.h"
+#include "logging/no_destructor.h"
 #include "logging/severity_levels.h"
 
 #include <log4cxx/logger.h>
@@ -14,10 +15,11 @@
 void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
     const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
     // Loaded by the first call of the process, whatever its severity; a
-    // construction that throws is retried by the next call.
-    static const quorvel::EventDescriptionCatalog catalog;
+    // construction that throws is retried by the next call. Never destroyed:
+    // threads and exit handlers may log while the process exits.
+    static const quorvel::NoDestructor<const quorvel::EventDescriptionCatalog> catalog;
     std::string line;
-    quorvel::renderCefLine(catalog, *this, line);
+    quorvel::renderCefLine(*catalog, *this, line);
     const log4cxx::LevelPtr level = quorvel::cefSeverityLevel(Severity);
     if (!level) return;
     static const char* const kSignature = "void CEF_EVENT::Write_CEF_Event(std::__cxx11::string)";

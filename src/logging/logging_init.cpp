@@ -3,6 +3,8 @@
 
 #include "logging/host_identity.h"
 #include "logging/module_configurator.h"
+#include "logging/no_destructor.h"
+#include "logging/severity_levels.h"
 
 #include <netdb.h>
 #include <pthread.h>
@@ -13,8 +15,9 @@
 
 namespace {
 
-// Written once, by the initialisation that sets initDone, before it sets it.
-std::string cachedHostName;
+// Written once, by the initialisation that sets initDone, before it sets it;
+// never destroyed, as logging reads it.
+quorvel::NoDestructor<std::string> cachedHostName;
 // Set (release) once log4cxx is configured and the host name attempted.
 std::atomic<bool> initDone{false};
 // Serialises initialisation; statically initialised and never destroyed.
@@ -45,7 +48,7 @@ int cacheCanonicalHostName() {
     const int status = getaddrinfo(hostName, nullptr, &hints, &found);
     if (status != 0) return status;
     const std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
-    if (list && list->ai_canonname != nullptr) cachedHostName = list->ai_canonname;
+    if (list && list->ai_canonname != nullptr) *cachedHostName = list->ai_canonname;
     return 0;
 }
 
@@ -61,7 +64,7 @@ namespace quorvel {
 
 std::string_view publishedHostName() {
     if (!initDone.load(std::memory_order_acquire)) return {};
-    return cachedHostName;
+    return *cachedHostName;
 }
 
 } // namespace quorvel
@@ -72,6 +75,7 @@ extern "C" int initSyslog(std::string configPath, std::string moduleName) {
     // Initialised by another thread while this one waited: the same answer
     // as the check above would have given.
     if (initDone.load(std::memory_order_acquire)) return resultWhenInitialised(moduleName);
+    quorvel::constructSeverityLevels();
     const log4cxx::File file(configPath);
     if (quorvel::configureForModule(file, moduleName) != 0) return 1;
     const int result = cacheCanonicalHostName();

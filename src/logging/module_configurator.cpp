@@ -1,5 +1,7 @@
 #include "logging/module_configurator.h"
 
+#include "logging/no_destructor.h"
+
 #include <log4cxx/helpers/exception.h>
 #include <log4cxx/helpers/fileinputstream.h>
 #include <log4cxx/helpers/properties.h>
@@ -12,14 +14,15 @@
 namespace quorvel {
 namespace {
 
+// Never destroyed, as initSyslog reads them while other threads log.
 std::mutex& cacheMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static NoDestructor<std::mutex> mutex;
+    return *mutex;
 }
 
 std::string& cachedModuleName() {
-    static std::string name;
-    return name;
+    static NoDestructor<std::string> name;
+    return *name;
 }
 
 // Loads the file's properties; false when it cannot be opened or read.

@@ -46,4 +46,14 @@ inline log4cxx::LevelPtr cefSeverityLevel(int code) {
     }
 }
 
+// Has log4cxx build every level object the two tables return. log4cxx builds
+// them at first use and destroys them at exit in the reverse order; built
+// during initialisation, they outlive every exit handler and static object
+// the host sets up afterwards, which may still log.
+inline void constructSeverityLevels() {
+    for (const auto level : {&log4cxx::Level::getTrace, &log4cxx::Level::getDebug, &log4cxx::Level::getInfo,
+                             &log4cxx::Level::getWarn, &log4cxx::Level::getError, &log4cxx::Level::getFatal})
+        level();
+}
+
 } // namespace quorvel
