@@ -42,12 +42,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-# The RPM build tree compiles in the background while the Debian packages are
+# The RPM build tree (kept in the build directory, so later runs only bring
+# it up to date) compiles in the background while the Debian packages are
 # made and checked.
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-(cmake -C "$source/packaging/rpm/build-settings.cmake" -S "$source" -B "$work/rpm-build" \
+rpm_build=$build/packaging/rpm-build
+(cmake -C "$source/packaging/rpm/build-settings.cmake" -S "$source" -B "$rpm_build" \
     -DCMAKE_BUILD_TYPE="$(cache_value CMAKE_BUILD_TYPE)" -Dlog4cxx_DIR="$(cache_value log4cxx_DIR)" &&
-    cmake --build "$work/rpm-build" -j 2) > "$work/rpm-build.log" 2>&1 &
+    cmake --build "$rpm_build" -j 2) > "$work/rpm-build.log" 2>&1 &
 rpm_build_pid=$!
 
 # --- Debian packages ----------------------------------------------------------
@@ -165,7 +167,7 @@ ldconfig -p | grep -q libquorvel && fail "libquorvel is still in the linker's ca
 # --- RPM packages -------------------------------------------------------------
 wait "$rpm_build_pid" || { cat "$work/rpm-build.log"; fail "building the RPM build tree"; }
 rpm_build_pid=""
-(cd "$work/rpm-build" && cpack -G RPM -B "$work/rpm") > "$work/cpack-rpm.log" 2>&1 ||
+(cd "$rpm_build" && cpack -G RPM -B "$work/rpm") > "$work/cpack-rpm.log" 2>&1 ||
     { cat "$work/cpack-rpm.log"; fail "cpack -G RPM"; }
 rpm_file() { echo "$work/rpm/$1-$version.$rpm_arch.rpm"; }
 # Signed with a key of this run only, which a database of this run trusts,
