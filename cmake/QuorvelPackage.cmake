@@ -179,12 +179,13 @@ endif()
 # libquorvel1's are found the same way, but by QuorvelCPackOptions.cmake:
 # CPack adds maintainer scripts calling ldconfig to any package whose shared
 # libraries it examines in /usr/lib, where Debian refreshes the linker's cache
-# by trigger (the triggers file below). Its symbols file names the version
-# node of quorvel.map, which every exported symbol carries.
+# by trigger (the triggers file below). Its symbols file is made there too,
+# by dpkg-gensymbols from the template in packaging/, which names the version
+# node of quorvel.map that every exported symbol carries.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
   ${QUORVEL_PACKAGING_DIR}/debian/libquorvel1/shlibs
-  ${QUORVEL_PACKAGING_DIR}/debian/libquorvel1/symbols
+  ${PROJECT_BINARY_DIR}/packaging/libquorvel1/symbols
   ${QUORVEL_PACKAGING_DIR}/debian/libquorvel1/triggers)
 
 # RPM packages, for RHEL-family systems: built from a build tree of their own
