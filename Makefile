@@ -29,13 +29,26 @@ demo: build
 check: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-# The library, its headers, both tools, the CMake package and quorvel.pc under
-# PREFIX (make install PREFIX=/opt/quorvel), and the Debian package.
+# The library, its headers, both tools with their manual pages, the CMake
+# package and quorvel.pc under PREFIX (make install PREFIX=/opt/quorvel).
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
+# The Debian packages from the build tree, into BUILD_DIR; the RPM packages
+# from a build tree of their own with the RHEL-family layout, into
+# RPM_BUILD_DIR, signed with the GnuPG key RPM_SIGN_KEY when one is named.
+RPM_BUILD_DIR ?= $(BUILD_DIR)-rpm
+RPM_SIGN_KEY ?=
+
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+	cmake -C packaging/rpm/build-settings.cmake -S . -B $(RPM_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+	  $(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(RPM_BUILD_DIR) -j $(JOBS)
+	cd $(RPM_BUILD_DIR) && cpack -G RPM
+	if [ -n "$(RPM_SIGN_KEY)" ]; then \
+	  rpmsign --define "_gpg_name $(RPM_SIGN_KEY)" --define "__gpg $$(command -v gpg)" --addsign $(RPM_BUILD_DIR)/*.rpm; \
+	fi
 
 # Every C++ file in the repository's .clang-format style; `make check` fails
 # on a file that is not (scripts/check-format).
@@ -126,4 +139,4 @@ bench:
 	python3 bench/report.py $(foreach program,$(BENCH_PROGRAMS),$(BENCH_BUILD_DIR)/bench/$(program).json)
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-apache-log4cxx-* $(BUILD_DIR)-coverage $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
+	rm -rf $(BUILD_DIR) $(RPM_BUILD_DIR) $(BUILD_DIR)-apache-log4cxx-* $(BUILD_DIR)-coverage $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
