@@ -2,8 +2,11 @@
 // logging from the properties file named on the command line, then logs
 // EVENTS events from each of four threads, XDAS and CEF in turn, each
 // carrying its sequence text (XDAS Id, CEF cs1), at no more than RATE
-// events per second per thread (0: as fast as they go). Exits 0 when every
-// event was handed over.
+// events per second per thread (0: as fast as they go). The user names hold
+// every character the escape rules touch, control characters included; with
+// a fourth argument "plain", only printable ones (for the parsers that SIEM
+// pipelines use, which the demo runs). Exits 0 when every event was handed
+// over.
 #include "syslog_events.h"
 
 #include <quorvel/quorvel.h>
@@ -13,12 +16,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
 using namespace syslog_e2e;
+
+// The printable characters either escape rule touches, and UTF-8.
+const std::string kPlainUser = "O'Brien \"ops\" a\\b c=d e|f " + kUtf8Name;
+bool plain = false;
 
 struct EventDeleter {
     void operator()(I_XDAS_Event* event) const { destroy(event); }
@@ -28,7 +36,7 @@ void logXdas(int thread, int number) {
     std::unique_ptr<I_XDAS_Event, EventDeleter> event(create());
     event->setId(sequence(thread, number));
     event->setSource("relay");
-    event->getInitiator()->getAccount()->setName(specials());
+    event->getInitiator()->getAccount()->setName(plain ? kPlainUser : specials());
     event->getInitiator()->setAssertions({{"role", "operator"}});
     event->getTarget()->setData({{"attr", kUtf8Name}});
     event->getAction()->getEvnt()->setName("LOGIN");
@@ -47,7 +55,7 @@ void logCef(int thread, int number) {
     event.setName("login");
     event.setSeverity(4);
     event.setDeviceHostName("host1");
-    event.setSourceUserName(cefSpecials());
+    event.setSourceUserName(plain ? kPlainUser : cefSpecials());
     event.setSourceAddress("192.0.2.10");
     event.setDestinationPort(443);
     event.setcs1Label("sequence");
@@ -58,8 +66,8 @@ void logCef(int thread, int number) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s LOG4CXX_PROPERTIES EVENTS_PER_THREAD RATE_PER_THREAD\n", argv[0]);
+    if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "plain")) {
+        std::fprintf(stderr, "usage: %s LOG4CXX_PROPERTIES EVENTS_PER_THREAD RATE_PER_THREAD [plain]\n", argv[0]);
         return 2;
     }
     if (!std::setlocale(LC_ALL, "C.UTF-8")) {
@@ -68,6 +76,7 @@ int main(int argc, char** argv) {
     }
     const int events = std::atoi(argv[2]);
     const int rate = std::atoi(argv[3]);
+    plain = argc == 5;
     const int status = initSyslog(argv[1], "quorvel-relay");
     if (status == 1 || status == 2) {
         std::fprintf(stderr, "relay_host: initSyslog(%s) returned %d\n", argv[1], status);
