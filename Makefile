@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo check check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
+.PHONY: all deps configure build demo relay-demo check check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
 
 all: build
 
@@ -25,6 +25,12 @@ build: configure
 
 demo: build
 	VRQ_SERVER_CONFIGDIR=$(CURDIR)/examples $(BUILD_DIR)/examples/quorvel-demo examples/log4cxx.properties
+
+# The relay of examples/relay/ on the loopback interface: a forwarder and two
+# collectors (rsyslogd, RELP over TLS), a host logging both event kinds; shows
+# where each line went and what the SIEM parsers read, then stops them all.
+relay-demo: build
+	examples/relay/demo $(BUILD_DIR)
 
 check: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)

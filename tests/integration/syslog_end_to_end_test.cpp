@@ -5,6 +5,7 @@
 // file appender of the same host keeps that copy), in order per thread, and
 // read back by the independent parsers it must hold exactly what was set.
 #include "cef_parser.h"
+#include "daemon_harness.h"
 #include "syslog_events.h"
 
 #include <gtest/gtest.h>
@@ -34,30 +35,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace syslog_e2e;
-using Clock = std::chrono::steady_clock;
+using quorvel_test::Child;
+using quorvel_test::Clock;
+using quorvel_test::lines;
+using quorvel_test::readFile;
 
 constexpr int kEvents = kThreads * kEventsPerThread;
-
-std::string findRsyslogd() {
-    for (const char* path : {"/usr/sbin/rsyslogd", "/sbin/rsyslogd", "/usr/local/sbin/rsyslogd"})
-        if (access(path, X_OK) == 0) return path;
-    return "";
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        result.push_back(text.substr(start, end - start));
-    return result;
-}
 
 // An unprivileged UDP port on the loopback interface that nothing holds now.
 int freeLoopbackPort() {
@@ -83,67 +66,6 @@ bool portIsBound(int port) {
     close(probe);
     return bound;
 }
-
-// A child process that this test started; killed and reaped if it is still
-// running when the object goes.
-class Child {
-  public:
-    Child(const std::vector<std::string>& argv, const fs::path& output,
-          const std::map<std::string, std::string>& env = {}) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int fd = open(output.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            for (const auto& [name, value] : env)
-                setenv(name.c_str(), value.c_str(), 1);
-            std::vector<char*> args;
-            for (const std::string& arg : argv)
-                args.push_back(const_cast<char*>(arg.c_str()));
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        if (running()) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status_, 0);
-        }
-    }
-
-    bool running() {
-        if (pid_ <= 0 || exited_) return false;
-        if (waitpid(pid_, &status_, WNOHANG) == pid_) exited_ = true;
-        return !exited_;
-    }
-    // Waits until the process ends or `deadline` passes; true if it ended.
-    bool waitUntil(Clock::time_point deadline) {
-        while (running()) {
-            if (Clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-    // Asks the process to stop, and kills it if it has not within `grace`.
-    void stop(std::chrono::seconds grace) {
-        if (!running()) return;
-        kill(pid_, SIGTERM);
-        if (!waitUntil(Clock::now() + grace)) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status_, 0);
-            exited_ = true;
-        }
-    }
-    bool exitedCleanly() const { return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0; }
-
-  private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-    int status_ = 0;
-};
 
 // What a host set on the event that `sequenceText` names, as the parsed line
 // must show it. The cached host name and the clock are taken from `parsed`.
@@ -223,7 +145,7 @@ std::pair<int, int> checkLine(const std::string& line) {
 }
 
 TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
-    const std::string rsyslogd = findRsyslogd();
+    const std::string rsyslogd = quorvel_test::findRsyslogd();
     ASSERT_FALSE(rsyslogd.empty()) << "rsyslogd is not installed: this test needs the Debian package rsyslog "
                                       "(scripts/install-deps installs it, as root)";
     char pattern[] = "/tmp/quorvel-syslog-XXXXXX";

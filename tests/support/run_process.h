@@ -25,6 +25,17 @@ inline std::string readAll(int fd) {
     return text;
 }
 
+// In a child process after fork: replaces it with `argv` (argv[0] is the
+// program's path), or ends it with status 127 when that cannot be run.
+[[noreturn]] inline void execArgv(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 // Runs `argv` (argv[0] is the program's path) in `directory`, with standard
 // output and error sent to temporary files, and waits for it.
 inline ProcessResult runProcess(const std::vector<std::string>& argv, const std::string& directory = ".") {
@@ -38,12 +49,7 @@ inline ProcessResult runProcess(const std::vector<std::string>& argv, const std:
         dup2(outFd, STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
         if (chdir(directory.c_str()) != 0) _exit(126);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execArgv(argv);
     }
     int status = 0;
     waitpid(child, &status, 0);
