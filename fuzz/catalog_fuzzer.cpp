@@ -24,13 +24,12 @@ namespace {
 constexpr std::size_t kCheckedTemplateSize = 2048;
 
 // A text value as extension escaping writes it: backslash, line feed,
-// carriage return, tab and "=" escaped; empty when the value is empty or
-// starts with NUL.
+// carriage return, tab and "=" escaped, NUL as U+FFFD.
 std::string escapedValue(const std::string& value) {
     std::string out;
-    if (value.empty() || value[0] == '\0') return out;
     for (const char c : value) {
         switch (c) {
+        case '\0': out += "\xEF\xBF\xBD"; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;

@@ -33,14 +33,15 @@ const quorvel::EventDescriptionCatalog& catalog() {
     return loaded;
 }
 
-bool isEmptyText(const std::string& value) { return value.empty() || value[0] == '\0'; }
-
-// The value of `row` as set, before any escaping; empty text counts as empty.
+// The value of `row` as a parser reads it back: as set, each NUL byte as
+// U+FFFD.
 std::string rawValue(const CEF_EVENT& event, const quorvel::CefField& row) {
     switch (row.kind) {
     case quorvel::CefFieldKind::Text: {
         std::string value = event.*row.text;
-        return isEmptyText(value) ? std::string() : value;
+        for (std::size_t at; (at = value.find('\0')) != std::string::npos;)
+            value.replace(at, 1, "\xEF\xBF\xBD");
+        return value;
     }
     case quorvel::CefFieldKind::Int: return std::to_string(event.*row.integer);
     case quorvel::CefFieldKind::Long: return std::to_string(event.*row.longInteger);
@@ -112,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string line;
     quorvel::renderCefLine(catalog(), event, line);
-    if (line.find_first_of("\r\n") != std::string::npos) fail("line break in the line", line);
+    if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) fail("line break or NUL in the line", line);
 
     std::string error;
     const auto parsed = quorvel_test::parseCefLine(line, &error);

@@ -121,12 +121,19 @@ TEST(CefLine, CsAndFlexStringLabelsAndValuesAreIndependentItems) {
               "CEF:0||||||0|rt=1700000000123 dtz=UTC spt=0 cs1=V cs2Label=L flexString1Label=FL flexString2=fv ");
 }
 
-TEST(CefLine, TextStartingWithNulCountsAsEmpty) {
+// A NUL byte, which would end the line on an appender that passes it on as
+// a C string, is written as U+FFFD wherever it stands, first byte included:
+// nothing after it is lost and the value stays visible.
+TEST(CefLine, NulBytesAreWrittenAsTheReplacementCharacterAndHideNothing) {
     CEF_EVENT event;
-    event.setSourceUserName(std::string("\0abc", 4));
     event.setName(std::string("\0n", 2));
+    event.setSourceUserName(std::string("mallory\0x", 9));
+    event.setSourceAddress("10.6.6.6");
+    event.setcs1Label(std::string(1, '\0'));
+    event.setOutcome("failure");
     event.setSourcePort(-1);
-    EXPECT_EQ(lineOf(event), "CEF:0||||||0|rt=1700000000123 dtz=UTC spt=-1 ");
+    EXPECT_EQ(lineOf(event), "CEF:0|||||\xEF\xBF\xBDn|0|rt=1700000000123 dtz=UTC src=10.6.6.6 spt=-1 "
+                             "suser=mallory\xEF\xBF\xBDx cs1Label=\xEF\xBF\xBD outcome=failure ");
 }
 
 // Header text values escape the header separator and leave "=" bare, so no

@@ -185,6 +185,7 @@ class Checker {
             if (report.added && report.templateText.empty()) {
                 report_("empty template: events with identifier " + quoted(report.identifier) + " get no message");
             }
+            if (report.added) checkTemplateEscapes(report);
         }
         if (!report.added) {
             report_("identifier " + quoted(report.identifier) + " is already defined on line " +
@@ -219,6 +220,27 @@ class Checker {
             report_("carriage return inside the template: it is written unescaped into the message");
         } else if (report.hasEquals) {
             report_("carriage return at the end of the line (DOS line endings?): the library drops it here");
+        }
+    }
+
+    // The template's own text goes into the msg item as it stands, so an
+    // "=" or a backslash that starts no escape there makes a CEF parser split
+    // or reject the message.
+    void checkTemplateEscapes(const CatalogLineReport& report) {
+        const std::string_view text = report.templateText;
+        const std::size_t firstColumn = report.identifier.size() + 2; // after "identifier="
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const char c = text[at];
+            if (c == '\\' && at + 1 < text.size() && std::strchr("\\=nrt", text[at + 1]) != nullptr) {
+                ++at; // an escape a parser reads: \\ \= \n \r \t
+                continue;
+            }
+            if (c != '=' && c != '\\') continue;
+            const bool equals = c == '=';
+            report_("column " + std::to_string(firstColumn + at) + ": " +
+                    (equals ? "\"=\" not escaped" : "backslash that starts no escape") + "; the line will end in msg=" +
+                    std::string(text) + " (placeholders filled), which CEF parsers split or reject there. Write " +
+                    (equals ? "\\= for a literal \"=\"." : "\\\\ for a literal backslash."));
         }
     }
 

@@ -1,5 +1,7 @@
 #include "cef/cef_escape.h"
 
+#include <algorithm>
+
 namespace quorvel {
 
 namespace {
@@ -7,15 +9,20 @@ namespace {
 // For each byte, the letter that follows the backslash of its escape, or 0
 // when the byte is copied: one table for extension values, one for header
 // values. The equal sign is escaped only in extension values, the bar only
-// in header values; everything else is shared.
+// in header values; everything else is shared. NUL is marked by its own
+// letter, kReplaced, and written as U+FFFD instead.
 struct CefEscapeTables {
     char extension[256] = {};
     char header[256] = {};
 };
 
+constexpr char kReplaced = '0';
+constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
+
 constexpr CefEscapeTables makeCefEscapeTables() {
     CefEscapeTables tables;
     for (char* table : {tables.extension, tables.header}) {
+        table[0] = kReplaced;
         table[static_cast<unsigned char>('\\')] = '\\';
         table[static_cast<unsigned char>('\n')] = 'n';
         table[static_cast<unsigned char>('\r')] = 'r';
@@ -36,6 +43,8 @@ char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escapin
         const char letter = letters[static_cast<unsigned char>(c)];
         if (letter == 0) {
             *to++ = c;
+        } else if (letter == kReplaced) {
+            to = std::copy_n(kReplacement, 3, to);
         } else {
             to[0] = '\\';
             to[1] = letter;

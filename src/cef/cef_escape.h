@@ -6,7 +6,9 @@
 
 namespace quorvel {
 
-// How a text value is escaped.
+// How a text value is escaped. In both modes a NUL byte is written as
+// U+FFFD (EF BF BD in UTF-8): a NUL would end the line on any appender that
+// hands it on as a C string (syslog(3)), hiding every item after it.
 enum class CefEscaping {
     // Extension values and template substitutions: backslash doubled, line
     // feed, carriage return and tab as \n \r \t, "=" as \=, "|" unchanged.
@@ -17,7 +19,7 @@ enum class CefEscaping {
 };
 
 // The most bytes escaping a value of `size` bytes writes.
-inline constexpr std::size_t cefEscapedSizeBound(std::size_t size) { return 2 * size; }
+inline constexpr std::size_t cefEscapedSizeBound(std::size_t size) { return 3 * size; }
 
 // Writes `value` escaped by `escaping` at `to`, which must have room for
 // cefEscapedSizeBound() bytes; returns the end of what it wrote.

@@ -59,8 +59,10 @@ const CefField* findCefField(std::string_view name);
 // Sets every field of `event` to its empty value: "" or 0.
 void clearCefFields(CEF_EVENT& event);
 
-// A text value counts as empty when it has no characters or starts with NUL.
-inline bool isEmptyCefText(std::string_view value) { return value.empty() || value.front() == '\0'; }
+// A text value counts as empty when it has no bytes. (One that starts with
+// NUL is shown, its NUL written as U+FFFD: as a C string it would look empty
+// and hide the value.)
+inline bool isEmptyCefText(std::string_view value) { return value.empty(); }
 
 // The most bytes writeCefFieldValue() writes for `field` of `event`: the
 // escaped length of a text value, the widest number for a number.

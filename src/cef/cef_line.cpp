@@ -71,7 +71,9 @@ class LineWriter {
         char* const start = to + kKey.size();
         std::memcpy(to, kKey.data(), kKey.size());
         char* const end = description.writeExpansion(start, event_);
-        if (isEmptyCefText(std::string_view(start, static_cast<std::size_t>(end - start)))) return;
+        // No item for an empty message, nor for one whose template's own text
+        // starts with NUL (template text is copied as the catalogue has it).
+        if (start == end || *start == '\0') return;
         line_.advance(end);
         line_.putInRoom(' ');
     }

@@ -130,7 +130,7 @@ std::pair<int, int> checkLine(const std::string& line) {
         EXPECT_EQ(extension.size(), parsedCef->extension.size()) << sequenceText;
         EXPECT_EQ(extension.erase("rt") + extension.erase("dtz"), 2u) << sequenceText;
         const std::map<std::string, std::string> want{
-            {"spt", "0"},          {"suser", cefSpecials()},
+            {"spt", "0"},          {"suser", cefSpecialsReadBack()},
             {"src", "{suser}"},    {"cs1Label", "sequence"},
             {"cs1", sequenceText}, {"flexString1", padding(thread, event)},
             {"msg", cefMessage()},

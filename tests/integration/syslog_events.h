@@ -23,8 +23,13 @@ inline std::string specials() {
     return text + kUtf8Name;
 }
 
-// A CEF value may also hold bytes that are not UTF-8 at all.
-inline std::string cefSpecials() { return specials() + "\xFF\x80\xC3"; }
+// A CEF value may also hold bytes that are not UTF-8 at all, and a NUL,
+// which the line shows as U+FFFD.
+inline std::string cefSpecials() { return specials() + "\xFF\x80\xC3" + std::string(1, '\0') + "!"; }
+inline std::string cefSpecialsReadBack() {
+    return specials() + "\xFF\x80\xC3"
+                        "\xEF\xBF\xBD!";
+}
 
 // The sequence text that identifies an event.
 inline std::string sequence(int thread, int event) {
@@ -47,6 +52,6 @@ inline std::string padding(int thread, int event) {
 
 // The message catalogue the CEF events expand, and the message it gives.
 inline const char* const kCatalog = "100=User {suser} from {src}\n";
-inline std::string cefMessage() { return "User " + cefSpecials() + " from {suser}"; }
+inline std::string cefMessage() { return "User " + cefSpecialsReadBack() + " from {suser}"; }
 
 } // namespace syslog_e2e
