@@ -252,6 +252,26 @@ TEST(XdasRecord, OverriddenGettersAreHonoured) {
         R"( {"Source" : "from-override","Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
 }
 
+// A call at a level the logger does not pass renders nothing: the event is
+// not even read.
+TEST(XdasRecord, NothingIsReadForACallThatCannotLog) {
+    ASSERT_NE(initXDAS(testDataPath("capture_error.properties")), 1);
+    struct Counting : XDAS_Event {
+        int reads = 0;
+        std::string getSource() override {
+            ++reads;
+            return "s";
+        }
+    } event;
+    event.getAction()->getLog()->setSeverity(7); // INFO, below the root's ERROR
+    event.XDAS_Log("audit");
+    EXPECT_EQ(event.reads, 0);
+    event.getAction()->getLog()->setSeverity(4); // ERROR
+    event.XDAS_Log("audit");
+    EXPECT_EQ(event.reads, 1);
+    EXPECT_EQ(capturedLines().size(), 1u);
+}
+
 // Assertions and data from overridden getters may hold values of any JSON
 // type: each is written as JSON (objects and arrays whole), and only an
 // empty string member is still left out.

@@ -7,8 +7,9 @@
 
 namespace quorvel {
 
-// Logs `line` under `logger` at `level` when the logger enables that level,
-// as log4cxx's per-level logging macros do; otherwise does nothing.
+// Hands `line` to `logger` at `level`, which the caller has found enabled
+// (logger->isEnabledFor(level)) before rendering the line, as log4cxx's
+// per-level logging macros test before they build a message.
 void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, const std::string& line,
               const log4cxx::spi::LocationInfo& location);
 

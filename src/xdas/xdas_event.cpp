@@ -22,12 +22,15 @@ I_XDASTarget* XDAS_Event::getTarget() { return &target; }
 I_XDASAction* XDAS_Event::getAction() { return &action; }
 
 void XDAS_Event::Write_Event_Array(std::string loggerName) {
+    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+    const log4cxx::LevelPtr level =
+        quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(getAction()->getLog()->getSeverity()));
+    if (!logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
     std::string record;
     const std::int64_t now = std::time(nullptr);
-    const int severity = quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record);
-    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+    quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record);
     static const char* const kSignature = "virtual void XDAS_Event::Write_Event_Array(std::__cxx11::string)";
-    quorvel::emitLine(logger, quorvel::xdasSeverityLevel(severity), record,
+    quorvel::emitLine(logger, level, record,
                       log4cxx::spi::LocationInfo(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
                                                  kSignature, __LINE__));
 }
