@@ -108,6 +108,10 @@ struct CefEventAccess {
 
 } // namespace internal
 
+// Both initialisers are constant expressions, so the tables are complete
+// before any dynamic initialisation reads them (the line's key table does).
+static_assert(internal::CefEventAccess::lineRows()[kCefSignatureRow].key == "signature");
+static_assert(internal::CefEventAccess::storedRows()[kCefStoredFieldCount - 1].name == "DestinationPort");
 const CefFieldRows CefFieldTable = internal::CefEventAccess::lineRows();
 const std::array<CefField, kCefStoredFieldCount> CefStoredFields = internal::CefEventAccess::storedRows();
 
