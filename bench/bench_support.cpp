@@ -92,16 +92,34 @@ std::string escapeHeavyText(std::size_t length) {
     return text;
 }
 
+namespace {
+
+void handOver(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, const std::string& line) {
+#if LOG4CXX_LOGCHAR_IS_UTF8
+    logger->forcedLogLS(level, line, LOG4CXX_LOCATION);
+#else
+    logger->forcedLog(level, line, LOG4CXX_LOCATION);
+#endif
+}
+
+} // namespace
+
 void runBareForcedLog(benchmark::State& state, const std::string& line) {
     const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(kEnabledLogger);
     const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
     AllocationCounter allocations(state);
     for (auto _ : state)
-#if LOG4CXX_LOGCHAR_IS_UTF8
-        logger->forcedLogLS(level, line, LOG4CXX_LOCATION);
-#else
-        logger->forcedLog(level, line, LOG4CXX_LOCATION);
-#endif
+        handOver(logger, level, line);
+    allocations.report();
+}
+
+void runBareByName(benchmark::State& state, const std::string& loggerName, const std::string& line) {
+    const log4cxx::LevelPtr level = log4cxx::Level::getInfo();
+    AllocationCounter allocations(state);
+    for (auto _ : state) {
+        const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+        if (logger->isEnabledFor(level)) handOver(logger, level, line);
+    }
     allocations.report();
 }
 

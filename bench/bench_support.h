@@ -47,6 +47,11 @@ bool initBenchLogging(benchmark::State& state);
 // locale, which the library does not pay.
 void runBareForcedLog(benchmark::State& state, const std::string& line);
 
+// What a caller pays that hands the same ready line to log4cxx itself, as
+// often as the benchmark iterates: the logger looked up by `loggerName`, its
+// level tested at INFO, and the line handed over when that passes.
+void runBareByName(benchmark::State& state, const std::string& loggerName, const std::string& line);
+
 // `length` bytes of text in which about every third byte needs escaping in
 // both line formats: double quote, backslash, line feed, carriage return,
 // tab, "=", "|" and the control byte 0x01, between plain letters.

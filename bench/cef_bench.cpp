@@ -226,6 +226,20 @@ void BM_CefForcedLog(benchmark::State& state) {
     quorvel_bench::runBareForcedLog(state, line);
 }
 
+// The same line from a caller of log4cxx itself: logger by name, level test,
+// forcedLog; at the enabled and at the disabled logger.
+void cefBareByName(benchmark::State& state, const std::string& loggerName) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    CEF_EVENT event;
+    fillWorkedExample(event, 0);
+    std::string line;
+    quorvel::renderCefLine(smallCatalog(), event, line);
+    quorvel_bench::runBareByName(state, loggerName, line);
+}
+
+void BM_CefBareByName_Enabled(benchmark::State& state) { cefBareByName(state, quorvel_bench::kEnabledLogger); }
+void BM_CefBareByName_Disabled(benchmark::State& state) { cefBareByName(state, quorvel_bench::kDisabledLogger); }
+
 // The logger lookup that every XDAS_Log and CEF_Log call makes before
 // anything else: log4cxx's getLogger by name for an existing logger, alone.
 // Part of the whole call that no rendering can save.
@@ -241,6 +255,8 @@ void BM_GetLogger(benchmark::State& state) {
 BENCHMARK(BM_CefLog_Enabled);
 BENCHMARK(BM_CefLog_Disabled);
 BENCHMARK(BM_CefForcedLog);
+BENCHMARK(BM_CefBareByName_Enabled);
+BENCHMARK(BM_CefBareByName_Disabled);
 BENCHMARK(BM_GetLogger);
 
 // --- Catalogue benchmarks -----------------------------------------------------------

@@ -76,10 +76,14 @@ def main(paths):
          "<= 0.25", lambda v: v <= 0.25),
         ("CEF line / fmt floor", ratio("BM_CefLine_Quorvel/0", "BM_CefLine_FmtFloor/0"),
          "<= 1.50", lambda v: v <= 1.5),
-        ("XDAS_Log library share", share("BM_XdasLog_Enabled", "BM_XdasForcedLog"),
-         "<= 0.50", lambda v: v <= 0.5),
-        ("CEF_Log library share", share("BM_CefLog_Enabled", "BM_CefForcedLog"),
-         "<= 0.50", lambda v: v <= 0.5),
+        ("XDAS_Log disabled / bare by name", ratio("BM_XdasLog_Disabled", "BM_XdasBareByName_Disabled"),
+         "<= 1.15", lambda v: v <= 1.15),
+        ("CEF_Log disabled / bare by name", ratio("BM_CefLog_Disabled", "BM_CefBareByName_Disabled"),
+         "<= 1.15", lambda v: v <= 1.15),
+        ("XDAS_Log / bare by name", ratio("BM_XdasLog_Enabled", "BM_XdasBareByName_Enabled"),
+         "<= 1.60", lambda v: v <= 1.6),
+        ("CEF_Log / bare by name", ratio("BM_CefLog_Enabled", "BM_CefBareByName_Enabled"),
+         "<= 1.30", lambda v: v <= 1.3),
         ("allocations per XDAS record", allocs("BM_XdasRecord_Quorvel/0"), "<= 2", lambda v: v <= 2.0),
         ("allocations per CEF line", allocs("BM_CefLine_Quorvel/0"), "<= 2", lambda v: v <= 2.0),
         ("XDAS record, 4 KiB / 2 KiB fields", ratio("BM_XdasRecord_Quorvel/4096", "BM_XdasRecord_Quorvel/2048"),
@@ -96,6 +100,8 @@ def main(paths):
         return None if lookup is None or bare is None else lookup / (lookup + bare)
 
     informative = [
+        ("XDAS_Log library share", share("BM_XdasLog_Enabled", "BM_XdasForcedLog")),
+        ("CEF_Log library share", share("BM_CefLog_Enabled", "BM_CefForcedLog")),
         ("getLogger alone / bare forcedLog (CEF)", ratio("BM_GetLogger", "BM_CefForcedLog")),
         ("least XDAS_Log share with getLogger", floor_share("BM_XdasForcedLog")),
         ("least CEF_Log share with getLogger", floor_share("BM_CefForcedLog")),

@@ -404,9 +404,24 @@ void BM_XdasForcedLog(benchmark::State& state) {
     quorvel_bench::runBareForcedLog(state, line);
 }
 
+// The same line from a caller of log4cxx itself: logger by name, level test,
+// forcedLog; at the enabled and at the disabled logger.
+void xdasBareByName(benchmark::State& state, const std::string& loggerName) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    const EventPtr event = workedExample(0);
+    std::string line;
+    quorvel::writeXdasRecord(*event, quorvel::publishedHostName(), std::time(nullptr), line);
+    quorvel_bench::runBareByName(state, loggerName, line);
+}
+
+void BM_XdasBareByName_Enabled(benchmark::State& state) { xdasBareByName(state, quorvel_bench::kEnabledLogger); }
+void BM_XdasBareByName_Disabled(benchmark::State& state) { xdasBareByName(state, quorvel_bench::kDisabledLogger); }
+
 BENCHMARK(BM_XdasLog_Enabled);
 BENCHMARK(BM_XdasLog_Disabled);
 BENCHMARK(BM_XdasForcedLog);
+BENCHMARK(BM_XdasBareByName_Enabled);
+BENCHMARK(BM_XdasBareByName_Disabled);
 
 } // namespace
 
