@@ -3,18 +3,12 @@
 // case in a process of its own, so each case sees its own first call.
 #include "capturing_appender.h"
 #include "cef_test_support.h"
+#include "layout_file.h"
 
 #include <quorvel/quorvel.h>
 
 #include <gtest/gtest.h>
 #include <log4cxx/logger.h>
-#include <log4cxx/logmanager.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include <string>
 
@@ -168,31 +162,15 @@ TEST(CefLog, FileMissingAtTheFirstCallStaysMissingForTheProcess) {
 // The call site both writers hand log4cxx, which a layout can print: the
 // source file, the class and the method of the writer.
 TEST(LogLocation, EachWriterNamesItsFileClassAndMethod) {
-    char directory[] = "/tmp/quorvel-location-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string properties = std::string(directory) + "/location.properties";
-    const std::string output = std::string(directory) + "/out.log";
-    std::ofstream(properties) << "log4j.rootLogger=INFO, FILE\n"
-                                 "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
-                                 "log4j.appender.FILE.File="
-                              << output
-                              << "\n"
-                                 "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
-                                 "log4j.appender.FILE.layout.ConversionPattern=%f %C %M%n\n";
-    ASSERT_LE(initSyslog(properties, "location"), 0);
+    const quorvel_test::LayoutFile file("%f %C %M%n");
+    ASSERT_LE(initSyslog(file.properties(), "location"), 0);
     I_XDAS_Event* xdas = create();
     xdas->XDAS_Log("audit");
     destroy(xdas);
     CEF_EVENT cef;
     cef.setSeverity(4);
     cef.CEF_Log("audit");
-    log4cxx::LogManager::shutdown(); // flushes and closes the file
-    std::ifstream logged(output);
-    const std::string text((std::istreambuf_iterator<char>(logged)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "xdas_event.cpp XDAS_Event Write_Event_Array\ncef_log.cpp CEF_EVENT Write_CEF_Event\n");
-    std::remove(output.c_str());
-    std::remove(properties.c_str());
-    rmdir(directory);
+    EXPECT_EQ(file.written(), "xdas_event.cpp XDAS_Event Write_Event_Array\ncef_log.cpp CEF_EVENT Write_CEF_Event\n");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // answered by the fake resolver, never by the network.
 #include "capturing_appender.h"
 #include "fake_resolver.h"
+#include "layout_file.h"
 
 #include <quorvel/logging.h>
 
@@ -215,27 +216,10 @@ INSTANTIATE_TEST_SUITE_P(EaiCodes, InitLookupFailure, testing::Values(EAI_NONAME
 // layout prints it in front of every message.
 TEST(Init, ModuleNameReachesTheLayout) {
     answerResolvableHost();
-    char directory[] = "/tmp/quorvel-init-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const std::string properties = std::string(directory) + "/module.properties";
-    const std::string output = std::string(directory) + "/out.log";
-    std::ofstream(properties) << "log4j.rootLogger=INFO, FILE\n"
-                                 "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
-                                 "log4j.appender.FILE.File="
-                              << output
-                              << "\n"
-                                 "log4j.appender.FILE.ImmediateFlush=true\n"
-                                 "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
-                                 "log4j.appender.FILE.layout.ConversionPattern=[${quorvel.module}] %p %m%n\n";
-    ASSERT_EQ(initSyslog(properties, "billing"), 0);
+    const quorvel_test::LayoutFile file("[${quorvel.module}] %p %m%n");
+    ASSERT_EQ(initSyslog(file.properties(), "billing"), 0);
     log4cxx::Logger::getLogger("audit")->warn("hello");
-    std::ifstream logged(output);
-    std::string line;
-    ASSERT_TRUE(std::getline(logged, line));
-    EXPECT_EQ(line, "[billing] WARN hello");
-    std::remove(output.c_str());
-    std::remove(properties.c_str());
-    rmdir(directory);
+    EXPECT_EQ(file.written(), "[billing] WARN hello\n");
 }
 
 // The first thread holds the lock inside the host-name lookup while the

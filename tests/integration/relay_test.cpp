@@ -52,19 +52,6 @@ constexpr int kBrokenSessions = 5;
 
 const fs::path kRelayExamples = fs::path(QUORVEL_SOURCE_DIR) / "examples" / "relay";
 
-// An unprivileged TCP port on the loopback interface that nothing holds now.
-int freeTcpPort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
 int connectLoopback(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -327,9 +314,9 @@ class RelayTest : public ::testing::Test {
 };
 
 TEST_F(RelayTest, EveryLineReachesTheCollectorsByteExactThroughCrashesAndRestarts) {
-    portA_ = freeTcpPort();
+    portA_ = quorvel_test::freeLoopbackPort(SOCK_STREAM);
     do
-        portB_ = freeTcpPort();
+        portB_ = quorvel_test::freeLoopbackPort(SOCK_STREAM);
     while (portB_ == portA_);
     ASSERT_NO_FATAL_FAILURE(writeConfigurations());
     ASSERT_NO_FATAL_FAILURE(startCollector(collectorA_, "collector-a", portA_));

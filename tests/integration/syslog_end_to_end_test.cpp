@@ -42,19 +42,6 @@ using quorvel_test::readFile;
 
 constexpr int kEvents = kThreads * kEventsPerThread;
 
-// An unprivileged UDP port on the loopback interface that nothing holds now.
-int freeLoopbackPort() {
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
 // True once some process has bound the loopback UDP port.
 bool portIsBound(int port) {
     const int probe = socket(AF_INET, SOCK_DGRAM, 0);
@@ -152,7 +139,7 @@ TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const fs::path dir = pattern;
     fs::create_directory(dir / "work");
-    const int port = freeLoopbackPort();
+    const int port = quorvel_test::freeLoopbackPort(SOCK_DGRAM);
 
     // rsyslog: UDP on the loopback interface only, messages up to 64 KiB,
     // control characters kept as they are, each message written as received

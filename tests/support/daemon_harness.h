@@ -5,8 +5,11 @@
 
 #include "run_process.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +30,20 @@ inline std::string findRsyslogd() {
     for (const char* path : {"/usr/sbin/rsyslogd", "/sbin/rsyslogd", "/usr/local/sbin/rsyslogd"})
         if (access(path, X_OK) == 0) return path;
     return "";
+}
+
+// An unprivileged port of socket `type` (SOCK_DGRAM or SOCK_STREAM) on the
+// loopback interface that nothing holds now.
+inline int freeLoopbackPort(int type) {
+    const int probe = socket(AF_INET, type, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
 }
 
 inline std::string readFile(const std::filesystem::path& path) {
