@@ -45,11 +45,9 @@ constexpr int kEvents = kThreads * kEventsPerThread;
 // True once some process has bound the loopback UDP port.
 bool portIsBound(int port) {
     const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool bound = bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
+    const sockaddr_in address = quorvel_test::loopbackAddress(port);
+    const bool bound =
+        bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
     close(probe);
     return bound;
 }

@@ -32,13 +32,20 @@ inline std::string findRsyslogd() {
     return "";
 }
 
+// The address of `port` (0: any) on the loopback interface.
+inline sockaddr_in loopbackAddress(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
 // An unprivileged port of socket `type` (SOCK_DGRAM or SOCK_STREAM) on the
 // loopback interface that nothing holds now.
 inline int freeLoopbackPort(int type) {
     const int probe = socket(AF_INET, type, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopbackAddress(0);
     socklen_t length = sizeof address;
     bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
     getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
