@@ -13,7 +13,7 @@
 #include <utility>
 
 void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
-    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+    const log4cxx::LoggerPtr logger = quorvel::loggerNamed(loggerName);
     // Loaded by the first call of the process, whatever its severity; a
     // construction that throws is retried by the next call. Never destroyed:
     // threads and exit handlers may log while the process exits.

@@ -1,4 +1,5 @@
-// Handing a rendered line to log4cxx, shared by the XDAS and CEF writers.
+// Finding the logger of a call and handing it the rendered line, shared by
+// the XDAS and CEF writers.
 #pragma once
 
 #include <log4cxx/logger.h>
@@ -6,6 +7,11 @@
 #include <string>
 
 namespace quorvel {
+
+// The logger that log4cxx::Logger::getLogger(name) gives, looked up anew on
+// every call so that whatever the host does to log4cxx in between (another
+// configuration, another repository, loggers removed) is followed.
+log4cxx::LoggerPtr loggerNamed(const std::string& name);
 
 // Hands `line` to `logger` at `level`, which the caller has found enabled
 // (logger->isEnabledFor(level)) before rendering the line, as log4cxx's

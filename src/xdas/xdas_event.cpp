@@ -22,7 +22,7 @@ I_XDASTarget* XDAS_Event::getTarget() { return &target; }
 I_XDASAction* XDAS_Event::getAction() { return &action; }
 
 void XDAS_Event::Write_Event_Array(std::string loggerName) {
-    const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(loggerName);
+    const log4cxx::LoggerPtr logger = quorvel::loggerNamed(loggerName);
     const log4cxx::LevelPtr level =
         quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(getAction()->getLog()->getSeverity()));
     if (!logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log

@@ -1,0 +1,26 @@
+// The logger lookup of every logging call: the same logger object that
+// log4cxx's own lookup by name gives, for names it hands over unconverted and
+// for names log4cxx decodes first.
+#include "logging/log_emitter.h"
+
+#include <log4cxx/logger.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
+    using namespace std::string_literals;
+    const std::string names[] = {
+        "audit", "audit.cef.login", "", "\x01\x7F"s, "with\0nul"s, "caf\xC3\xA9", "bad\xFF", "\xC3\xA9t\xC3\xA9",
+    };
+    for (const std::string& name : names) {
+        const log4cxx::LoggerPtr ours = quorvel::loggerNamed(name);
+        EXPECT_EQ(ours, log4cxx::Logger::getLogger(name)) << "name of " << name.size() << " bytes";
+        EXPECT_EQ(quorvel::loggerNamed(name), ours) << "name of " << name.size() << " bytes";
+    }
+}
+
+} // namespace
