@@ -9,52 +9,66 @@
 namespace quorvel {
 namespace {
 
-// Bytes that need more than a plain copy: the two that JSON escapes, control
-// characters, DEL and everything from 0x80 up.
-constexpr std::array<bool, 256> makeSpecialTable() {
-    std::array<bool, 256> table{};
-    for (int byte = 0; byte < 256; ++byte)
-        table[byte] = byte < 0x20 || byte >= 0x7F;
-    table['"'] = true;
-    table['\\'] = true;
+// The string form of every byte below 0x80, padded to eight bytes so that
+// one fixed-size copy writes any of them: printable ASCII as it is, the short
+// escapes, \u00XX for the other control characters and DEL. Bytes from 0x80
+// up have length 0: their form depends on the locale and on the bytes after
+// them.
+struct EscapedByte {
+    char text[7];
+    unsigned char length;
+};
+static_assert(sizeof(EscapedByte) == 8);
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+constexpr EscapedByte escapedAsciiByte(int byte) {
+    EscapedByte escaped{};
+    const char shortEscapes[][2] = {{'"', '"'},  {'\\', '\\'}, {'\b', 'b'}, {'\f', 'f'},
+                                    {'\n', 'n'}, {'\r', 'r'},  {'\t', 't'}};
+    for (const auto& [raw, letter] : shortEscapes) {
+        if (byte == static_cast<unsigned char>(raw)) {
+            escaped.text[0] = '\\';
+            escaped.text[1] = letter;
+            escaped.length = 2;
+            return escaped;
+        }
+    }
+    if (byte >= 0x20 && byte < 0x7F) {
+        escaped.text[0] = static_cast<char>(byte);
+        escaped.length = 1;
+        return escaped;
+    }
+    const char unicode[] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
+    for (int i = 0; i < 6; ++i)
+        escaped.text[i] = unicode[i];
+    escaped.length = 6;
+    return escaped;
+}
+
+constexpr std::array<EscapedByte, 256> makeEscapeTable() {
+    std::array<EscapedByte, 256> table{};
+    for (int byte = 0; byte < 0x80; ++byte)
+        table[byte] = escapedAsciiByte(byte);
     return table;
 }
-constexpr std::array<bool, 256> kSpecial = makeSpecialTable();
+constexpr std::array<EscapedByte, 256> kEscaped = makeEscapeTable();
 
-// The bytes each byte takes at most in the string form: 1 copied, 2 for the
-// short escapes, 6 for \u00XX (and for bytes from 0x80 up, which may be
-// copied or escaped depending on the locale).
+// The bytes each byte takes at most in the string form: its ASCII form, or 6
+// for bytes from 0x80 up, which may be copied or escaped (\u00XX) depending on
+// the locale.
 constexpr std::array<unsigned char, 256> makeLengthTable() {
     std::array<unsigned char, 256> table{};
     for (int byte = 0; byte < 256; ++byte)
-        table[byte] = byte < 0x20 || byte >= 0x7F ? 6 : 1;
-    for (const char shortEscaped : {'"', '\\', '\b', '\f', '\n', '\r', '\t'})
-        table[static_cast<unsigned char>(shortEscaped)] = 2;
+        table[byte] = byte < 0x80 ? kEscaped[byte].length : 6;
     return table;
 }
 constexpr std::array<unsigned char, 256> kEscapedLength = makeLengthTable();
 
-char shortEscape(unsigned char byte) {
-    switch (byte) {
-    case '"': return '"';
-    case '\\': return '\\';
-    case '\b': return 'b';
-    case '\f': return 'f';
-    case '\n': return 'n';
-    case '\r': return 'r';
-    case '\t': return 't';
-    default: return 0;
-    }
-}
-
 char* writeUnicodeEscape(char* to, unsigned char byte) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    to[0] = '\\';
-    to[1] = 'u';
-    to[2] = '0';
-    to[3] = '0';
-    to[4] = kHex[byte >> 4];
-    to[5] = kHex[byte & 0x0F];
+    std::memcpy(to, "\\u00", 4);
+    to[4] = kHexDigits[byte >> 4];
+    to[5] = kHexDigits[byte & 0x0F];
     return to + 6;
 }
 
@@ -94,17 +108,14 @@ std::size_t decodeUtf8Sequence(std::string_view text, char32_t& codePoint) {
 
 bool isPrintable(char32_t codePoint) { return std::iswprint(static_cast<std::wint_t>(codePoint)) != 0; }
 
-// Writes the special bytes at the start of `rest` at `to`; advances `to` and
-// returns how many bytes of `rest` it consumed.
-std::size_t writeSpecial(char*& to, std::string_view rest, bool utf8Locale) {
+// Writes the character that starts with the byte from 0x80 up at the start
+// of `rest` at `to`; advances `to` and returns how many bytes of `rest` it
+// consumed. Under a UTF-8 locale a well-formed sequence of a printable
+// character is copied whole; every other such byte is written as \u00XX,
+// unless the locale counts it as a printable character on its own.
+std::size_t writeNonAscii(char*& to, std::string_view rest, bool utf8Locale) {
     const auto lead = static_cast<unsigned char>(rest[0]);
-    if (const char letter = shortEscape(lead)) {
-        to[0] = '\\';
-        to[1] = letter;
-        to += 2;
-        return 1;
-    }
-    if (lead >= 0x80 && utf8Locale) {
+    if (utf8Locale) {
         char32_t codePoint = 0;
         const std::size_t length = decodeUtf8Sequence(rest, codePoint);
         if (length != 0 && isPrintable(codePoint)) {
@@ -141,28 +152,15 @@ char* writeJsonString(char* to, std::string_view value) {
     const std::size_t size = value.size();
     std::size_t position = 0;
     while (position < size) {
-        const auto byte = static_cast<unsigned char>(data[position]);
-        if (!kSpecial[byte]) {
-            *to++ = static_cast<char>(byte);
-            ++position;
+        const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(data[position])];
+        if (escaped.length == 0) {
+            if (utf8Locale < 0) utf8Locale = localeIsUtf8();
+            position += writeNonAscii(to, value.substr(position), utf8Locale == 1);
             continue;
         }
-        if (const char letter = shortEscape(byte)) {
-            to[0] = '\\';
-            to[1] = letter;
-            to += 2;
-            ++position;
-            continue;
-        }
-        if (byte < 0x80) {
-            // The other ASCII bytes here are control characters (0x00 to 0x1F
-            // and 0x7F), which no locale counts as printable.
-            to = writeUnicodeEscape(to, byte);
-            ++position;
-            continue;
-        }
-        if (utf8Locale < 0) utf8Locale = localeIsUtf8();
-        position += writeSpecial(to, value.substr(position), utf8Locale == 1);
+        std::memcpy(to, &escaped, sizeof escaped); // within the scratch room past the end
+        to += escaped.length;
+        ++position;
     }
     *to++ = '"';
     return to;
@@ -170,7 +168,7 @@ char* writeJsonString(char* to, std::string_view value) {
 
 void appendJsonString(std::string& out, std::string_view value) {
     const std::size_t start = out.size();
-    out.resize(start + maxJsonStringSize(value.size()));
+    out.resize(start + maxJsonStringSize(value.size()) + kJsonStringScratch);
     char* const end = writeJsonString(out.data() + start, value);
     out.resize(static_cast<std::size_t>(end - out.data()));
 }

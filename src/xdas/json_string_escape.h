@@ -26,10 +26,14 @@ constexpr std::size_t maxJsonStringSize(std::size_t size) { return 6 * size + 2;
 // exact for ASCII text (every byte from 0x80 up counts six bytes).
 std::size_t jsonStringSizeBound(std::string_view value);
 
+// The bytes past the end of its string form that writeJsonString may
+// overwrite: it stores each byte's form as one eight-byte copy.
+constexpr std::size_t kJsonStringScratch = 7;
+
 // Writes `value` as a JSON string, exactly as appendJsonString appends it, at
 // `to`, which must have room for jsonStringSizeBound(value) bytes (which
-// maxJsonStringSize(value.size()) never falls below).
-// Returns the end of what it wrote.
+// maxJsonStringSize(value.size()) never falls below) and kJsonStringScratch
+// more. Returns the end of the string form; what lies after it is scratch.
 char* writeJsonString(char* to, std::string_view value);
 
 } // namespace quorvel

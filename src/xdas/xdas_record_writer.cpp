@@ -116,6 +116,7 @@ class CompactObjectWriter {
 
     // Most records of the audit events seen in practice fit.
     static constexpr std::size_t kInitialSize = 1024;
+    static constexpr std::size_t kUnmeasuredSize = 64;
 
     void writeInteger(std::int64_t value) {
         char* const at = line_.room(24);
@@ -162,8 +163,13 @@ class CompactObjectWriter {
         line_.put(close);
     }
 
+    // A short value is given the most room its string form can take, which
+    // saves reading it twice; a long one is measured first, so that the line
+    // grows only by what it needs.
     void writeString(std::string_view value) {
-        line_.advance(writeJsonString(line_.room(jsonStringSizeBound(value)), value));
+        const std::size_t room =
+            value.size() <= kUnmeasuredSize ? maxJsonStringSize(value.size()) : jsonStringSizeBound(value);
+        line_.advance(writeJsonString(line_.room(room + kJsonStringScratch), value));
     }
 
     // ,"key" : (the comma unless the member is its object's first)
