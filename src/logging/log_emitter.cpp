@@ -3,6 +3,8 @@
 #include <log4cxx/logmanager.h>
 
 #include <algorithm>
+#include <type_traits>
+#include <utility>
 
 namespace quorvel {
 
@@ -21,19 +23,41 @@ log4cxx::LoggerPtr loggerNamed(const std::string& name) {
     return log4cxx::Logger::getLogger(name);
 }
 
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, const std::string& line,
+namespace {
+
+// Whether this log4cxx's Logger takes a line that it may keep
+// (addEvent(level, std::string&&, location), in the releases after 1.0).
+template <class Logger, class = void> struct TakesLineToKeep : std::false_type {};
+template <class Logger>
+struct TakesLineToKeep<Logger, std::void_t<decltype(std::declval<const Logger&>().addEvent(
+                                   std::declval<const log4cxx::LevelPtr&>(), std::declval<std::string&&>(),
+                                   std::declval<const log4cxx::spi::LocationInfo&>()))>> : std::true_type {};
+
+template <class Logger>
+void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&& line,
               const log4cxx::spi::LocationInfo& location) {
 #if LOG4CXX_LOGCHAR_IS_UTF8
-    // The logging macros stream the message into a MessageBuffer first, which
-    // only copies it; the line is handed over directly instead. log4cxx keeps
-    // its text as UTF-8 bytes here. forcedLog would first decode the line from
-    // the process's locale, which under the "C" locale turns every byte from
-    // 0x80 up into "?"; the line's bytes are the message as they are, so they
-    // are handed over unconverted.
-    logger->forcedLogLS(level, line, location);
+    // log4cxx keeps its text as UTF-8 bytes here, and the line's bytes are the
+    // message as they are: handed over unconverted, moved into the event
+    // where log4cxx takes it so, copied into it otherwise. forcedLog would
+    // first decode the line from the process's locale, which under the "C"
+    // locale turns every byte from 0x80 up into "?".
+    if constexpr (TakesLineToKeep<Logger>::value)
+        logger.addEvent(level, std::move(line), location);
+    else
+        logger.forcedLogLS(level, line, location);
 #else
-    logger->forcedLog(level, line, location);
+    logger.forcedLog(level, line, location);
 #endif
+}
+
+} // namespace
+
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line,
+              const log4cxx::spi::LocationInfo& location) {
+    // The logging macros stream the message into a MessageBuffer first, which
+    // only copies it; the line is handed over directly instead.
+    handOver(*logger, level, std::move(line), location);
 }
 
 } // namespace quorvel

@@ -13,10 +13,10 @@ namespace quorvel {
 // configuration, another repository, loggers removed) is followed.
 log4cxx::LoggerPtr loggerNamed(const std::string& name);
 
-// Hands `line` to `logger` at `level`, which the caller has found enabled
-// (logger->isEnabledFor(level)) before rendering the line, as log4cxx's
-// per-level logging macros test before they build a message.
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, const std::string& line,
+// Hands `line`, which it may keep, to `logger` at `level`, which the caller
+// has found enabled (logger->isEnabledFor(level)) before rendering the line,
+// as log4cxx's per-level logging macros test before they build a message.
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line,
               const log4cxx::spi::LocationInfo& location);
 
 } // namespace quorvel
