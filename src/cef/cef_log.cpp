@@ -18,7 +18,7 @@ void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
     // construction that throws is retried by the next call. Never destroyed:
     // threads and exit handlers may log while the process exits.
     static const quorvel::NoDestructor<const quorvel::EventDescriptionCatalog> catalog;
-    const log4cxx::LevelPtr level = quorvel::cefSeverityLevel(Severity);
+    const log4cxx::LevelPtr& level = quorvel::cefSeverityLevel(Severity);
     if (!level || !logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
     std::string line;
     quorvel::renderCefLine(*catalog, *this, line);

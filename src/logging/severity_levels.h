@@ -3,6 +3,8 @@
 // other.
 #pragma once
 
+#include "logging/no_destructor.h"
+
 #include <log4cxx/level.h>
 
 namespace quorvel {
@@ -20,40 +22,57 @@ inline int normaliseXdasSeverity(int code) {
     }
 }
 
+// The six levels the two tables select, fetched from log4cxx once and held
+// for the life of the process: a logging call reads them through a reference,
+// without touching their shared reference counts, which threads logging at
+// the same time would otherwise pass between their caches on every call.
+struct SeverityLevels {
+    log4cxx::LevelPtr trace = log4cxx::Level::getTrace();
+    log4cxx::LevelPtr debug = log4cxx::Level::getDebug();
+    log4cxx::LevelPtr info = log4cxx::Level::getInfo();
+    log4cxx::LevelPtr warn = log4cxx::Level::getWarn();
+    log4cxx::LevelPtr error = log4cxx::Level::getError();
+    log4cxx::LevelPtr fatal = log4cxx::Level::getFatal();
+    log4cxx::LevelPtr none; // for a code that selects no level
+};
+
+// Built by the first call, never destroyed: threads and exit handlers may log
+// while the process exits.
+inline const SeverityLevels& severityLevels() {
+    static const NoDestructor<const SeverityLevels> levels;
+    return *levels;
+}
+
 // XDAS: the level of a normalised code: 3 FATAL, 4 ERROR, 5 WARN, 7 INFO,
 // 8 DEBUG, 9 TRACE.
-inline log4cxx::LevelPtr xdasSeverityLevel(int normalisedCode) {
+inline const log4cxx::LevelPtr& xdasSeverityLevel(int normalisedCode) {
+    const SeverityLevels& levels = severityLevels();
     switch (normalisedCode) {
-    case 3: return log4cxx::Level::getFatal();
-    case 4: return log4cxx::Level::getError();
-    case 5: return log4cxx::Level::getWarn();
-    case 8: return log4cxx::Level::getDebug();
-    case 9: return log4cxx::Level::getTrace();
-    default: return log4cxx::Level::getInfo();
+    case 3: return levels.fatal;
+    case 4: return levels.error;
+    case 5: return levels.warn;
+    case 8: return levels.debug;
+    case 9: return levels.trace;
+    default: return levels.info;
     }
 }
 
 // CEF: 1 TRACE, 2 DEBUG, 4 INFO, 6 WARN, 8 ERROR; a null pointer for any other
 // code.
-inline log4cxx::LevelPtr cefSeverityLevel(int code) {
+inline const log4cxx::LevelPtr& cefSeverityLevel(int code) {
+    const SeverityLevels& levels = severityLevels();
     switch (code) {
-    case 1: return log4cxx::Level::getTrace();
-    case 2: return log4cxx::Level::getDebug();
-    case 4: return log4cxx::Level::getInfo();
-    case 6: return log4cxx::Level::getWarn();
-    case 8: return log4cxx::Level::getError();
-    default: return nullptr;
+    case 1: return levels.trace;
+    case 2: return levels.debug;
+    case 4: return levels.info;
+    case 6: return levels.warn;
+    case 8: return levels.error;
+    default: return levels.none;
     }
 }
 
-// Has log4cxx build every level object the two tables return. log4cxx builds
-// them at first use and destroys them at exit in the reverse order; built
-// during initialisation, they outlive every exit handler and static object
-// the host sets up afterwards, which may still log.
-inline void constructSeverityLevels() {
-    for (const auto level : {&log4cxx::Level::getTrace, &log4cxx::Level::getDebug, &log4cxx::Level::getInfo,
-                             &log4cxx::Level::getWarn, &log4cxx::Level::getError, &log4cxx::Level::getFatal})
-        level();
-}
+// Builds the levels during initialisation, before the host sets up exit
+// handlers or static objects that may still log.
+inline void constructSeverityLevels() { severityLevels(); }
 
 } // namespace quorvel

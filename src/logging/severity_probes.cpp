@@ -10,7 +10,7 @@ extern "C" bool checkEventSeverity(int severity) {
     if (!root) return false;
     const log4cxx::LevelPtr effective = root->getEffectiveLevel();
     if (!effective) return false;
-    const log4cxx::LevelPtr level = quorvel::cefSeverityLevel(severity);
+    const log4cxx::LevelPtr& level = quorvel::cefSeverityLevel(severity);
     if (!level) return false;
     return level->isGreaterOrEqual(effective);
 }

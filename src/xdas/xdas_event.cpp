@@ -23,7 +23,7 @@ I_XDASAction* XDAS_Event::getAction() { return &action; }
 
 void XDAS_Event::Write_Event_Array(std::string loggerName) {
     const log4cxx::LoggerPtr logger = quorvel::loggerNamed(loggerName);
-    const log4cxx::LevelPtr level =
+    const log4cxx::LevelPtr& level =
         quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(getAction()->getLog()->getSeverity()));
     if (!logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
     std::string record;
