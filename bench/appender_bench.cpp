@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -46,6 +47,9 @@ const std::string kSyslogLogger = "bench.syslog";
 // Why the rows of the syslog path cannot run; empty while rsyslogd listens
 // and has received the probe line.
 std::string syslogUnavailable;
+
+// Where rsyslogd writes what it receives.
+fs::path received;
 
 // --- The run's files -----------------------------------------------------------
 
@@ -84,7 +88,7 @@ fs::path writeProperties(const fs::path& directory, int port) {
 // --- rsyslogd ----------------------------------------------------------------------
 
 // rsyslogd receiving UDP on 127.0.0.1:`port` and writing each message to
-// received.log in `directory`; null, with syslogUnavailable saying why, when
+// `received`; null, with syslogUnavailable saying why, when
 // it is not installed or does not start listening within 20 seconds.
 std::unique_ptr<Child> startRsyslogd(const fs::path& directory, int port) {
     const std::string rsyslogd = quorvel_test::findRsyslogd();
@@ -94,8 +98,7 @@ std::unique_ptr<Child> startRsyslogd(const fs::path& directory, int port) {
         return nullptr;
     }
     fs::create_directory(directory / "rsyslog-work");
-    quorvel_test::writeUdpToFileRsyslogConfig(directory / "rsyslog.conf", directory / "rsyslog-work", port,
-                                              directory / "received.log");
+    quorvel_test::writeUdpToFileRsyslogConfig(directory / "rsyslog.conf", directory / "rsyslog-work", port, received);
     auto daemon = std::make_unique<Child>(quorvel_test::rsyslogdCommand(rsyslogd, directory / "rsyslog.conf"),
                                           directory / "rsyslogd.out");
     if (daemon->waitUntilUdpBound(port, Clock::now() + 20s)) return daemon;
@@ -107,11 +110,11 @@ std::unique_ptr<Child> startRsyslogd(const fs::path& directory, int port) {
 // Logs one line through the syslog path and waits, 10 seconds at most, until
 // rsyslogd has written it; otherwise syslogUnavailable says so. The rows
 // then measure a path that delivers.
-void probeSyslogPath(const fs::path& directory) {
+void probeSyslogPath() {
     static const std::string kProbe = "appender-bench probe";
     LOG4CXX_INFO(log4cxx::Logger::getLogger(kSyslogLogger), kProbe);
     const auto deadline = Clock::now() + 10s;
-    while (quorvel_test::readFile(directory / "received.log").find(kProbe) == std::string::npos) {
+    while (quorvel_test::readFile(received).find(kProbe) == std::string::npos) {
         if (Clock::now() >= deadline) {
             syslogUnavailable = "rsyslogd did not receive the probe line through the SyslogAppender in 10 s";
             return;
@@ -120,14 +123,34 @@ void probeSyslogPath(const fs::path& directory) {
     }
 }
 
+// Waits until rsyslogd has written what earlier runs sent it: until
+// `received` has not grown for 30 ms, 10 seconds at most. A run that starts
+// while the daemon still works through the backlog of the one before shares
+// the processors with it, and would pay for the run before.
+void waitForRsyslogdBacklog() {
+    const auto deadline = Clock::now() + 10s;
+    std::error_code unreadable;
+    std::uintmax_t size = fs::file_size(received, unreadable);
+    for (std::uintmax_t before = size + 1; size != before && Clock::now() < deadline;) {
+        std::this_thread::sleep_for(30ms);
+        before = size;
+        size = fs::file_size(received, unreadable);
+    }
+}
+
 // --- Benchmarks ----------------------------------------------------------------------
 
 // Whether the rows of `loggerName` can run; marks the benchmark skipped,
-// with the reason, when they cannot.
+// with the reason, when they cannot. A run of the syslog path starts once
+// rsyslogd has caught up.
 bool pathReady(benchmark::State& state, const std::string& loggerName) {
-    if (loggerName != kSyslogLogger || syslogUnavailable.empty()) return true;
-    state.SkipWithError(syslogUnavailable.c_str());
-    return false;
+    if (loggerName != kSyslogLogger) return true;
+    if (!syslogUnavailable.empty()) {
+        state.SkipWithError(syslogUnavailable.c_str());
+        return false;
+    }
+    if (state.thread_index() == 0) waitForRsyslogdBacklog();
+    return true;
 }
 
 // The catalogue for the bare CEF line, read from the file CEF_Log reads.
@@ -185,10 +208,10 @@ void BM_XdasBareByName_Rsyslog(benchmark::State& state) { xdasBareByName(state, 
 void BM_CefLog_Rsyslog(benchmark::State& state) { cefLog(state, kSyslogLogger); }
 void BM_CefBareByName_Rsyslog(benchmark::State& state) { cefBareByName(state, kSyslogLogger); }
 
-// Every row: one thread and two, timed by the wall clock, a tenth of a second
+// Every row: one thread and two, timed by the wall clock, a fifth of a second
 // per run, so that five repetitions of all rows take about half a minute.
 void onOneAndTwoThreads(benchmark::internal::Benchmark* benchmark) {
-    benchmark->MinTime(0.1)->UseRealTime()->Threads(1)->Threads(2);
+    benchmark->MinTime(0.2)->UseRealTime()->Threads(1)->Threads(2);
 }
 
 BENCHMARK(BM_XdasLog_File)->Apply(onOneAndTwoThreads);
@@ -206,6 +229,7 @@ BENCHMARK(BM_CefBareByName_Rsyslog)->Apply(onOneAndTwoThreads);
 // process. Returns the program's exit status.
 int runWithAppenders(const fs::path& directory) {
     const int port = quorvel_test::freeLoopbackPort(SOCK_DGRAM);
+    received = directory / "received.log";
     writeCatalog(directory);
     const fs::path properties = writeProperties(directory, port);
     const std::unique_ptr<Child> rsyslogd = startRsyslogd(directory, port);
@@ -214,17 +238,32 @@ int runWithAppenders(const fs::path& directory) {
         std::fprintf(stderr, "initXDAS(%s) failed with status %d\n", properties.c_str(), status);
         return 1;
     }
-    if (rsyslogd) probeSyslogPath(directory);
+    if (rsyslogd) probeSyslogPath();
     benchmark::RunSpecifiedBenchmarks();
     if (rsyslogd) rsyslogd->stop(std::chrono::seconds(10));
     return 0;
 }
 
+// The command line with random interleaving switched on ahead of the given
+// arguments, which can still switch it off: the repetitions of all rows run
+// in a random order, so that what drifts while the program runs (the page
+// cache, rsyslogd's state, other load) falls on library and bare rows alike
+// instead of on whichever row runs at the time.
+std::vector<char*> withRandomInterleaving(int argc, char** argv) {
+    static char kInterleave[] = "--benchmark_enable_random_interleaving=true";
+    std::vector<char*> arguments(argv, argv + argc);
+    arguments.insert(arguments.begin() + 1, kInterleave);
+    arguments.push_back(nullptr);
+    return arguments;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    std::vector<char*> arguments = withRandomInterleaving(argc, argv);
+    int count = static_cast<int>(arguments.size()) - 1;
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 1;
     char pattern[] = "/tmp/quorvel-appender-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     const int status = runWithAppenders(pattern);
