@@ -21,7 +21,11 @@ def load_medians(paths):
             result = json.load(handle)
         context = context or result.get("context", {})
         plain = {}
-        for entry in result["benchmarks"]:
+        # In the order the program registers its benchmarks, also when their
+        # repetitions ran interleaved in random order.
+        entries = sorted(result["benchmarks"],
+                         key=lambda e: (e.get("family_index", 0), e.get("per_family_instance_index", 0)))
+        for entry in entries:
             name = entry.get("run_name", entry["name"])
             if entry.get("run_type") == "aggregate":
                 if entry.get("aggregate_name") == "median":
@@ -73,7 +77,9 @@ def main(paths):
         return None if a is None or b is None else a / b
 
     def appender_row(benchmark, path, threads):
-        return f"{benchmark}_{path}/min_time:0.100/real_time/threads:{threads}"
+        # Named with the row's settings in between, such as min_time.
+        prefix, suffix = f"{benchmark}_{path}/", f"/threads:{threads}"
+        return next((name for name in medians if name.startswith(prefix) and name.endswith(suffix)), None)
 
     def share(whole, baseline):
         a, b = time(whole), time(baseline)
