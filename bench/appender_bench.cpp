@@ -23,12 +23,14 @@
 #include <log4cxx/logger.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -240,7 +242,7 @@ int runWithAppenders(const fs::path& directory) {
     }
     if (rsyslogd) probeSyslogPath();
     benchmark::RunSpecifiedBenchmarks();
-    if (rsyslogd) rsyslogd->stop(std::chrono::seconds(10));
+    if (rsyslogd) rsyslogd->stop(10s);
     return 0;
 }
 
@@ -250,9 +252,9 @@ int runWithAppenders(const fs::path& directory) {
 // cache, rsyslogd's state, other load) falls on library and bare rows alike
 // instead of on whichever row runs at the time.
 std::vector<char*> withRandomInterleaving(int argc, char** argv) {
-    static char kInterleave[] = "--benchmark_enable_random_interleaving=true";
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
     std::vector<char*> arguments(argv, argv + argc);
-    arguments.insert(arguments.begin() + 1, kInterleave);
+    arguments.insert(arguments.begin() + 1, interleave);
     arguments.push_back(nullptr);
     return arguments;
 }
