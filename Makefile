@@ -132,7 +132,7 @@ fuzz:
 # and ratios. Needs the packages of `scripts/install-deps bench`.
 BENCH_BUILD_DIR ?= $(BUILD_DIR)-bench
 BENCH_FLAGS ?= --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
-BENCH_PROGRAMS = xdas_bench cef_bench
+BENCH_PROGRAMS = xdas_bench cef_bench appender_bench
 
 bench:
 	scripts/install-deps bench

@@ -12,6 +12,7 @@
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
+#include "worked_examples.h"
 
 #include <quorvel/quorvel.h>
 
@@ -31,31 +32,9 @@
 namespace {
 
 using quorvel_bench::AllocationCounter;
+using quorvel_bench::fillCefWorkedExample;
+using quorvel_bench::kCefTemplateLine;
 namespace fs = std::filesystem;
-
-constexpr const char* kSignatureId = "100";
-constexpr const char* kTemplateLine = "100=User {suser} logged in";
-
-// The worked example; with a non-zero `fieldLength` every text value it sets
-// but the signature ID is escape-heavy text of that length instead.
-void fillWorkedExample(CEF_EVENT& event, std::size_t fieldLength) {
-    const auto text = [fieldLength](const char* value) {
-        return fieldLength == 0 ? std::string(value) : quorvel_bench::escapeHeavyText(fieldLength);
-    };
-    event.setDeviceVendor(text("ExampleVendor"));
-    event.setDeviceProduct(text("ExampleProduct"));
-    event.setDeviceVersion(text("1.0"));
-    event.setSignatureID(kSignatureId);
-    event.setName(text("Login"));
-    event.setSeverity(4);
-    event.setDeviceHostName(text("host1"));
-    event.setSourceUserName(text("user1"));
-    event.setCn1Label(text("Attempts"));
-    event.setCn1(3);
-    event.setcs1Label(text("Role"));
-    event.setCs1(text("admin"));
-    event.setOutcome(text("success"));
-}
 
 // --- Catalogue files --------------------------------------------------------------
 //
@@ -73,10 +52,10 @@ void writeCatalog(std::size_t entries) {
     std::ofstream file(directory / "OstradEventDesc.conf");
     // The worked example's entry sits in the middle of the file.
     for (std::size_t i = 1; i < entries; ++i) {
-        if (i == entries / 2) file << kTemplateLine << '\n';
+        if (i == entries / 2) file << kCefTemplateLine << '\n';
         file << 100000 + i << "=Event {signature} of {suser} from {src}: {outcome}\n";
     }
-    if (entries / 2 == 0) file << kTemplateLine << '\n';
+    if (entries / 2 == 0) file << kCefTemplateLine << '\n';
 }
 
 // Loads the catalogue of `entries` entries through the library's own path:
@@ -154,7 +133,7 @@ void fmtLine(fmt::memory_buffer& out, const EscapedValues& v) {
 
 void BM_CefLine_Quorvel(benchmark::State& state) {
     CEF_EVENT event;
-    fillWorkedExample(event, static_cast<std::size_t>(state.range(0)));
+    fillCefWorkedExample(event, static_cast<std::size_t>(state.range(0)));
     const quorvel::EventDescriptionCatalog& catalog = smallCatalog();
     // Both renderers must write the same line.
     std::string check;
@@ -179,7 +158,7 @@ void BM_CefLine_Quorvel(benchmark::State& state) {
 
 void BM_CefLine_FmtFloor(benchmark::State& state) {
     CEF_EVENT event;
-    fillWorkedExample(event, static_cast<std::size_t>(state.range(0)));
+    fillCefWorkedExample(event, static_cast<std::size_t>(state.range(0)));
     const EscapedValues values = escapedValues(event);
     fmt::memory_buffer out;
     std::size_t bytes = 0;
@@ -205,7 +184,7 @@ BENCHMARK(BM_CefLine_FmtFloor)->Arg(0)->Arg(2048)->Arg(4096);
 void cefLog(benchmark::State& state, const std::string& loggerName) {
     if (!quorvel_bench::initBenchLogging(state)) return;
     CEF_EVENT event;
-    fillWorkedExample(event, 0);
+    fillCefWorkedExample(event, 0);
     AllocationCounter allocations(state);
     for (auto _ : state)
         benchmark::DoNotOptimize(event.CEF_Log(loggerName));
@@ -220,10 +199,8 @@ void BM_CefLog_Disabled(benchmark::State& state) { cefLog(state, quorvel_bench::
 void BM_CefForcedLog(benchmark::State& state) {
     if (!quorvel_bench::initBenchLogging(state)) return;
     CEF_EVENT event;
-    fillWorkedExample(event, 0);
-    std::string line;
-    quorvel::renderCefLine(smallCatalog(), event, line);
-    quorvel_bench::runBareForcedLog(state, line);
+    fillCefWorkedExample(event, 0);
+    quorvel_bench::runBareForcedLog(state, quorvel_bench::cefLoggedLine(smallCatalog(), event));
 }
 
 // The same line from a caller of log4cxx itself: logger by name, level test,
@@ -231,10 +208,8 @@ void BM_CefForcedLog(benchmark::State& state) {
 void cefBareByName(benchmark::State& state, const std::string& loggerName) {
     if (!quorvel_bench::initBenchLogging(state)) return;
     CEF_EVENT event;
-    fillWorkedExample(event, 0);
-    std::string line;
-    quorvel::renderCefLine(smallCatalog(), event, line);
-    quorvel_bench::runBareByName(state, loggerName, line);
+    fillCefWorkedExample(event, 0);
+    quorvel_bench::runBareByName(state, loggerName, quorvel_bench::cefLoggedLine(smallCatalog(), event));
 }
 
 void BM_CefBareByName_Enabled(benchmark::State& state) { cefBareByName(state, quorvel_bench::kEnabledLogger); }
@@ -273,7 +248,7 @@ void BM_CatalogLoad(benchmark::State& state) {
 void BM_CatalogExpand(benchmark::State& state) {
     const auto catalog = loadCatalog(static_cast<std::size_t>(state.range(0)));
     CEF_EVENT event;
-    fillWorkedExample(event, 0);
+    fillCefWorkedExample(event, 0);
     {
         if (catalog->message(event) != "User user1 logged in") {
             state.SkipWithError("the template did not expand to the worked example's message");

@@ -5,9 +5,10 @@ Usage: report.py RESULT.json...   (Google Benchmark JSON output, from runs
 with --benchmark_repetitions; a run without repetitions is read as its own
 median.)
 
-Times are CPU time per iteration in nanoseconds. Ratios compare medians of
-the same run, which is what counts on a shared machine whose absolute
-timings drift.
+Times are CPU time per iteration in nanoseconds; throughput (items/s) is
+events per second of wall-clock time, all threads of a row together. Ratios
+compare medians of the same run, which is what counts on a shared machine
+whose absolute timings drift.
 """
 import json
 import sys
@@ -20,7 +21,11 @@ def load_medians(paths):
             result = json.load(handle)
         context = context or result.get("context", {})
         plain = {}
-        for entry in result["benchmarks"]:
+        # In the order the program registers its benchmarks, also when their
+        # repetitions ran interleaved in random order.
+        entries = sorted(result["benchmarks"],
+                         key=lambda e: (e.get("family_index", 0), e.get("per_family_instance_index", 0)))
+        for entry in entries:
             name = entry.get("run_name", entry["name"])
             if entry.get("run_type") == "aggregate":
                 if entry.get("aggregate_name") == "median":
@@ -46,12 +51,14 @@ def main(paths):
         print()
 
     width = max([len(name) for name in medians] + [9])
-    print(f"{'Benchmark':<{width}}  {'median ns':>12}  {'allocs':>8}")
-    print(f"{'-' * width}  {'-' * 12}  {'-' * 8}")
+    print(f"{'Benchmark':<{width}}  {'median ns':>12}  {'allocs':>8}  {'items/s':>10}")
+    print(f"{'-' * width}  {'-' * 12}  {'-' * 8}  {'-' * 10}")
     for name, entry in medians.items():
         allocs = entry.get("allocs")
         allocs_text = f"{allocs:8.1f}" if allocs is not None else f"{'':8}"
-        print(f"{name:<{width}}  {nanoseconds(entry):12.1f}  {allocs_text}")
+        rate = entry.get("items_per_second")
+        rate_text = f"{rate:10.0f}" if rate is not None else ""
+        print(f"{name:<{width}}  {nanoseconds(entry):12.1f}  {allocs_text}  {rate_text}".rstrip())
     print()
 
     def time(name):
@@ -63,6 +70,16 @@ def main(paths):
     def ratio(numerator, denominator):
         a, b = time(numerator), time(denominator)
         return None if a is None or b is None else a / b
+
+    def throughput_ratio(numerator, denominator):
+        a, b = (medians[name].get("items_per_second") if name in medians else None
+                for name in (numerator, denominator))
+        return None if a is None or b is None else a / b
+
+    def appender_row(benchmark, path, threads):
+        # Named with the row's settings in between, such as min_time.
+        prefix, suffix = f"{benchmark}_{path}/", f"/threads:{threads}"
+        return next((name for name in medians if name.startswith(prefix) and name.endswith(suffix)), None)
 
     def share(whole, baseline):
         a, b = time(whole), time(baseline)
@@ -94,6 +111,16 @@ def main(paths):
          "about 2 (1.7-2.3)", lambda v: 1.7 <= v <= 2.3),
         ("expansion, 100,000 / 10 entries", ratio("BM_CatalogExpand/100000", "BM_CatalogExpand/10"),
          "flat (<= 1.25)", lambda v: v <= 1.25),
+    ] + [
+        # Throughput through real appenders: the library's call against the
+        # bare caller of the same logger, so higher is better.
+        (f"{call} / bare items/s, {path.lower()}, {threads} thr",
+         throughput_ratio(appender_row(f"BM_{kind}Log", path, threads),
+                          appender_row(f"BM_{kind}BareByName", path, threads)),
+         ">= 0.80", lambda v: v >= 0.8)
+        for kind, call in (("Xdas", "XDAS_Log"), ("Cef", "CEF_Log"))
+        for path in ("File", "Rsyslog")
+        for threads in (1, 2)
     ]
     def floor_share(baseline):
         # The least share the library can have while it looks its logger up

@@ -6,7 +6,7 @@
 // length in bytes that every text field of the example takes instead, filled
 // with characters that need escaping.
 #include "bench_support.h"
-#include "logging/host_identity.h"
+#include "worked_examples.h"
 #include "xdas/xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
@@ -18,53 +18,17 @@
 #include <rapidjson/writer.h>
 
 #include <cstdint>
-#include <ctime>
 #include <memory>
 #include <string>
 
 namespace {
 
 using quorvel_bench::AllocationCounter;
+using quorvel_bench::XdasEventPtr;
+using quorvel_bench::xdasWorkedExample;
 
 constexpr std::int64_t kOffset = 1700000000;
 constexpr std::string_view kHostName = "hostA";
-
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-using EventPtr = std::unique_ptr<I_XDAS_Event, EventDeleter>;
-
-// The worked example; with a non-zero `fieldLength` every text value that the
-// example sets is replaced by escape-heavy text of that length (keys and
-// severity stay).
-EventPtr workedExample(std::size_t fieldLength) {
-    const auto text = [fieldLength](const char* value) {
-        return fieldLength == 0 ? std::string(value) : quorvel_bench::escapeHeavyText(fieldLength);
-    };
-    EventPtr event(create());
-    event->setId(text("42"));
-    event->setSource(text("audit-svc"));
-    I_XDASObserver* observer = event->getObserver();
-    observer->getAccount()->setDomain(text("d1"));
-    observer->getAccount()->setName(text("server"));
-    observer->getAccount()->setId(text("7"));
-    observer->getEntity()->setSysAddr(text("10.0.0.1"));
-    observer->getEntity()->setSvcName(text("svc"));
-    observer->getEntity()->setSvcComp(text("comp"));
-    I_XDASInitiator* initiator = event->getInitiator();
-    initiator->getAccount()->setName(text("alice"));
-    initiator->getEntity()->setSysAddr(text("10.0.0.2"));
-    initiator->setAssertions({{"role", text("admin")}, {"x", ""}});
-    I_XDASTarget* target = event->getTarget();
-    target->setData({{"attr", text("mail")}});
-    target->getAccount()->setName(text("bob"));
-    I_XDASAction* action = event->getAction();
-    action->getEvnt()->setId(text("0.0.0.1"));
-    action->getEvnt()->setName(text("LOGIN"));
-    action->getLog()->setSeverity(7);
-    action->setOutcome(text("0"));
-    return event;
-}
 
 // --- What both peers read -------------------------------------------------------
 //
@@ -328,7 +292,7 @@ bool sameContent(benchmark::State& state, I_XDAS_Event& event) {
 // --- Record benchmarks ------------------------------------------------------------
 
 void BM_XdasRecord_Quorvel(benchmark::State& state) {
-    const EventPtr event = workedExample(static_cast<std::size_t>(state.range(0)));
+    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)));
     if (!sameContent(state, *event)) return;
     std::size_t bytes = 0;
     AllocationCounter allocations(state);
@@ -343,7 +307,7 @@ void BM_XdasRecord_Quorvel(benchmark::State& state) {
 }
 
 void BM_XdasRecord_RapidJson(benchmark::State& state) {
-    const EventPtr event = workedExample(static_cast<std::size_t>(state.range(0)));
+    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)));
     const std::string hostName(kHostName);
     rapidjson::StringBuffer buffer; // reused, as RapidJSON recommends
     RapidWriter writer(buffer);
@@ -361,7 +325,7 @@ void BM_XdasRecord_RapidJson(benchmark::State& state) {
 }
 
 void BM_XdasRecord_Nlohmann(benchmark::State& state) {
-    const EventPtr event = workedExample(static_cast<std::size_t>(state.range(0)));
+    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)));
     const std::string hostName(kHostName);
     std::size_t bytes = 0;
     AllocationCounter allocations(state);
@@ -384,7 +348,7 @@ BENCHMARK(BM_XdasRecord_Nlohmann)->Arg(0)->Arg(2048)->Arg(4096);
 // call, at an enabled level (INFO on bench.enabled) and a disabled one.
 void xdasLog(benchmark::State& state, const std::string& loggerName) {
     if (!quorvel_bench::initBenchLogging(state)) return;
-    const EventPtr event = workedExample(0);
+    const XdasEventPtr event = xdasWorkedExample(0);
     AllocationCounter allocations(state);
     for (auto _ : state)
         benchmark::DoNotOptimize(event->XDAS_Log(loggerName));
@@ -398,20 +362,16 @@ void BM_XdasLog_Disabled(benchmark::State& state) { xdasLog(state, quorvel_bench
 // of the same logger, as log4cxx's own macros end.
 void BM_XdasForcedLog(benchmark::State& state) {
     if (!quorvel_bench::initBenchLogging(state)) return;
-    const EventPtr event = workedExample(0);
-    std::string line;
-    quorvel::writeXdasRecord(*event, quorvel::publishedHostName(), std::time(nullptr), line);
-    quorvel_bench::runBareForcedLog(state, line);
+    const XdasEventPtr event = xdasWorkedExample(0);
+    quorvel_bench::runBareForcedLog(state, quorvel_bench::xdasLoggedLine(*event));
 }
 
 // The same line from a caller of log4cxx itself: logger by name, level test,
 // forcedLog; at the enabled and at the disabled logger.
 void xdasBareByName(benchmark::State& state, const std::string& loggerName) {
     if (!quorvel_bench::initBenchLogging(state)) return;
-    const EventPtr event = workedExample(0);
-    std::string line;
-    quorvel::writeXdasRecord(*event, quorvel::publishedHostName(), std::time(nullptr), line);
-    quorvel_bench::runBareByName(state, loggerName, line);
+    const XdasEventPtr event = xdasWorkedExample(0);
+    quorvel_bench::runBareByName(state, loggerName, quorvel_bench::xdasLoggedLine(*event));
 }
 
 void BM_XdasBareByName_Enabled(benchmark::State& state) { xdasBareByName(state, quorvel_bench::kEnabledLogger); }

@@ -261,9 +261,7 @@ class RelayTest : public ::testing::Test {
     }
 
     std::unique_ptr<Child> startDaemon(const std::string& name) {
-        return std::make_unique<Child>(std::vector<std::string>{rsyslogd_, "-n", "-f",
-                                                                (dir_ / (name + ".conf")).string(), "-i",
-                                                                (dir_ / (name + ".pid")).string()},
+        return std::make_unique<Child>(quorvel_test::rsyslogdCommand(rsyslogd_, dir_ / (name + ".conf")),
                                        dir_ / (name + "." + std::to_string(++starts_) + ".out"));
     }
     void startCollector(std::unique_ptr<Child>& collector, const std::string& name, int port) {

@@ -42,16 +42,6 @@ using quorvel_test::readFile;
 
 constexpr int kEvents = kThreads * kEventsPerThread;
 
-// True once some process has bound the loopback UDP port.
-bool portIsBound(int port) {
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in address = quorvel_test::loopbackAddress(port);
-    const bool bound =
-        bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
-    close(probe);
-    return bound;
-}
-
 // What a host set on the event that `sequenceText` names, as the parsed line
 // must show it. The cached host name and the clock are taken from `parsed`.
 nlohmann::json expectedXdas(const std::string& sequenceText, int thread, int event, const nlohmann::json& parsed) {
@@ -142,16 +132,7 @@ TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
     // rsyslog: UDP on the loopback interface only, messages up to 64 KiB,
     // control characters kept as they are, each message written as received
     // after its priority, one per line, in arrival order.
-    std::ofstream(dir / "rsyslog.conf")
-        << "global(workDirectory=\"" << (dir / "work").string() << "\" maxMessageSize=\"64k\"\n"
-        << "       parser.escapeControlCharactersOnReceive=\"off\")\n"
-        << "main_queue(queue.workerThreads=\"1\")\n"
-        << "module(load=\"imudp\")\n"
-        << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << port << "\" ruleset=\"audit\" rcvbufSize=\"16m\")\n"
-        << "template(name=\"messageOnly\" type=\"string\" string=\"%rawmsg-after-pri%\\n\")\n"
-        << "ruleset(name=\"audit\") {\n"
-        << "  action(type=\"omfile\" file=\"" << (dir / "received.log").string() << "\" template=\"messageOnly\")\n"
-        << "}\n";
+    quorvel_test::writeUdpToFileRsyslogConfig(dir / "rsyslog.conf", dir / "work", port, dir / "received.log");
     // The host: syslog to that port, and the same messages to a file as the
     // record of what log4cxx was handed.
     std::ofstream(dir / "host.properties") << "log4j.rootLogger=INFO, SYSLOG, SENT\n"
@@ -168,12 +149,8 @@ TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
                                            << "log4j.appender.SENT.layout.ConversionPattern=%m%n\n";
     std::ofstream(dir / "OstradEventDesc.conf") << kCatalog;
 
-    Child daemon({rsyslogd, "-n", "-f", (dir / "rsyslog.conf").string(), "-i", (dir / "rsyslogd.pid").string()},
-                 dir / "rsyslogd.out");
-    const auto listenDeadline = Clock::now() + std::chrono::seconds(20);
-    while (!portIsBound(port) && daemon.running() && Clock::now() < listenDeadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(daemon.running() && portIsBound(port))
+    Child daemon(quorvel_test::rsyslogdCommand(rsyslogd, dir / "rsyslog.conf"), dir / "rsyslogd.out");
+    ASSERT_TRUE(daemon.waitUntilUdpBound(port, Clock::now() + std::chrono::seconds(20)))
         << "rsyslogd did not start listening on 127.0.0.1:" << port << ":\n"
         << readFile(dir / "rsyslogd.out");
 

@@ -1,0 +1,42 @@
+// The worked examples that the benchmark programs render and log, the XDAS
+// event and the CEF event, and the ready lines the library makes of them.
+#pragma once
+
+#include "cef/event_description_catalog.h"
+
+#include <quorvel/quorvel.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace quorvel_bench {
+
+struct XdasEventDeleter {
+    void operator()(I_XDAS_Event* event) const { destroy(event); }
+};
+using XdasEventPtr = std::unique_ptr<I_XDAS_Event, XdasEventDeleter>;
+
+// The XDAS worked example; with a non-zero `fieldLength` every text value
+// that the example sets is replaced by escape-heavy text of that length (keys
+// and severity stay).
+XdasEventPtr xdasWorkedExample(std::size_t fieldLength = 0);
+
+// The CEF worked example's signature ID, and the catalogue line of its
+// template.
+inline constexpr const char* kCefSignatureId = "100";
+inline constexpr const char* kCefTemplateLine = "100=User {suser} logged in";
+
+// Fills `event` with the CEF worked example; with a non-zero `fieldLength`
+// every text value it sets but the signature ID is escape-heavy text of that
+// length instead, so that the template still applies.
+void fillCefWorkedExample(CEF_EVENT& event, std::size_t fieldLength = 0);
+
+// The line XDAS_Log hands to log4cxx for `event` now: the record with the
+// cached host name and the current time.
+std::string xdasLoggedLine(I_XDAS_Event& event);
+
+// The line CEF_Log hands to log4cxx for `event`, its message from `catalog`.
+std::string cefLoggedLine(const quorvel::EventDescriptionCatalog& catalog, const CEF_EVENT& event);
+
+} // namespace quorvel_bench
