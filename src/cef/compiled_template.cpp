@@ -128,8 +128,10 @@ std::string EventDescTemplate::expansion(const CEF_EVENT& event) const {
     // Room for the template and a few values of usual length, so that most
     // messages take one allocation.
     constexpr std::size_t kUsualValueRoom = 64;
-    std::string message;
-    LineBuffer line(message, code_.size() + kUsualValueRoom);
+    // Constructed at that size, which the line then keeps: cheaper than
+    // growing an empty string.
+    std::string message(code_.size() + kUsualValueRoom, '\0');
+    LineBuffer line(message, 0);
     writeExpansion(line, event);
     line.finish();
     return message;
