@@ -8,6 +8,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -20,30 +21,56 @@
 namespace {
 thread_local std::size_t allocations = 0;
 
-void* countedAllocate(std::size_t size) {
+// Bytes in use while a HeapMeter lives; only then are sizes looked up.
+thread_local bool metering = false;
+thread_local long long heapInUse = 0;
+thread_local long long heapPeak = 0;
+
+void* countedAllocate(std::size_t size) noexcept {
     ++allocations;
-    if (size == 0) size = 1;
-    if (void* memory = std::malloc(size)) return memory;
+    void* const memory = std::malloc(size == 0 ? 1 : size);
+    if (metering && memory != nullptr) {
+        heapInUse += static_cast<long long>(malloc_usable_size(memory));
+        heapPeak = std::max(heapPeak, heapInUse);
+    }
+    return memory;
+}
+
+void* throwingAllocate(std::size_t size) {
+    if (void* memory = countedAllocate(size)) return memory;
     throw std::bad_alloc();
+}
+
+void countedFree(void* memory) noexcept {
+    if (metering && memory != nullptr) heapInUse -= static_cast<long long>(malloc_usable_size(memory));
+    std::free(memory);
 }
 } // namespace
 
-void* operator new(std::size_t size) { return countedAllocate(size); }
-void* operator new[](std::size_t size) { return countedAllocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
+void* operator new(std::size_t size) { return throwingAllocate(size); }
+void* operator new[](std::size_t size) { return throwingAllocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocate(size); }
+void operator delete(void* memory) noexcept { countedFree(memory); }
+void operator delete[](void* memory) noexcept { countedFree(memory); }
+void operator delete(void* memory, std::size_t) noexcept { countedFree(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { countedFree(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { countedFree(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { countedFree(memory); }
+
+namespace quorvel_bench {
+
+HeapMeter::HeapMeter() {
+    heapInUse = 0;
+    heapPeak = 0;
+    metering = true;
 }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    ++allocations;
-    return std::malloc(size == 0 ? 1 : size);
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
-void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+HeapMeter::~HeapMeter() { metering = false; }
+
+long long HeapMeter::peak() const { return heapPeak; }
+long long HeapMeter::kept() const { return heapInUse; }
+
+} // namespace quorvel_bench
 
 // --- A steady heap -------------------------------------------------------------
 //

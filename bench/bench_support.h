@@ -29,6 +29,20 @@ class AllocationCounter {
     std::size_t start_;
 };
 
+// Heap that a piece of work takes through operator new on this thread while
+// the meter lives, in malloc's usable sizes: the most in use at once and what
+// is still in use, both counted from the meter's construction.
+class HeapMeter {
+  public:
+    HeapMeter();
+    ~HeapMeter();
+    HeapMeter(const HeapMeter&) = delete;
+    HeapMeter& operator=(const HeapMeter&) = delete;
+
+    long long peak() const;
+    long long kept() const;
+};
+
 // Logger names configured by bench/bench.properties. Both have the
 // discarding appender as their only appender; "bench.enabled" passes INFO,
 // "bench.disabled" passes WARN and up, so an INFO event is dropped there.

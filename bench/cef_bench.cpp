@@ -1,8 +1,9 @@
 // The CEF line of the worked example: the library's renderer against the
 // floor of fmt::format_to writing the same line from values that are
 // already escaped; CEF_Log into the discarding appender against a bare
-// forcedLog of the same line; and the catalogue: loading 100,000 lines, and
-// expanding a template from 10 entries and from 100,000.
+// forcedLog of the same line; and the catalogue: loading 100,000 lines, the
+// heap of loading the hostile catalogues of the tests, and expanding a
+// template from 10 entries and from 100,000.
 //
 // Argument of the line benchmarks: 0 for the worked example as it is, or a
 // length in bytes that every text field of the example takes instead, filled
@@ -12,6 +13,7 @@
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
+#include "tests/support/hostile_catalogs.h"
 #include "worked_examples.h"
 
 #include <quorvel/quorvel.h>
@@ -28,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -58,11 +61,16 @@ void writeCatalog(std::size_t entries) {
     if (entries / 2 == 0) file << kCefTemplateLine << '\n';
 }
 
-// Loads the catalogue of `entries` entries through the library's own path:
-// the parameter service names the directory, the constructor reads the file.
-std::unique_ptr<quorvel::EventDescriptionCatalog> loadCatalog(std::size_t entries) {
-    setenv("VRQ_SERVER_CONFIGDIR", catalogDirectory(entries).c_str(), 1);
+// Loads the catalogue in `directory` through the library's own path: the
+// parameter service names the directory, the constructor reads the file.
+std::unique_ptr<quorvel::EventDescriptionCatalog> loadCatalogFrom(const fs::path& directory) {
+    setenv("VRQ_SERVER_CONFIGDIR", directory.c_str(), 1);
     return std::make_unique<quorvel::EventDescriptionCatalog>();
+}
+
+// Loads the catalogue of `entries` entries.
+std::unique_ptr<quorvel::EventDescriptionCatalog> loadCatalog(std::size_t entries) {
+    return loadCatalogFrom(catalogDirectory(entries));
 }
 
 // The catalogue the line benchmarks use: the 10-entry one.
@@ -263,7 +271,45 @@ void BM_CatalogExpand(benchmark::State& state) {
     allocations.report();
 }
 
+// The heap of loading the tests' two hostile catalogues, of two 16 MiB lines
+// and of a million short lines, as ratios to their file sizes: the most in
+// use during the load (counters long_lines_peak, million_lines_peak) and what
+// the catalogue keeps (long_lines_kept, million_lines_kept). The files are
+// written before the loop and removed after it.
+void BM_CatalogLoadMemory(benchmark::State& state) {
+    struct HostileFile {
+        std::string name;
+        fs::path directory;
+        double size;
+        double peak = 0, kept = 0;
+    };
+    std::vector<HostileFile> files;
+    const auto write = [&files](const std::string& name, const std::string& content) {
+        const fs::path directory = catalogRoot / name;
+        fs::create_directories(directory);
+        std::ofstream(directory / "OstradEventDesc.conf", std::ios::binary) << content;
+        files.push_back(HostileFile{name, directory, static_cast<double>(content.size())});
+    };
+    write("long_lines",
+          quorvel_test::longLinesCatalog(quorvel_test::longTextTemplate(), quorvel_test::longPlaceholderTemplate()));
+    write("million_lines", quorvel_test::millionLinesCatalog());
+    for (auto _ : state) {
+        for (HostileFile& file : files) {
+            quorvel_bench::HeapMeter meter;
+            const auto catalog = loadCatalogFrom(file.directory);
+            file.peak = static_cast<double>(meter.peak()) / file.size;
+            file.kept = static_cast<double>(meter.kept()) / file.size;
+        }
+    }
+    for (const HostileFile& file : files) {
+        state.counters[file.name + "_peak"] = file.peak;
+        state.counters[file.name + "_kept"] = file.kept;
+        fs::remove_all(file.directory);
+    }
+}
+
 BENCHMARK(BM_CatalogLoad)->Arg(10)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CatalogLoadMemory)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CatalogExpand)->Arg(10)->Arg(100000);
 
 } // namespace

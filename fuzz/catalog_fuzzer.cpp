@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     for (const auto& [identifier, rawTemplate] : entries) {
-        if (catalog.find(identifier) == nullptr) fail("identifier missing", identifier, "", "");
+        if (!catalog.find(identifier)) fail("identifier missing", identifier, "", "");
         event.setSignatureID(identifier);
         const std::string message = catalog.message(event);
         std::string line;
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("line does not end with the msg item", identifier, line, msgItem);
     }
     // An identifier no line defines has no entry.
-    if (entries.count("\x01 absent") == 0 && catalog.find("\x01 absent") != nullptr)
+    if (entries.count("\x01 absent") == 0 && catalog.find("\x01 absent"))
         fail("absent identifier found", "\x01 absent", "", "");
     return 0;
 }

@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <istream>
+#include <optional>
+#include <streambuf>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -36,13 +41,15 @@ TEST(CefCatalog, PlaceholdersAreFilledAndAnEmptyTextValueLeavesItsBlanks) {
 }
 
 TEST(CefCatalog, CompiledTemplateKeepsKnownPlaceholdersAndRecordsTheirRows) {
-    const auto compiled = EventDescriptionCatalog::compileTemplate("User {suser} logged in from {src}{SUSER}");
-    EXPECT_EQ(compiled.text, "User {suser} logged in from {src}");
-    ASSERT_EQ(compiled.slots.size(), 2u);
-    EXPECT_EQ(compiled.slots[0].field->key, "suser");
-    EXPECT_EQ(compiled.slots[0].offset, 5u);
-    EXPECT_EQ(compiled.slots[1].field->key, "src");
-    EXPECT_EQ(compiled.slots[1].offset, 28u);
+    const std::string code = quorvel::compileTemplate("User {suser} logged in from {src}{SUSER}");
+    const quorvel::EventDescTemplate compiled(code);
+    EXPECT_EQ(compiled.text(), "User {suser} logged in from {src}");
+    const auto slots = compiled.slots();
+    ASSERT_EQ(slots.size(), 2u);
+    EXPECT_EQ(slots[0].field->key, "suser");
+    EXPECT_EQ(slots[0].offset, 5u);
+    EXPECT_EQ(slots[1].field->key, "src");
+    EXPECT_EQ(slots[1].offset, 28u);
 }
 
 TEST(CefCatalog, RepeatedPlaceholderIsFilledEverywhereAndTemplateTextIsNotEscaped) {
@@ -168,9 +175,38 @@ TEST(CefCatalog, LookupOfAbsentOrEmptyEntriesAddsNothing) {
         const CEF_EVENT event = eventWith(signature);
         EXPECT_EQ(catalog.message(event), "");
     }
-    ASSERT_NE(catalog.find("1"), nullptr);
-    EXPECT_EQ(catalog.find("1")->text, "");
-    EXPECT_EQ(catalog.find("2"), nullptr);
+    ASSERT_NE(catalog.find("1"), std::nullopt);
+    EXPECT_EQ(catalog.find("1")->text(), "");
+    EXPECT_EQ(catalog.find("2"), std::nullopt);
+}
+
+// A stream that cannot tell its size and hands out three bytes at a time, so
+// that the catalogue makes its room as it reads, in the middle of lines.
+class TrickleBuffer : public std::streambuf {
+  public:
+    explicit TrickleBuffer(std::string bytes) : bytes_(std::move(bytes)) {}
+
+  private:
+    int_type underflow() override {
+        if (at_ == bytes_.size()) return traits_type::eof();
+        const std::size_t count = std::min<std::size_t>(3, bytes_.size() - at_);
+        setg(bytes_.data() + at_, bytes_.data() + at_, bytes_.data() + at_ + count);
+        at_ += count;
+        return traits_type::to_int_type(*gptr());
+    }
+
+    std::string bytes_;
+    std::size_t at_ = 0;
+};
+
+TEST(CefCatalog, StreamThatCannotTellItsSizeIsReadWhole) {
+    const std::string text(1000, 'x');
+    TrickleBuffer buffer("1=" + text + " {suser}\n2\n3=last {suser}");
+    std::istream lines(&buffer);
+    const EventDescriptionCatalog catalog(lines);
+    EXPECT_EQ(catalog.message(eventWith("1", "u")), text + " u");
+    EXPECT_EQ(catalog.message(eventWith("2")), "2");
+    EXPECT_EQ(catalog.message(eventWith("3", "u")), "last u");
 }
 
 TEST(CefCatalog, DirectoryIsUsedAsGivenWithADoubledSlash) {
@@ -178,8 +214,8 @@ TEST(CefCatalog, DirectoryIsUsedAsGivenWithADoubledSlash) {
     directory.write("1=found\n");
     setenv("VRQ_SERVER_CONFIGDIR", (directory.path() + "/").c_str(), 1);
     const EventDescriptionCatalog catalog;
-    ASSERT_NE(catalog.find("1"), nullptr);
-    EXPECT_EQ(catalog.find("1")->text, "found");
+    ASSERT_NE(catalog.find("1"), std::nullopt);
+    EXPECT_EQ(catalog.find("1")->text(), "found");
 }
 
 } // namespace

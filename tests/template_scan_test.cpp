@@ -3,7 +3,7 @@
 // generated templates; and template compilation and expansion checked
 // against a literal regex-and-search rendition of the same rules.
 #include "cef/cef_field_table.h"
-#include "cef/event_description_catalog.h"
+#include "cef/compiled_template.h"
 #include "cef/template_scan.h"
 
 #include <quorvel/cef_event.h>
@@ -21,8 +21,6 @@
 #include <vector>
 
 namespace {
-
-using quorvel::EventDescriptionCatalog;
 
 // Pieces the generated templates are made of: braces, known and unknown
 // placeholders, line breaks and other whitespace, bytes from 0x80 up.
@@ -108,8 +106,8 @@ std::pair<std::string, std::vector<std::string>> compiledTheLiteralWay(const std
 // gives for its key.
 std::string expandedTheLiteralWay(const quorvel::EventDescTemplate& compiled,
                                   const std::function<std::string(std::string_view key)>& valueOf) {
-    std::string message = compiled.text;
-    for (const auto& slot : compiled.slots) {
+    std::string message = compiled.text();
+    for (const auto& slot : compiled.slots()) {
         const std::size_t at = message.find(slot.field->placeholder);
         message.replace(at, slot.field->placeholder.size(), valueOf(slot.field->key));
     }
@@ -133,12 +131,14 @@ TEST(TemplateScan, CompiledTemplatesMatchTheLiteralRules) {
     for (const std::string& text : generatedTemplates()) {
         const std::string trimmed = std::regex_replace(text, trailingWhitespace(), "");
         const auto expected = compiledTheLiteralWay(trimmed);
-        const auto compiled = EventDescriptionCatalog::compileTemplate(trimmed);
-        ASSERT_EQ(compiled.text, expected.first) << testing::PrintToString(text);
+        const std::string code = quorvel::compileTemplate(trimmed);
+        const quorvel::EventDescTemplate compiled(code);
+        const std::string compiledText = compiled.text();
+        ASSERT_EQ(compiledText, expected.first) << testing::PrintToString(text);
         std::vector<std::string> keys;
-        for (const auto& slot : compiled.slots) {
+        for (const auto& slot : compiled.slots()) {
             keys.emplace_back(slot.field->key);
-            ASSERT_EQ(compiled.text.compare(slot.offset, slot.field->placeholder.size(), slot.field->placeholder), 0);
+            ASSERT_EQ(compiledText.compare(slot.offset, slot.field->placeholder.size(), slot.field->placeholder), 0);
         }
         ASSERT_EQ(keys, expected.second) << testing::PrintToString(text);
     }
@@ -164,8 +164,8 @@ TEST(TemplateScan, ExpansionMatchesFirstOccurrenceReplacementForPlainValues) {
         return std::string(numbers.count(key) != 0 ? "0" : "");
     };
     for (const std::string& text : generatedTemplates()) {
-        const auto compiled =
-            EventDescriptionCatalog::compileTemplate(std::regex_replace(text, trailingWhitespace(), ""));
+        const std::string code = quorvel::compileTemplate(std::regex_replace(text, trailingWhitespace(), ""));
+        const quorvel::EventDescTemplate compiled(code);
         ASSERT_EQ(compiled.expansion(event), expandedTheLiteralWay(compiled, valueOf)) << testing::PrintToString(text);
     }
 }

@@ -294,11 +294,11 @@ int render(const Options& options, const std::string& path) {
     }
     const std::string message = catalog.message(event);
     if (message.empty()) {
-        const quorvel::EventDescTemplate* entry = catalog.find(*options.renderId);
+        const auto entry = catalog.find(*options.renderId);
         std::cerr << kProgram << ": no message for " << quoted(*options.renderId) << ": "
-                  << (entry == nullptr      ? "the catalogue has no entry for it"
-                      : entry->text.empty() ? "its template is empty"
-                                            : "its template's fields are all empty")
+                  << (!entry           ? "the catalogue has no entry for it"
+                      : entry->empty() ? "its template is empty"
+                                       : "its template's fields are all empty")
                   << '\n';
         return 1;
     }

@@ -64,18 +64,19 @@ class LineWriter {
     }
 
     // The "msg" item: the description expanded straight into the line after
-    // "msg=", which is taken back when the expansion is empty.
+    // "msg=", all of which is taken back when the expansion is empty.
     void message(const EventDescTemplate& description) {
-        static constexpr std::string_view kKey = "msg=";
-        char* const to = line_.room(kKey.size() + description.expansionBound(event_) + 1);
-        char* const start = to + kKey.size();
-        std::memcpy(to, kKey.data(), kKey.size());
-        char* const end = description.writeExpansion(start, event_);
+        const std::size_t item = line_.size();
+        line_.put("msg=");
+        const std::size_t start = line_.size();
+        description.writeExpansion(line_, event_);
         // No item for an empty message, nor for one whose template's own text
         // starts with NUL (template text is copied as the catalogue has it).
-        if (start == end || *start == '\0') return;
-        line_.advance(end);
-        line_.putInRoom(' ');
+        if (line_.size() == start || line_.byteAt(start) == '\0') {
+            line_.truncate(item);
+            return;
+        }
+        line_.put(' ');
     }
 
     // Items written when non-empty, each followed by a blank.
@@ -120,7 +121,7 @@ void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& even
     writer.singles(kSecondSingles, kEndSecondSingles);
     writer.pairs(kSecondPairs, kEndSecondPairs);
     writer.singles(kThirdSingles, kEndThirdSingles);
-    if (const EventDescTemplate* description = catalog.descriptionOf(event)) writer.message(*description);
+    if (const auto description = catalog.descriptionOf(event)) writer.message(*description);
     writer.finish();
 }
 

@@ -6,9 +6,9 @@
 
 #include <hostparam.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <ios>
 
 namespace quorvel {
 
@@ -23,6 +23,44 @@ std::string configurationDirectory() {
     char buffer[513] = {};
     GetParam(kConfigDirParameter, buffer, static_cast<int>(sizeof buffer));
     return std::string(buffer, strnlen(buffer, sizeof buffer - 1));
+}
+
+// The bytes left in `lines` from where it stands; 0 when it cannot tell.
+std::size_t remainingBytes(std::istream& lines) {
+    if (!lines.good()) return 0;
+    const std::streampos start = lines.tellg();
+    if (start == std::streampos(-1)) return 0;
+    lines.seekg(0, std::ios::end);
+    const std::streampos end = lines.tellg();
+    lines.clear();
+    lines.seekg(start);
+    return end > start ? static_cast<std::size_t>(end - start) : 0;
+}
+
+// Reads the next line, up to and without its line feed, into the room after
+// the records; sets `length` to its length. The last line needs no line
+// feed. False when there is no line left, on a read error, and when the line
+// does not fit the records' limit.
+bool readLine(std::istream& lines, CatalogRecords& records, std::size_t& length) {
+    length = 0;
+    if (lines.peek() == std::char_traits<char>::eof()) return false;
+    for (;;) {
+        // getline() stores at most its count less one byte, then a NUL.
+        if (!records.makeRoom(length, length + 2)) return false;
+        lines.getline(records.tail() + length, static_cast<std::streamsize>(records.room() - length));
+        const auto read = static_cast<std::size_t>(lines.gcount());
+        if (lines.bad()) return false;
+        if (!lines.fail()) {
+            // Ended by a line feed (counted, not stored) or by the end.
+            length += lines.eof() ? read : read - 1;
+            return true;
+        }
+        // The end came right after the bytes of the last call.
+        if (lines.eof()) return true;
+        // The room is full: more room, and read on.
+        length += read;
+        lines.clear(lines.rdstate() & ~std::ios::failbit);
+    }
 }
 
 } // namespace
@@ -48,98 +86,96 @@ void EventDescriptionCatalog::load() {
     read(file);
 }
 
-void EventDescriptionCatalog::read(std::istream& lines, const CatalogLineObserver& observe) {
-    std::string line;
-    CatalogLineReport report{};
-    while (std::getline(lines, line)) {
-        // The line splits at its first "="; a line without one is both the
-        // identifier and the template. The identifier is kept as written.
+// Where the identifier and the template lie in a catalogue line: the line
+// splits at its first "="; a line without one is both the identifier and the
+// template. The identifier is kept as written, the template loses its
+// trailing whitespace.
+struct EventDescriptionCatalog::LineParts {
+    std::size_t length;
+    bool hasEquals;
+    std::size_t identifierLength;
+    std::size_t templateBegin;
+    std::size_t templateLength;
+
+    static LineParts of(std::string_view line) {
         const std::size_t equals = line.find('=');
-        const std::string_view whole(line);
-        const std::string_view identifier = equals == std::string::npos ? whole : whole.substr(0, equals);
-        std::string_view templateText = equals == std::string::npos ? whole : whole.substr(equals + 1);
-        templateText = templateText.substr(0, lengthWithoutTrailingWhitespace(templateText));
+        const bool hasEquals = equals != std::string_view::npos;
+        const std::size_t templateBegin = hasEquals ? equals + 1 : 0;
+        return LineParts{line.size(), hasEquals, hasEquals ? equals : line.size(), templateBegin,
+                         lengthWithoutTrailingWhitespace(line.substr(templateBegin))};
+    }
+
+    // The parts in the line's bytes starting at `line`.
+    std::string_view identifierIn(const char* line) const { return std::string_view(line, identifierLength); }
+    std::string_view templateIn(const char* line) const {
+        return std::string_view(line + templateBegin, templateLength);
+    }
+};
+
+void EventDescriptionCatalog::read(std::istream& lines, const CatalogLineObserver& observe) {
+    records_.reserveFor(remainingBytes(lines));
+    // A copy of the line the observer is shown, or of a template that cannot
+    // be compiled in place.
+    std::string scratch;
+    CatalogLineReport report{};
+    std::size_t length = 0;
+    while (readLine(lines, records_, length)) {
+        std::string_view line(records_.tail(), length);
+        // Compiling in place overwrites the line, which the report shows.
+        if (observe) line = scratch.assign(line);
+        const LineParts parts = LineParts::of(line);
         // The first line of an identifier counts.
-        const bool added = entries.find(identifier) == entries.end();
+        const bool added = !records_.find(parts.identifierIn(line.data()));
         report.droppedTokens.clear();
-        if (added) {
-            const std::string& key = identifiers.emplace_back(identifier);
-            entries.emplace(std::string_view(key),
-                            compileTemplate(templateText, observe ? &report.droppedTokens : nullptr));
-        }
+        if (added && !store(parts, observe ? line.data() : nullptr, scratch, observe ? &report.droppedTokens : nullptr))
+            return;
         if (!observe) continue;
-        report.line = whole;
-        report.identifier = identifier;
-        report.hasEquals = equals != std::string::npos;
+        report.line = line;
+        report.identifier = parts.identifierIn(line.data());
+        report.hasEquals = parts.hasEquals;
         report.added = added;
-        report.templateText = templateText;
+        report.templateText = parts.templateIn(line.data());
         observe(report);
     }
 }
 
-EventDescTemplate EventDescriptionCatalog::compileTemplate(std::string_view templateText,
-                                                           std::vector<std::string_view>* droppedTokens) {
-    EventDescTemplate compiled;
-    compiled.text.reserve(templateText.size());
-    std::size_t pos = 0;
-    while (const auto token = findTemplateToken(templateText, pos)) {
-        compiled.text.append(templateText, pos, token->offset - pos);
-        const std::string_view tokenText = templateText.substr(token->offset, token->length);
-        bool known = false;
-        for (const CefField& row : CefFieldTable) {
-            if (row.placeholder == tokenText) {
-                compiled.slots.push_back(EventDescTemplate::Slot{compiled.text.size(), &row});
-                compiled.text.append(tokenText);
-                known = true;
-                break;
-            }
-        }
-        // A token that names no row is dropped.
-        if (!known && droppedTokens != nullptr) droppedTokens->push_back(tokenText);
-        pos = token->offset + token->length;
+bool EventDescriptionCatalog::store(const LineParts& parts, const char* lineCopy, std::string& scratch,
+                                    std::vector<std::string_view>* droppedTokens) {
+    // The record keeps the line's identifier where it was read. Its code
+    // replaces the template, or follows the line when the line is both.
+    const std::size_t codeBegin = parts.hasEquals ? parts.templateBegin : parts.length + 1;
+    std::string_view templateText = parts.templateIn(lineCopy != nullptr ? lineCopy : records_.tail());
+    const std::size_t bound = compiledTemplateBound(templateText);
+    if (!records_.makeRoom(parts.length, codeBegin + bound + 1)) return false;
+    char* const record = records_.tail();
+    if (lineCopy == nullptr) {
+        templateText = parts.templateIn(record);
+        // In place, the code must not outrun the text it is compiled from.
+        if (parts.hasEquals && bound > templateText.size()) templateText = scratch.assign(templateText);
     }
-    compiled.text.append(templateText, pos, std::string_view::npos);
-    return compiled;
+    record[codeBegin - 1] = '=';
+    char* const end = writeCompiledTemplate(templateText, record + codeBegin, droppedTokens);
+    *end = '\n';
+    records_.commit(parts.identifierLength, end + 1);
+    return true;
 }
 
-std::size_t EventDescTemplate::expansionBound(const CEF_EVENT& event) const {
-    std::size_t bound = text.size();
-    for (const Slot& slot : slots)
-        bound += cefFieldValueBound(event, *slot.field);
-    return bound;
+std::optional<EventDescTemplate> EventDescriptionCatalog::find(std::string_view identifier) const {
+    const std::optional<std::string_view> code = records_.find(identifier);
+    if (!code) return std::nullopt;
+    return EventDescTemplate(*code);
 }
 
-char* EventDescTemplate::writeExpansion(char* to, const CEF_EVENT& event) const {
-    std::size_t literalStart = 0;
-    for (const Slot& slot : slots) {
-        to = std::copy(text.data() + literalStart, text.data() + slot.offset, to);
-        to = writeCefFieldValue(to, event, *slot.field, CefEscaping::Extension);
-        literalStart = slot.offset + slot.field->placeholder.size();
-    }
-    return std::copy(text.data() + literalStart, text.data() + text.size(), to);
-}
-
-std::string EventDescTemplate::expansion(const CEF_EVENT& event) const {
-    std::string message(expansionBound(event), '\0');
-    char* const end = writeExpansion(message.data(), event);
-    message.resize(static_cast<std::size_t>(end - message.data()));
-    return message;
-}
-
-const EventDescTemplate* EventDescriptionCatalog::find(std::string_view identifier) const {
-    const auto entry = entries.find(identifier);
-    return entry == entries.end() ? nullptr : &entry->second;
-}
-
-const EventDescTemplate* EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
+std::optional<EventDescTemplate> EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
     // The signature ID is read in place, through its row.
-    const EventDescTemplate* compiled = find(event.*CefFieldTable[kCefSignatureRow].text);
-    return compiled == nullptr || compiled->text.empty() ? nullptr : compiled;
+    const std::optional<std::string_view> code = records_.find(event.*CefFieldTable[kCefSignatureRow].text);
+    if (!code || code->empty()) return std::nullopt;
+    return EventDescTemplate(*code);
 }
 
 std::string EventDescriptionCatalog::message(const CEF_EVENT& event) const {
-    const EventDescTemplate* compiled = descriptionOf(event);
-    return compiled == nullptr ? std::string() : compiled->expansion(event);
+    const std::optional<EventDescTemplate> compiled = descriptionOf(event);
+    return compiled ? compiled->expansion(event) : std::string();
 }
 
 } // namespace quorvel

@@ -3,46 +3,18 @@
 // expanded into the "msg" item of a CEF line.
 #pragma once
 
-#include "cef/cef_field_table.h"
+#include "cef/catalog_records.h"
+#include "cef/compiled_template.h"
 
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <istream>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace quorvel {
-
-// One compiled template.
-struct EventDescTemplate {
-    // A known placeholder occurrence: where its text starts in `text`, and
-    // the field table row it names.
-    struct Slot {
-        std::size_t offset;
-        const CefField* field;
-    };
-
-    // The template less its trailing whitespace and less every brace token
-    // that names no field; known placeholders stay in it verbatim.
-    std::string text;
-    // One slot per known placeholder occurrence, in order of occurrence.
-    std::vector<Slot> slots;
-
-    // The most bytes writeExpansion() writes for `event`.
-    std::size_t expansionBound(const CEF_EVENT& event) const;
-    // Writes the template at `to`, which must have room for expansionBound()
-    // bytes, every slot filled with the bare, escaped value of its field for
-    // `event` at its own position; an empty text value leaves its slot empty.
-    // Substituted values are never searched again. Returns the end of what it
-    // wrote.
-    char* writeExpansion(char* to, const CEF_EVENT& event) const;
-
-    // What writeExpansion() writes, as a string of its own.
-    std::string expansion(const CEF_EVENT& event) const;
-};
 
 // What reading one catalogue line did, for a caller that wants to know (the
 // catalogue itself reports nothing).
@@ -69,11 +41,6 @@ class EventDescriptionCatalog {
     // (when set) once per line read.
     explicit EventDescriptionCatalog(std::istream& lines, const CatalogLineObserver& observe = nullptr);
 
-    // The lookup keys view into the catalogue's own identifiers, so a copy
-    // would point into the original; the catalogue is never copied.
-    EventDescriptionCatalog(const EventDescriptionCatalog&) = delete;
-    EventDescriptionCatalog& operator=(const EventDescriptionCatalog&) = delete;
-
     // The path the default constructor reads: the configuration directory,
     // "/", "OstradEventDesc.conf". Asks the parameter service each time.
     static std::string filePath();
@@ -82,33 +49,37 @@ class EventDescriptionCatalog {
     // empty when there is no entry or its template is empty.
     std::string message(const CEF_EVENT& event) const;
 
-    // Compiles one template text (whose trailing whitespace is already gone).
-    // The tokens that name no field are dropped; when `droppedTokens` is
-    // given, they are appended to it in order.
-    static EventDescTemplate compileTemplate(std::string_view templateText,
-                                             std::vector<std::string_view>* droppedTokens = nullptr);
+    // The compiled template of `identifier`; nothing when there is none.
+    std::optional<EventDescTemplate> find(std::string_view identifier) const;
 
-    // The compiled template of `identifier`, or null.
-    const EventDescTemplate* find(std::string_view identifier) const;
-
-    // The compiled template that message() expands for `event`:
-    // that of its signature ID, or null when there is none or its text is
-    // empty.
-    const EventDescTemplate* descriptionOf(const CEF_EVENT& event) const;
+    // The compiled template that message() expands for `event`: that of its
+    // signature ID; nothing when there is none or it is empty.
+    std::optional<EventDescTemplate> descriptionOf(const CEF_EVENT& event) const;
 
     // Adds the entries of a catalogue read from `lines`, one line up to each
     // line feed until a read fails; an identifier that is already present
     // keeps its template. Calls `observe` (when set) once per line read.
+    // Reading stops, as at a read error, before the first line whose entry
+    // would take the catalogue past 4 GiB (CatalogRecords::kMaxBytes).
+    // Memory: a stream that can tell its size (a file) is read straight into
+    // room for about that many bytes, where each template is compiled in
+    // place; a line without "=" is kept twice, as identifier and template.
     void read(std::istream& lines, const CatalogLineObserver& observe = nullptr);
 
   private:
-    void load();
+    struct LineParts;
 
-    // Looked up by hashing, so that finding a template costs the same for
-    // ten entries and for a hundred thousand. The keys view into
-    // `identifiers`, whose elements never move.
-    std::unordered_map<std::string_view, EventDescTemplate> entries;
-    std::deque<std::string> identifiers;
+    void load();
+    // Turns the line just read at the records' tail, split as `parts`, into
+    // a record there and commits it; its template is read from `lineCopy`
+    // when given (a copy of the line), else from the tail itself, through
+    // `scratch` when its code could outrun it. The dropped tokens go to
+    // `droppedTokens` when given. False when the record would pass the
+    // records' limit.
+    bool store(const LineParts& parts, const char* lineCopy, std::string& scratch,
+               std::vector<std::string_view>* droppedTokens);
+
+    CatalogRecords records_;
 };
 
 } // namespace quorvel

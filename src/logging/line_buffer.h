@@ -47,6 +47,8 @@ class LineBuffer {
     // The number of bytes written so far; truncate() goes back to such a mark.
     std::size_t size() const { return static_cast<std::size_t>(to_ - out_.data()); }
     void truncate(std::size_t size) { to_ = out_.data() + size; }
+    // The byte written at position `at`, below size().
+    char byteAt(std::size_t at) const { return out_[at]; }
 
     // Cuts the string to the line.
     void finish() { out_.resize(size()); }

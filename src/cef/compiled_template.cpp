@@ -1,0 +1,140 @@
+// Compiling message templates into their code, and reading the code back:
+// as text, as slots, and expanded for an event.
+#include "cef/compiled_template.h"
+
+#include "cef/template_scan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace quorvel {
+
+namespace {
+
+// The position in CefFieldTable of the row whose placeholder is `token`;
+// kCefFieldCount when no row has it.
+std::size_t placeholderRow(std::string_view token) {
+    std::size_t row = 0;
+    while (row < kCefFieldCount && CefFieldTable[row].placeholder != token)
+        ++row;
+    return row;
+}
+
+// Writes `literal` at `to` with each marker byte doubled. Moves rather than
+// copies, as a template compiled in place overlaps its code.
+char* writeLiteral(std::string_view literal, char* to) {
+    for (std::size_t marker; (marker = literal.find(kTemplateMarker)) != std::string_view::npos;) {
+        std::memmove(to, literal.data(), marker + 1);
+        to += marker + 1;
+        *to++ = kTemplateMarker;
+        literal.remove_prefix(marker + 1);
+    }
+    std::memmove(to, literal.data(), literal.size());
+    return to + literal.size();
+}
+
+// Calls `literal` with each run of literal bytes of `code` (a doubled marker
+// byte as one byte) and `slot` with the row of each known placeholder, in
+// order.
+// The first marker byte in [from, end), or `end`.
+const char* findMarker(const char* from, const char* end) {
+    const void* const marker = std::memchr(from, kTemplateMarker, static_cast<std::size_t>(end - from));
+    return marker != nullptr ? static_cast<const char*>(marker) : end;
+}
+
+template <typename Literal, typename Slot> void decode(std::string_view code, Literal&& literal, Slot&& slot) {
+    const char* pos = code.data();
+    const char* const end = pos + code.size();
+    for (const char* marker; (marker = findMarker(pos, end)) != end; pos = marker + 2) {
+        const auto next = static_cast<unsigned char>(marker[1]);
+        if (next == static_cast<unsigned char>(kTemplateMarker)) {
+            literal(std::string_view(pos, static_cast<std::size_t>(marker + 1 - pos)));
+        } else {
+            literal(std::string_view(pos, static_cast<std::size_t>(marker - pos)));
+            slot(CefFieldTable[next - kTemplateRowBase]);
+        }
+    }
+    literal(std::string_view(pos, static_cast<std::size_t>(end - pos)));
+}
+
+} // namespace
+
+std::size_t compiledTemplateBound(std::string_view text) {
+    return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), kTemplateMarker));
+}
+
+char* writeCompiledTemplate(std::string_view text, char* to, std::vector<std::string_view>* droppedTokens) {
+    std::size_t pos = 0;
+    while (const auto token = findTemplateToken(text, pos)) {
+        // The token is read before anything is written over it.
+        const std::string_view tokenText = text.substr(token->offset, token->length);
+        const std::size_t row = placeholderRow(tokenText);
+        to = writeLiteral(text.substr(pos, token->offset - pos), to);
+        if (row < kCefFieldCount) {
+            *to++ = kTemplateMarker;
+            *to++ = static_cast<char>(kTemplateRowBase + row);
+        } else if (droppedTokens != nullptr) {
+            droppedTokens->push_back(tokenText);
+        }
+        pos = token->offset + token->length;
+    }
+    return writeLiteral(text.substr(pos), to);
+}
+
+std::string compileTemplate(std::string_view text, std::vector<std::string_view>* droppedTokens) {
+    std::string code(compiledTemplateBound(text), '\0');
+    code.resize(static_cast<std::size_t>(writeCompiledTemplate(text, code.data(), droppedTokens) - code.data()));
+    return code;
+}
+
+std::string EventDescTemplate::text() const {
+    std::string text;
+    decode(
+        code_, [&](std::string_view literal) { text += literal; },
+        [&](const CefField& field) { text += field.placeholder; });
+    return text;
+}
+
+std::size_t EventDescTemplate::slotCount() const {
+    std::size_t count = 0;
+    decode(
+        code_, [](std::string_view) {}, [&](const CefField&) { ++count; });
+    return count;
+}
+
+std::vector<EventDescTemplate::Slot> EventDescTemplate::slots() const {
+    std::vector<Slot> slots;
+    std::size_t offset = 0;
+    decode(
+        code_, [&](std::string_view literal) { offset += literal.size(); },
+        [&](const CefField& field) {
+            slots.push_back(Slot{offset, &field});
+            offset += field.placeholder.size();
+        });
+    return slots;
+}
+
+void EventDescTemplate::writeExpansion(LineBuffer& line, const CEF_EVENT& event) const {
+    decode(
+        code_, [&](std::string_view literal) { line.put(literal); },
+        [&](const CefField& field) {
+            char* const to = line.room(cefFieldValueBound(event, field));
+            line.advance(writeCefFieldValue(to, event, field, CefEscaping::Extension));
+        });
+}
+
+std::string EventDescTemplate::expansion(const CEF_EVENT& event) const {
+    // Room for the template and a few values of usual length, so that most
+    // messages take one allocation.
+    constexpr std::size_t kUsualValueRoom = 64;
+    // Constructed at that size, which the line then keeps: cheaper than
+    // growing an empty string.
+    std::string message(code_.size() + kUsualValueRoom, '\0');
+    LineBuffer line(message, 0);
+    writeExpansion(line, event);
+    line.finish();
+    return message;
+}
+
+} // namespace quorvel
