@@ -34,15 +34,15 @@ char* writeLiteral(std::string_view literal, char* to) {
     return to + literal.size();
 }
 
-// Calls `literal` with each run of literal bytes of `code` (a doubled marker
-// byte as one byte) and `slot` with the row of each known placeholder, in
-// order.
 // The first marker byte in [from, end), or `end`.
 const char* findMarker(const char* from, const char* end) {
     const void* const marker = std::memchr(from, kTemplateMarker, static_cast<std::size_t>(end - from));
     return marker != nullptr ? static_cast<const char*>(marker) : end;
 }
 
+// Calls `literal` with each run of literal bytes of `code` (a doubled marker
+// byte as one byte) and `slot` with the row of each known placeholder, in
+// order.
 template <typename Literal, typename Slot> void decode(std::string_view code, Literal&& literal, Slot&& slot) {
     const char* pos = code.data();
     const char* const end = pos + code.size();
