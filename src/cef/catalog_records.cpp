@@ -33,7 +33,7 @@ bool CatalogRecords::makeRoom(std::size_t pending, std::size_t bytes) {
     if (bytes > kMaxBytes - size_) return false;
     const std::size_t capacity = std::min(std::max(size_ + bytes, capacity_ + capacity_ / 2), kMaxBytes);
     std::unique_ptr<char[]> grown(new char[capacity]);
-    std::memcpy(grown.get(), bytes_.get(), size_ + pending);
+    std::copy_n(bytes_.get(), size_ + pending, grown.get()); // the first block has nothing to copy
     bytes_ = std::move(grown);
     capacity_ = capacity;
     return true;
