@@ -23,9 +23,7 @@ void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
     std::string line;
     quorvel::renderCefLine(*catalog, *this, line);
     static const char* const kSignature = "void CEF_EVENT::Write_CEF_Event(std::__cxx11::string)";
-    quorvel::emitLine(logger, level, std::move(line),
-                      log4cxx::spi::LocationInfo(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
-                                                 kSignature, __LINE__));
+    quorvel::emitLine(logger, level, std::move(line), __FILE__, kSignature, __LINE__);
 }
 
 int CEF_EVENT::CEF_Log(std::string loggerName) {

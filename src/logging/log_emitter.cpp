@@ -53,10 +53,12 @@ void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&
 
 } // namespace
 
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line,
-              const log4cxx::spi::LocationInfo& location) {
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
+              const char* function, int lineNumber) {
     // The logging macros stream the message into a MessageBuffer first, which
     // only copies it; the line is handed over directly instead.
+    const log4cxx::spi::LocationInfo location(file, log4cxx::spi::LocationInfo::calcShortFileName(file), function,
+                                              lineNumber);
     handOver(*logger, level, std::move(line), location);
 }
 

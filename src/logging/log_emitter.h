@@ -16,7 +16,9 @@ log4cxx::LoggerPtr loggerNamed(const std::string& name);
 // Hands `line`, which it may keep, to `logger` at `level`, which the caller
 // has found enabled (logger->isEnabledFor(level)) before rendering the line,
 // as log4cxx's per-level logging macros test before they build a message.
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line,
-              const log4cxx::spi::LocationInfo& location);
+// The event's location is the caller's: its `file` (__FILE__), `function`
+// signature and `lineNumber`.
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
+              const char* function, int lineNumber);
 
 } // namespace quorvel

@@ -30,9 +30,7 @@ void XDAS_Event::Write_Event_Array(std::string loggerName) {
     const std::int64_t now = std::time(nullptr);
     quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record);
     static const char* const kSignature = "virtual void XDAS_Event::Write_Event_Array(std::__cxx11::string)";
-    quorvel::emitLine(logger, level, std::move(record),
-                      log4cxx::spi::LocationInfo(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
-                                                 kSignature, __LINE__));
+    quorvel::emitLine(logger, level, std::move(record), __FILE__, kSignature, __LINE__);
 }
 
 int XDAS_Event::XDAS_Log(std::string loggerName) {
