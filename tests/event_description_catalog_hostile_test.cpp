@@ -109,9 +109,9 @@ TEST(CefHostileCatalog, SixteenMebibyteLinesOfTextAndOfPlaceholders) {
 
         ASSERT_NE(catalog->find("text"), std::nullopt);
         EXPECT_EQ(catalog->find("text")->text(), text);
-        EXPECT_EQ(catalog->find("text")->slotCount(), text.size() / 64);
+        EXPECT_EQ(catalog->find("text")->slots().size(), text.size() / 64);
         ASSERT_NE(catalog->find("placeholders"), std::nullopt);
-        EXPECT_EQ(catalog->find("placeholders")->slotCount(), placeholders.size() / 5);
+        EXPECT_EQ(catalog->find("placeholders")->slots().size(), placeholders.size() / 5);
         EXPECT_EQ(expanded(*catalog, "after", "u"), "tail");
         const std::string message = expanded(*catalog, "text", "u");
         EXPECT_EQ(message.size(), text.size() - 6 * (text.size() / 64));

@@ -96,13 +96,6 @@ std::string EventDescTemplate::text() const {
     return text;
 }
 
-std::size_t EventDescTemplate::slotCount() const {
-    std::size_t count = 0;
-    decode(
-        code_, [](std::string_view) {}, [&](const CefField&) { ++count; });
-    return count;
-}
-
 std::vector<EventDescTemplate::Slot> EventDescTemplate::slots() const {
     std::vector<Slot> slots;
     std::size_t offset = 0;

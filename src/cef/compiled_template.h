@@ -53,8 +53,6 @@ class EventDescTemplate {
     // The template less its trailing whitespace and less every brace token
     // that names no field; known placeholders stay in it verbatim.
     std::string text() const;
-    // The number of known placeholder occurrences.
-    std::size_t slotCount() const;
     // One slot per known placeholder occurrence, in order of occurrence.
     std::vector<Slot> slots() const;
 
