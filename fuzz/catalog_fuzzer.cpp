@@ -24,7 +24,7 @@ namespace {
 constexpr std::size_t kCheckedTemplateSize = 2048;
 
 // A text value as extension escaping writes it: backslash, line feed,
-// carriage return, tab and "=" escaped, NUL as U+FFFD.
+// carriage return and "=" escaped, NUL as U+FFFD, tab as it is.
 std::string escapedValue(const std::string& value) {
     std::string out;
     for (const char c : value) {
@@ -33,7 +33,6 @@ std::string escapedValue(const std::string& value) {
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
         case '=': out += "\\="; break;
         default: out += c;
         }

@@ -9,11 +9,13 @@
 #include "cef_event_fill.h"
 #include "cef_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,13 +35,15 @@ const quorvel::EventDescriptionCatalog& catalog() {
     return loaded;
 }
 
-// The value of `row` as a parser reads it back: as set, each NUL byte as
-// U+FFFD.
-std::string rawValue(const CEF_EVENT& event, const quorvel::CefField& row) {
+using namespace std::string_view_literals;
+
+// The value of `row` as a parser reads it back: as set, each byte of
+// `replaced` (those with no escape that cannot stand raw) as U+FFFD.
+std::string rawValue(const CEF_EVENT& event, const quorvel::CefField& row, std::string_view replaced = "\0"sv) {
     switch (row.kind) {
     case quorvel::CefFieldKind::Text: {
         std::string value = event.*row.text;
-        for (std::size_t at; (at = value.find('\0')) != std::string::npos;)
+        for (std::size_t at; (at = value.find_first_of(replaced)) != std::string::npos;)
             value.replace(at, 1, "\xEF\xBF\xBD");
         return value;
     }
@@ -119,10 +123,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parsed = quorvel_test::parseCefLine(line, &error);
     if (!parsed) fail("unparsable line: " + error, line);
 
-    const std::string header[7] = {std::to_string(event.getVersion()),  rawValue(event, rowOf("vendor")),
-                                   rawValue(event, rowOf("product")),   rawValue(event, rowOf("deviceversion")),
-                                   rawValue(event, rowOf("signature")), rawValue(event, rowOf("name")),
-                                   std::to_string(event.getSeverity())};
+    // Header values: line breaks as U+FFFD too, a negative number as 0.
+    const auto headerValue = [&](const char* key) { return rawValue(event, rowOf(key), "\0\n\r"sv); };
+    const std::string header[7] = {std::to_string(std::max(event.getVersion(), 0)),
+                                   headerValue("vendor"),
+                                   headerValue("product"),
+                                   headerValue("deviceversion"),
+                                   headerValue("signature"),
+                                   headerValue("name"),
+                                   std::to_string(std::max(event.getSeverity(), 0))};
     for (int position = 0; position < 7; ++position)
         if (parsed->header[position] != header[position])
             fail("header value " + std::to_string(position) + " differs", line);

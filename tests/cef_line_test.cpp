@@ -136,17 +136,21 @@ TEST(CefLine, NulBytesAreWrittenAsTheReplacementCharacterAndHideNothing) {
                              "suser=mallory\xEF\xBF\xBDx cs1Label=\xEF\xBF\xBD outcome=failure ");
 }
 
-// Header text values escape the header separator and leave "=" bare, so no
-// value can shift the header and strict parsers accept the line.
-TEST(CefLine, HeaderTextValuesEscapeBarBackslashAndLineBreaksButNotEquals) {
+// Header values carry only the escapes CEF defines there (\\ and \|), so no
+// value can shift the header and strict parsers accept the line: "=" and tab
+// stay bare, a line break has no escape and is written as U+FFFD, and a
+// negative version, which no reader accepts, as 0.
+TEST(CefLine, HeaderValuesCarryOnlyTheHeaderEscapes) {
     CEF_EVENT event;
+    event.setVersion(-1);
     event.setDeviceVendor("a|b");
     event.setDeviceProduct("c=d");
     event.setDeviceVersion("e\\f");
     event.setSignatureID("g\nh");
     event.setName("i\rj\tk|");
     event.setSeverity(8);
-    EXPECT_EQ(lineOf(event), R"(CEF:0|a\|b|c=d|e\\f|g\nh|i\rj\tk\||8|rt=1700000000123 dtz=UTC spt=0 )");
+    EXPECT_EQ(lineOf(event),
+              "CEF:0|a\\|b|c=d|e\\\\f|g\xEF\xBF\xBDh|i\xEF\xBF\xBDj\tk\\||8|rt=1700000000123 dtz=UTC spt=0 ");
 }
 
 TEST(CefLine, ForgedHeaderFieldsStayInsideTheirValue) {
@@ -166,7 +170,7 @@ TEST(CefLine, ExtensionValuesEscapeBackslashEqualsAndLineBreaksOnly) {
     event.setCs3("ctl\x01\x7f\xc3\xa9");
     event.setReason("==\\\\");
     EXPECT_EQ(lineOf(event), "CEF:0||||||0|rt=1700000000123 dtz=UTC spt=0 suser=a\\\\b\\=c "
-                             "duser=l1\\nl2\\rl3\\tl4 cs1=x|y cs2=already\\\\n escaped cs3=ctl\x01\x7f\xc3\xa9 "
+                             "duser=l1\\nl2\\rl3\tl4 cs1=x|y cs2=already\\\\n escaped cs3=ctl\x01\x7f\xc3\xa9 "
                              "reason=\\=\\=\\\\\\\\ ");
 }
 

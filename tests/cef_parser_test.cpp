@@ -14,9 +14,9 @@ namespace {
 using quorvel_test::parseCefLine;
 
 TEST(CefParser, ReadsHandWrittenLines) {
-    const auto parsed = parseCefLine("CEF:0|V\\|x|P\\\\|1=2|s|a\\nb|4|suser=a b\\=c\\\\ src=\\n\\r\\t| msg=x  ");
+    const auto parsed = parseCefLine("CEF:0|V\\|x|P\\\\|1=2|s|a\tb|4|suser=a b\\=c\\\\ src=\\n\\r\t| msg=x  ");
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->header, (std::array<std::string, 7>{"0", "V|x", "P\\", "1=2", "s", "a\nb", "4"}));
+    EXPECT_EQ(parsed->header, (std::array<std::string, 7>{"0", "V|x", "P\\", "1=2", "s", "a\tb", "4"}));
     const std::vector<std::pair<std::string, std::string>> extension = {
         {"suser", "a b=c\\"}, {"src", "\n\r\t|"}, {"msg", "x "}};
     EXPECT_EQ(parsed->extension, extension);
@@ -27,6 +27,10 @@ TEST(CefParser, RejectsMalformedLines) {
     for (const char* line : {
              "CEF:0|V|P|1|s|n|",            // six header values
              "CEF:0|V|P|1|s|n\\x|4|",       // undefined header escape
+             "CEF:0|V|P|1|s|n\\n|4|",       // no line-break escape in a header
+             "CEF:0|V|P|1|s|n|4|a=b\\t ",   // nor a tab in an extension value
+             "CEF:0|V|P|1|s|n\n|4|",        // a raw line break
+             "CEF:-1|V|P|1|s|n|4|",         // a version that is not digits
              "CEF:0|V|P|1|s|n|4|a=b\\| ",   // "|" escaped in an extension value
              "CEF:0|V|P|1|s|n|4|a=b",       // no blank after the last item
              "CEF:0|V|P|1|s|n|4|junk a=b ", // text before the first key

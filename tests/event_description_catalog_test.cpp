@@ -162,9 +162,9 @@ TEST(CefCatalog, CrLfLinesLoseTheirCarriageReturnOnlyInTemplates) {
               std::string(kPlain) + "1||0|rt=1700000000123 dtz=UTC spt=0 suser=u msg=One u ");
     EXPECT_EQ(renderedLine(eventWith("4712"), catalog),
               std::string(kPlain) + "4712||0|rt=1700000000123 dtz=UTC spt=0 ");
-    // The identifier keeps its carriage return, which the header escapes.
+    // The identifier keeps its carriage return, which the header shows as U+FFFD.
     EXPECT_EQ(renderedLine(eventWith("4712\r"), catalog),
-              std::string(kPlain) + "4712\\r||0|rt=1700000000123 dtz=UTC spt=0 msg=4712 ");
+              std::string(kPlain) + "4712\xEF\xBF\xBD||0|rt=1700000000123 dtz=UTC spt=0 msg=4712 ");
 }
 
 TEST(CefCatalog, LookupOfAbsentOrEmptyEntriesAddsNothing) {

@@ -16,12 +16,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <clocale>
 #include <functional>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -95,23 +97,25 @@ struct CefInput {
 // The header and the extension items (less rt and dtz) that the line of
 // `input` must hold, from the line format's rules.
 std::pair<std::array<std::string, 7>, std::map<std::string, std::string>> expectedCefContent(const CefInput& input) {
-    // What a parser reads back for a set value: the value, each NUL byte as
-    // U+FFFD.
-    const auto valueOf = [&](const std::string& key) {
+    // What a parser reads back for a set value: the value, each byte that
+    // has no escape there and cannot stand raw as U+FFFD: NUL, and in the
+    // header line feed and carriage return.
+    using namespace std::string_view_literals;
+    const auto valueOf = [&](const std::string& key, std::string_view replaced = "\0"sv) {
         const auto found = input.text.find(key);
         std::string value = found == input.text.end() ? std::string() : found->second;
-        for (std::size_t at; (at = value.find('\0')) != std::string::npos;)
+        for (std::size_t at; (at = value.find_first_of(replaced)) != std::string::npos;)
             value.replace(at, 1, "\xEF\xBF\xBD");
         return value;
     };
-    std::array<std::string, 7> header{std::to_string(input.version), "", "", "", "", "",
-                                      std::to_string(input.severity)};
+    // A header number is digits: a negative one is written as 0.
+    std::array<std::string, 7> header{std::to_string(std::max(input.version, 0)), "", "", "", "", "",
+                                      std::to_string(std::max(input.severity, 0))};
     std::map<std::string, std::string> extension{{"spt", std::to_string(input.port)}};
     for (const auto& field : quorvel_test::cefTextFields()) {
-        const std::string value = valueOf(field.key);
         if (field.headerIndex >= 0)
-            header[field.headerIndex] = value;
-        else if (!value.empty())
+            header[field.headerIndex] = valueOf(field.key, "\0\n\r"sv);
+        else if (const std::string value = valueOf(field.key); !value.empty())
             extension[field.key] = value;
     }
     // A pair's number is written only with its label.

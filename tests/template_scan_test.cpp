@@ -155,7 +155,7 @@ TEST(TemplateScan, ExpansionMatchesFirstOccurrenceReplacementForPlainValues) {
     // Every field's value as it stands in a message: the four set above
     // escaped, the construction stamps as they are, other numbers 0 and
     // other text left out.
-    const std::map<std::string_view, std::string> set = {{"suser", "u\\=1\\\\x"}, {"cs1Label", "L\\tM"},
+    const std::map<std::string_view, std::string> set = {{"suser", "u\\=1\\\\x"}, {"cs1Label", "L\tM"},
                                                          {"cn1", "-42"},          {"spt", "8080"},
                                                          {"rt", event.getTime()}, {"dtz", event.getTimeZone()}};
     const std::set<std::string_view> numbers = {"version", "severity", "cn2", "cn3", "flexNumber1", "flexNumber2"};

@@ -8,9 +8,10 @@ namespace {
 
 // For each byte, the letter that follows the backslash of its escape, or 0
 // when the byte is copied: one table for extension values, one for header
-// values. The equal sign is escaped only in extension values, the bar only
-// in header values; everything else is shared. NUL is marked by its own
-// letter, kReplaced, and written as U+FFFD instead.
+// values. The backslash is escaped in both; the equal sign and the line
+// breaks only in extension values, the bar only in header values. A byte
+// that has no escape and cannot stand raw (NUL, and the line breaks of a
+// header) is marked by its own letter, kReplaced, and written as U+FFFD.
 struct CefEscapeTables {
     char extension[256] = {};
     char header[256] = {};
@@ -24,11 +25,12 @@ constexpr CefEscapeTables makeCefEscapeTables() {
     for (char* table : {tables.extension, tables.header}) {
         table[0] = kReplaced;
         table[static_cast<unsigned char>('\\')] = '\\';
-        table[static_cast<unsigned char>('\n')] = 'n';
-        table[static_cast<unsigned char>('\r')] = 'r';
-        table[static_cast<unsigned char>('\t')] = 't';
     }
+    tables.extension[static_cast<unsigned char>('\n')] = 'n';
+    tables.extension[static_cast<unsigned char>('\r')] = 'r';
     tables.extension[static_cast<unsigned char>('=')] = '=';
+    tables.header[static_cast<unsigned char>('\n')] = kReplaced;
+    tables.header[static_cast<unsigned char>('\r')] = kReplaced;
     tables.header[static_cast<unsigned char>('|')] = '|';
     return tables;
 }

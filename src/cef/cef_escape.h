@@ -6,15 +6,18 @@
 
 namespace quorvel {
 
-// How a text value is escaped. In both modes a NUL byte is written as
+// How a text value is escaped: with the escapes CEF defines and no others,
+// as strict readers reject any other. In both modes a NUL byte is written as
 // U+FFFD (EF BF BD in UTF-8): a NUL would end the line on any appender that
-// hands it on as a C string (syslog(3)), hiding every item after it.
+// hands it on as a C string (syslog(3)), hiding every item after it. A tab
+// is written as it is.
 enum class CefEscaping {
     // Extension values and template substitutions: backslash doubled, line
-    // feed, carriage return and tab as \n \r \t, "=" as \=, "|" unchanged.
+    // feed and carriage return as \n and \r, "=" as \=, "|" unchanged.
     Extension,
-    // Header text values: backslash doubled, "|" as \|, line feed, carriage
-    // return and tab as \n \r \t, "=" unchanged.
+    // Header text values: backslash doubled, "|" as \|, "=" unchanged. CEF
+    // has no escape for a line break in a header, and a raw one would end the
+    // line, so line feed and carriage return are written as U+FFFD, like NUL.
     Header,
 };
 

@@ -73,15 +73,20 @@ inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& fi
 
 // Writes the bare value of `field` for `event` at `to`, which must have room
 // for cefFieldValueBound() bytes: a number in decimal, a text value escaped by
-// `escaping`, nothing for an empty text value. Returns the end of what it
-// wrote. Inline: it is the inner step of every line and message.
+// `escaping`, nothing for an empty text value. A header number is read as
+// digits (no CEF reader takes "CEF:-1"), so a negative one is written as 0.
+// Returns the end of what it wrote. Inline: it is the inner step of every
+// line and message.
 inline char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
     switch (field.kind) {
     case CefFieldKind::Text: {
         const std::string& value = event.*field.text;
         return isEmptyCefText(value) ? to : writeEscapedCefValue(to, value, escaping);
     }
-    case CefFieldKind::Int: return std::to_chars(to, to + kCefNumberWidth, event.*field.integer).ptr;
+    case CefFieldKind::Int: {
+        const int value = event.*field.integer;
+        return std::to_chars(to, to + kCefNumberWidth, escaping == CefEscaping::Header && value < 0 ? 0 : value).ptr;
+    }
     case CefFieldKind::Long: return std::to_chars(to, to + kCefNumberWidth, event.*field.longInteger).ptr;
     }
     return to;

@@ -99,7 +99,7 @@ std::pair<int, int> checkLine(const std::string& line) {
     }
     if (parsedCef) {
         EXPECT_EQ(event % 2, 1) << sequenceText;
-        const std::array<std::string, 7> header{"0", "Vendor|" + specials(), "", "", "100", "e2e", "4"};
+        const std::array<std::string, 7> header{"0", "Vendor|" + specialsInHeaderReadBack(), "", "", "100", "e2e", "4"};
         EXPECT_EQ(parsedCef->header, header) << sequenceText;
         std::map<std::string, std::string> extension(parsedCef->extension.begin(), parsedCef->extension.end());
         EXPECT_EQ(extension.size(), parsedCef->extension.size()) << sequenceText;

@@ -31,6 +31,15 @@ inline std::string cefSpecialsReadBack() {
                         "\xEF\xBF\xBD!";
 }
 
+// A header value holding specials(), as read back: its line breaks, which
+// have no escape in a CEF header, as U+FFFD.
+inline std::string specialsInHeaderReadBack() {
+    std::string text;
+    for (const char c : specials())
+        text += c == '\n' || c == '\r' ? std::string("\xEF\xBF\xBD") : std::string(1, c);
+    return text;
+}
+
 // The sequence text that identifies an event.
 inline std::string sequence(int thread, int event) {
     return "t" + std::to_string(thread) + "-" + std::to_string(event);

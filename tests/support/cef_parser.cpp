@@ -15,11 +15,10 @@ bool fail(std::string* error, std::string reason) {
 char unescaped(char letter, bool header) {
     switch (letter) {
     case '\\': return '\\';
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
     case '|': return header ? '|' : 0;
     case '=': return header ? 0 : '=';
+    case 'n': return header ? 0 : '\n';
+    case 'r': return header ? 0 : '\r';
     default: return 0;
     }
 }
@@ -85,6 +84,10 @@ std::optional<ParsedCefLine> parseCefLine(std::string_view line, std::string* er
         fail(error, "no CEF: prefix");
         return std::nullopt;
     }
+    if (line.find_first_of("\r\n") != std::string_view::npos) {
+        fail(error, "a raw line break");
+        return std::nullopt;
+    }
     ParsedCefLine parsed;
     std::size_t position = kPrefix.size();
     for (std::string& value : parsed.header) {
@@ -97,6 +100,10 @@ std::optional<ParsedCefLine> parseCefLine(std::string_view line, std::string* er
         }
         if (!unescape(line.substr(position, end - position), true, value, error)) return std::nullopt;
         position = end + 1;
+    }
+    if (parsed.header[0].empty() || parsed.header[0].find_first_not_of("0123456789") != std::string::npos) {
+        fail(error, "a version that is not digits");
+        return std::nullopt;
     }
     if (!parseExtension(line.substr(position), parsed, error)) return std::nullopt;
     return parsed;
