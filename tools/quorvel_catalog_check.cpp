@@ -231,8 +231,9 @@ class Checker {
         const std::size_t firstColumn = report.identifier.size() + 2; // after "identifier="
         for (std::size_t at = 0; at < text.size(); ++at) {
             const char c = text[at];
-            if (c == '\\' && at + 1 < text.size() && std::strchr("\\=nrt", text[at + 1]) != nullptr) {
-                ++at; // an escape a parser reads: \\ \= \n \r \t
+            if (c == '\\' && at + 1 < text.size() &&
+                std::string_view("\\=nr").find(text[at + 1]) != std::string_view::npos) {
+                ++at; // an escape CEF defines: \\ \= \n \r
                 continue;
             }
             if (c != '=' && c != '\\') continue;

@@ -59,7 +59,7 @@ TEST(CatalogCheck, ReportsWhatTheLibraryWouldDoSilentlyLineByLine) {
                            "105=a\0b\n"
                            "=Unnamed event\n"
                            "106=A template longer than forty bytes in all\n"
-                           "107=a=b\\c \\= \\\\ {suser}\n";
+                           "107=a=b\\t \\= \\\\ {suser}\n";
     const std::string file = dir.write("c.conf", std::string(content, sizeof content - 1));
     const ProcessResult result = catalogCheck({"--max-length", "40", file});
     EXPECT_EQ(result.status, 1);
@@ -78,10 +78,10 @@ TEST(CatalogCheck, ReportsWhatTheLibraryWouldDoSilentlyLineByLine) {
                   ":9: NUL byte at column 6; appenders and syslog may cut the message there\n" + file +
                   ":10: identifier \"\" is already defined on line 6; this line is ignored\n" + file +
                   ":11: line is 45 bytes long, more than 40 (--max-length); syslog may cut such messages\n" + file +
-                  ":12: column 6: \"=\" not escaped; the line will end in msg=a=b\\c \\= \\\\ {suser} (placeholders "
+                  ":12: column 6: \"=\" not escaped; the line will end in msg=a=b\\t \\= \\\\ {suser} (placeholders "
                   "filled), which CEF parsers split or reject there. Write \\= for a literal \"=\".\n" +
                   file +
-                  ":12: column 8: backslash that starts no escape; the line will end in msg=a=b\\c \\= \\\\ {suser} "
+                  ":12: column 8: backslash that starts no escape; the line will end in msg=a=b\\t \\= \\\\ {suser} "
                   "(placeholders filled), which CEF parsers split or reject there. Write \\\\ for a literal "
                   "backslash.\n" +
                   file + ": 12 lines, 14 findings\n");
