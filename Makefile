@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo relay-demo check check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
+.PHONY: all deps configure build demo relay-demo cef-interop check check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
 
 all: build
 
@@ -31,6 +31,12 @@ demo: build
 # where each line went and what the SIEM parsers read, then stops them all.
 relay-demo: build
 	examples/relay/demo $(BUILD_DIR)
+
+# One corpus of hostile CEF events logged through the library, read back by
+# the tests' strict parser, liblognorm (through rsyslog's mmnormalize) and
+# jc; prints what each reads whole and what it misreads.
+cef-interop: build
+	examples/cef-interop $(BUILD_DIR)
 
 check: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
