@@ -12,12 +12,20 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
+#include <utility>
 
 namespace {
 
-// Written once, by the initialisation that sets initDone, before it sets it;
-// never destroyed, as logging reads it.
-quorvel::NoDestructor<std::string> cachedHostName;
+// What the first successful initialisation leaves for every later call: the
+// host's canonical name and the module it configured log4cxx for. Written
+// once, under initMutex, before initDone publishes it; read without a lock
+// once initDone is seen set. Never destroyed, as logging reads it.
+struct InitState {
+    std::string hostName;
+    std::string moduleName;
+};
+quorvel::NoDestructor<InitState> initState;
 // Set (release) once log4cxx is configured and the host name attempted.
 std::atomic<bool> initDone{false};
 // Serialises initialisation; statically initialised and never destroyed.
@@ -35,9 +43,9 @@ struct AddrInfoDeleter {
     void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
 
-// Looks up the host's canonical name into cachedHostName. Returns 0, also
-// when gethostname fails (the name then stays empty), or the resolver's
-// EAI_ code.
+// Looks up the host's canonical name into initState. Returns 0, also when
+// gethostname fails (the name then stays empty), or the resolver's EAI_
+// code.
 int cacheCanonicalHostName() {
     char hostName[8192] = {};
     if (gethostname(hostName, sizeof hostName - 1) != 0) return 0;
@@ -48,15 +56,13 @@ int cacheCanonicalHostName() {
     const int status = getaddrinfo(hostName, nullptr, &hints, &found);
     if (status != 0) return status;
     const std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
-    if (list && list->ai_canonname != nullptr) *cachedHostName = list->ai_canonname;
+    if (list && list->ai_canonname != nullptr) initState->hostName = list->ai_canonname;
     return 0;
 }
 
-// The result of a call that finds the library initialised: 0 when
-// `moduleName` is the module in force, 2 when it is another.
-int resultWhenInitialised(const std::string& moduleName) {
-    return moduleName == quorvel::configuredModuleName() ? 0 : 2;
-}
+// The result of a call that has seen initDone set: 0 when `moduleName` is
+// the module in force, 2 when it is another.
+int resultWhenInitialised(const std::string& moduleName) { return moduleName == initState->moduleName ? 0 : 2; }
 
 } // namespace
 
@@ -64,7 +70,7 @@ namespace quorvel {
 
 std::string_view publishedHostName() {
     if (!initDone.load(std::memory_order_acquire)) return {};
-    return *cachedHostName;
+    return initState->hostName;
 }
 
 } // namespace quorvel
@@ -77,7 +83,8 @@ extern "C" int initSyslog(std::string configPath, std::string moduleName) {
     if (initDone.load(std::memory_order_acquire)) return resultWhenInitialised(moduleName);
     quorvel::constructSeverityLevels();
     const log4cxx::File file(configPath);
-    if (quorvel::configureForModule(file, moduleName) != 0) return 1;
+    if (!quorvel::configureForModule(file, moduleName)) return 1;
+    initState->moduleName = std::move(moduleName);
     const int result = cacheCanonicalHostName();
     initDone.store(true, std::memory_order_release);
     return result;

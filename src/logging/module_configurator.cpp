@@ -1,7 +1,5 @@
 #include "logging/module_configurator.h"
 
-#include "logging/no_destructor.h"
-
 #include <log4cxx/helpers/exception.h>
 #include <log4cxx/helpers/fileinputstream.h>
 #include <log4cxx/helpers/properties.h>
@@ -9,21 +7,9 @@
 #include <log4cxx/propertyconfigurator.h>
 
 #include <memory>
-#include <mutex>
 
 namespace quorvel {
 namespace {
-
-// Never destroyed, as initSyslog reads them while other threads log.
-std::mutex& cacheMutex() {
-    static NoDestructor<std::mutex> mutex;
-    return *mutex;
-}
-
-std::string& cachedModuleName() {
-    static NoDestructor<std::string> name;
-    return *name;
-}
 
 // Loads the file's properties; false when it cannot be opened or read.
 bool loadProperties(const log4cxx::File& file, log4cxx::helpers::Properties& properties) {
@@ -37,9 +23,9 @@ bool loadProperties(const log4cxx::File& file, log4cxx::helpers::Properties& pro
 
 } // namespace
 
-int configureForModule(const log4cxx::File& file, std::string moduleName) {
+bool configureForModule(const log4cxx::File& file, const std::string& moduleName) {
     log4cxx::helpers::Properties properties;
-    if (!loadProperties(file, properties)) return 1;
+    if (!loadProperties(file, properties)) return false;
     properties.setProperty(LOG4CXX_STR("quorvel.module"), moduleName);
     // log4cxx applies the properties one by one and skips what it cannot
     // build. Its status says only whether an appender was added (log4cxx 1.8
@@ -49,14 +35,7 @@ int configureForModule(const log4cxx::File& file, std::string moduleName) {
     // configure-on-first-use never replaces what the file set.
     log4cxx::PropertyConfigurator::configure(properties);
     log4cxx::LogManager::getLoggerRepository()->setConfigured(true);
-    const std::lock_guard<std::mutex> lock(cacheMutex());
-    cachedModuleName() = std::move(moduleName);
-    return 0;
-}
-
-std::string configuredModuleName() {
-    const std::lock_guard<std::mutex> lock(cacheMutex());
-    return cachedModuleName();
+    return true;
 }
 
 } // namespace quorvel
