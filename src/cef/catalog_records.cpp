@@ -24,7 +24,8 @@ std::optional<std::string_view> CatalogRecords::find(std::string_view identifier
     const std::uint32_t offset = table_[slotOf(identifier)];
     if (offset == kNoRecord) return std::nullopt;
     const char* const code = bytes_.get() + offset + identifier.size() + 1;
-    const auto* const end = static_cast<const char*>(std::memchr(code, '\n', size_ - (code - bytes_.get())));
+    const auto* const end =
+        static_cast<const char*>(std::memchr(code, '\n', size_ - static_cast<std::size_t>(code - bytes_.get())));
     return std::string_view(code, static_cast<std::size_t>(end - code));
 }
 

@@ -5,11 +5,21 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 namespace quorvel {
+
+// Builds that check the room contracts below (the sanitizer and fuzz
+// builds define QUORVEL_CHECK_ROOM): a write past the room last made aborts
+// there, instead of landing in bytes a later write would overwrite unseen.
+#ifdef QUORVEL_CHECK_ROOM
+inline constexpr bool kCheckRoom = true;
+#else
+inline constexpr bool kCheckRoom = false;
+#endif
 
 class LineBuffer {
   public:
@@ -25,11 +35,15 @@ class LineBuffer {
     // written there is kept by advance().
     char* room(std::size_t count) {
         if (static_cast<std::size_t>(end_ - to_) < count) grow(count);
+        if constexpr (kCheckRoom) roomEnd_ = to_ + count;
         return to_;
     }
 
     // Moves the end of the line to `to`, within the room last made.
-    void advance(char* to) { to_ = to; }
+    void advance(char* to) {
+        expectInRoom(to);
+        to_ = to;
+    }
 
     void put(char c) {
         room(1);
@@ -42,7 +56,10 @@ class LineBuffer {
     }
 
     // Appends `c` within room already made, without checking for it.
-    void putInRoom(char c) { *to_++ = c; }
+    void putInRoom(char c) {
+        expectInRoom(to_ + 1);
+        *to_++ = c;
+    }
 
     // The number of bytes written so far; truncate() goes back to such a mark.
     std::size_t size() const { return static_cast<std::size_t>(to_ - out_.data()); }
@@ -62,9 +79,15 @@ class LineBuffer {
         end_ = out_.data() + out_.size();
     }
 
+    void expectInRoom(const char* end) const {
+        if constexpr (kCheckRoom)
+            if (end < to_ || end > roomEnd_) std::abort();
+    }
+
     std::string& out_;
-    char* to_;  // where the next byte goes
-    char* end_; // of the room in `out_`
+    char* to_;                // where the next byte goes
+    char* end_;               // of the room in `out_`
+    char* roomEnd_ = nullptr; // of the room last made; kept where kCheckRoom
 };
 
 } // namespace quorvel

@@ -48,8 +48,8 @@ constexpr EscapedByte escapedAsciiByte(int byte) {
 
 constexpr std::array<EscapedByte, 256> makeEscapeTable() {
     std::array<EscapedByte, 256> table{};
-    for (int byte = 0; byte < 0x80; ++byte)
-        table[byte] = escapedAsciiByte(byte);
+    for (std::size_t byte = 0; byte < 0x80; ++byte)
+        table[byte] = escapedAsciiByte(static_cast<int>(byte));
     return table;
 }
 constexpr std::array<EscapedByte, 256> kEscaped = makeEscapeTable();
@@ -59,7 +59,7 @@ constexpr std::array<EscapedByte, 256> kEscaped = makeEscapeTable();
 // the locale.
 constexpr std::array<unsigned char, 256> makeLengthTable() {
     std::array<unsigned char, 256> table{};
-    for (int byte = 0; byte < 256; ++byte)
+    for (std::size_t byte = 0; byte < 256; ++byte)
         table[byte] = byte < 0x80 ? kEscaped[byte].length : 6;
     return table;
 }
