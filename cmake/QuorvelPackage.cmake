@@ -211,7 +211,11 @@ foreach(component IN LISTS QUORVEL_PACKAGE_COMPONENTS)
       CPACK_RPM_${COMPONENT}_PACKAGE_DESCRIPTION)
   endif()
 endforeach()
-set(CPACK_RPM_DEVELOPMENT_PACKAGE_REQUIRES "quorvel = ${QUORVEL_RPM_EXACT_VERSION}, log4cxx-devel")
+# The development package needs the runtime of the same architecture, as
+# rpm names it with the architecture suffix it provides (quorvel(x86-64)).
+execute_process(COMMAND rpm --eval "%{?_isa}" OUTPUT_VARIABLE QUORVEL_RPM_ISA OUTPUT_STRIP_TRAILING_WHITESPACE
+  ERROR_QUIET)
+set(CPACK_RPM_DEVELOPMENT_PACKAGE_REQUIRES "quorvel${QUORVEL_RPM_ISA} = ${QUORVEL_RPM_EXACT_VERSION}, log4cxx-devel")
 set(CPACK_RPM_TOOLS_PACKAGE_REQUIRES "quorvel = ${QUORVEL_RPM_EXACT_VERSION}")
 set(CPACK_RPM_RUNTIME_POST_INSTALL_SCRIPT_FILE ${QUORVEL_PACKAGING_DIR}/rpm/ldconfig.sh)
 set(CPACK_RPM_RUNTIME_POST_UNINSTALL_SCRIPT_FILE ${QUORVEL_PACKAGING_DIR}/rpm/ldconfig.sh)

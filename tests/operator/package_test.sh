@@ -225,7 +225,8 @@ for pair in libquorvel1:quorvel libquorvel-dev:quorvel-devel quorvel-tools:quorv
 
     dpkg-deb -f "$(deb_file "$deb")" Depends | tr ',' '\n' | sed -n "s/^ *\([a-z0-9.+-]*\) (= $version)\$/\1/p" |
         sed -e 's/^libquorvel1$/quorvel/' | sort > "$work/$deb.siblings"
-    rpm -qpR "$(rpm_file "$rpm")" | sed -n "s/^\([a-z0-9.+-]*\) = $version\$/\1/p" | sort > "$work/$rpm.siblings"
+    rpm -qpR "$(rpm_file "$rpm")" | sed -n "s/^\([a-z0-9.+-]*\)\(([a-z0-9_-]*)\)\{0,1\} = $version\$/\1/p" |
+        sort > "$work/$rpm.siblings"
     diff -u "$work/$deb.siblings" "$work/$rpm.siblings" || fail "$rpm does not require the packages $deb depends on"
 done
 mkdir "$work/quorvel-rpm"
