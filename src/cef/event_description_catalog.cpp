@@ -168,7 +168,7 @@ std::optional<EventDescTemplate> EventDescriptionCatalog::find(std::string_view 
 
 std::optional<EventDescTemplate> EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
     // The signature ID is read in place, through its row.
-    const std::optional<std::string_view> code = records_.find(event.*CefFieldTable[kCefSignatureRow].text);
+    const std::optional<std::string_view> code = records_.find(event.*CefSignatureField.text);
     if (!code || code->empty()) return std::nullopt;
     return EventDescTemplate(*code);
 }
