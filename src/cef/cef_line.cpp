@@ -42,13 +42,13 @@ class LineWriter {
     void finish() { line_.finish(); }
     void put(std::string_view text) { line_.put(text); }
 
-    // The "msg" item: the description expanded straight into the line after
-    // "msg=", all of which is taken back when the expansion is empty.
-    void message(const EventDescTemplate& description) {
+    // The "msg" item: the template's message written straight into the line
+    // after "msg=", all of which is taken back when the message is empty.
+    void message(const EventDescTemplate& eventTemplate) {
         const std::size_t item = line_.size();
         line_.put("msg=");
         const std::size_t start = line_.size();
-        description.writeExpansion(line_, event_);
+        eventTemplate.writeMessage(line_, event_);
         // No item for an empty message, nor for one whose template's own text
         // starts with NUL (template text is copied as the catalogue has it).
         if (line_.size() == start || line_.byteAt(start) == '\0') {
@@ -124,7 +124,7 @@ void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& even
     writer.put("CEF:");
     for (const CefLineSection& section : CefLineSections)
         writer.section(section);
-    if (const auto description = catalog.descriptionOf(event)) writer.message(*description);
+    if (const auto eventTemplate = catalog.templateOf(event)) writer.message(*eventTemplate);
     writer.finish();
 }
 

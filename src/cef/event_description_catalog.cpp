@@ -1,5 +1,5 @@
-// The description catalogue: locating and reading OstradEventDesc.conf,
-// compiling its templates, and expanding them into messages.
+// The catalogue: locating and reading OstradEventDesc.conf, compiling its
+// templates, and expanding them into messages.
 #include "cef/event_description_catalog.h"
 
 #include "cef/template_scan.h"
@@ -141,41 +141,43 @@ void EventDescriptionCatalog::read(std::istream& lines, const CatalogLineObserve
 
 bool EventDescriptionCatalog::store(const LineParts& parts, const char* lineCopy, std::string& scratch,
                                     std::vector<std::string_view>* droppedTokens) {
-    // The record keeps the line's identifier where it was read. Its code
-    // replaces the template, or follows the line when the line is both.
-    const std::size_t codeBegin = parts.hasEquals ? parts.templateBegin : parts.length + 1;
+    // The record keeps the line's identifier where it was read. Its compiled
+    // template replaces the template, or follows the line when the line is
+    // both.
+    const std::size_t compiledBegin = parts.hasEquals ? parts.templateBegin : parts.length + 1;
     std::string_view templateText = parts.templateIn(lineCopy != nullptr ? lineCopy : records_.tail());
     const std::size_t bound = compiledTemplateBound(templateText);
-    if (!records_.makeRoom(parts.length, codeBegin + bound + 1)) return false;
+    if (!records_.makeRoom(parts.length, compiledBegin + bound + 1)) return false;
     char* const record = records_.tail();
     if (lineCopy == nullptr) {
         templateText = parts.templateIn(record);
-        // In place, the code must not outrun the text it is compiled from.
+        // In place, the compiled template must not outrun the text it is
+        // compiled from.
         if (parts.hasEquals && bound > templateText.size()) templateText = scratch.assign(templateText);
     }
-    record[codeBegin - 1] = '=';
-    char* const end = writeCompiledTemplate(templateText, record + codeBegin, droppedTokens);
+    record[compiledBegin - 1] = '=';
+    char* const end = writeCompiledTemplate(templateText, record + compiledBegin, droppedTokens);
     *end = '\n';
     records_.commit(parts.identifierLength, end + 1);
     return true;
 }
 
 std::optional<EventDescTemplate> EventDescriptionCatalog::find(std::string_view identifier) const {
-    const std::optional<std::string_view> code = records_.find(identifier);
-    if (!code) return std::nullopt;
-    return EventDescTemplate(*code);
+    const std::optional<std::string_view> compiled = records_.find(identifier);
+    if (!compiled) return std::nullopt;
+    return EventDescTemplate(*compiled);
 }
 
-std::optional<EventDescTemplate> EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
+std::optional<EventDescTemplate> EventDescriptionCatalog::templateOf(const CEF_EVENT& event) const {
     // The signature ID is read in place, through its row.
-    const std::optional<std::string_view> code = records_.find(event.*CefSignatureField.text);
-    if (!code || code->empty()) return std::nullopt;
-    return EventDescTemplate(*code);
+    const std::optional<std::string_view> compiled = records_.find(event.*CefSignatureField.text);
+    if (!compiled || compiled->empty()) return std::nullopt;
+    return EventDescTemplate(*compiled);
 }
 
 std::string EventDescriptionCatalog::message(const CEF_EVENT& event) const {
-    const std::optional<EventDescTemplate> compiled = descriptionOf(event);
-    return compiled ? compiled->expansion(event) : std::string();
+    const std::optional<EventDescTemplate> found = templateOf(event);
+    return found ? found->message(event) : std::string();
 }
 
 } // namespace quorvel

@@ -45,16 +45,16 @@ class EventDescriptionCatalog {
     // "/", "OstradEventDesc.conf". Asks the parameter service each time.
     static std::string filePath();
 
-    // The message of `event`: the expansion of its signature ID's template;
-    // empty when there is no entry or its template is empty.
+    // The message of `event`: its signature ID's template expanded; empty
+    // when there is no entry or its template is empty.
     std::string message(const CEF_EVENT& event) const;
 
-    // The compiled template of `identifier`; nothing when there is none.
+    // The template of `identifier`; nothing when there is none.
     std::optional<EventDescTemplate> find(std::string_view identifier) const;
 
-    // The compiled template that message() expands for `event`: that of its
-    // signature ID; nothing when there is none or it is empty.
-    std::optional<EventDescTemplate> descriptionOf(const CEF_EVENT& event) const;
+    // The template that message() expands for `event`: that of its signature
+    // ID; nothing when there is none or it is empty.
+    std::optional<EventDescTemplate> templateOf(const CEF_EVENT& event) const;
 
     // Adds the entries of a catalogue read from `lines`, one line up to each
     // line feed until a read fails; an identifier that is already present
@@ -73,7 +73,7 @@ class EventDescriptionCatalog {
     // Turns the line just read at the records' tail, split as `parts`, into
     // a record there and commits it; its template is read from `lineCopy`
     // when given (a copy of the line), else from the tail itself, through
-    // `scratch` when its code could outrun it. The dropped tokens go to
+    // `scratch` when its compiled form could outrun it. The dropped tokens go to
     // `droppedTokens` when given. False when the record would pass the
     // records' limit.
     bool store(const LineParts& parts, const char* lineCopy, std::string& scratch,
