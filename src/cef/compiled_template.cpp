@@ -13,8 +13,9 @@ namespace quorvel {
 namespace {
 
 // The position in CefFieldTable of the row whose placeholder is `token`;
-// kCefFieldCount when no row has it.
-std::size_t placeholderRow(std::string_view token) {
+// kCefFieldCount when no row has it. Inline: it runs for every brace token of
+// a catalogue being loaded.
+inline std::size_t placeholderRow(std::string_view token) {
     std::size_t row = 0;
     while (row < kCefFieldCount && CefFieldTable[row].placeholder != token)
         ++row;
@@ -65,7 +66,7 @@ std::size_t compiledTemplateBound(std::string_view text) {
     return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), kTemplateMarker));
 }
 
-char* writeCompiledTemplate(std::string_view text, char* to, std::vector<std::string_view>* droppedTokens) {
+char* writeCompiledTemplate(std::string_view text, char* to) {
     std::size_t pos = 0;
     while (const auto token = findTemplateToken(text, pos)) {
         // The token is read before anything is written over it.
@@ -75,19 +76,27 @@ char* writeCompiledTemplate(std::string_view text, char* to, std::vector<std::st
         if (row < kCefFieldCount) {
             *to++ = kTemplateMarker;
             *to++ = static_cast<char>(kTemplateRowBase + row);
-        } else if (droppedTokens != nullptr) {
-            droppedTokens->push_back(tokenText);
         }
         pos = token->offset + token->length;
     }
     return writeLiteral(text.substr(pos), to);
 }
 
-std::string compileTemplate(std::string_view text, std::vector<std::string_view>* droppedTokens) {
+std::string compileTemplate(std::string_view text) {
     std::string compiled(compiledTemplateBound(text), '\0');
-    compiled.resize(
-        static_cast<std::size_t>(writeCompiledTemplate(text, compiled.data(), droppedTokens) - compiled.data()));
+    compiled.resize(static_cast<std::size_t>(writeCompiledTemplate(text, compiled.data()) - compiled.data()));
     return compiled;
+}
+
+std::vector<std::string_view> findDroppedTokens(std::string_view text) {
+    std::vector<std::string_view> dropped;
+    std::size_t pos = 0;
+    while (const auto token = findTemplateToken(text, pos)) {
+        const std::string_view tokenText = text.substr(token->offset, token->length);
+        if (placeholderRow(tokenText) == kCefFieldCount) dropped.push_back(tokenText);
+        pos = token->offset + token->length;
+    }
+    return dropped;
 }
 
 std::string EventDescTemplate::text() const {

@@ -26,15 +26,18 @@ std::size_t compiledTemplateBound(std::string_view text);
 
 // Compiles `text` (a template whose trailing whitespace is already gone) into
 // `to`, which has room for compiledTemplateBound(text) bytes, and returns the
-// end of what it wrote. The brace tokens that name no field are dropped; when
-// `droppedTokens` is given, they are appended to it in order. When `text`
-// holds no kTemplateMarker byte its compiled template is never longer than
-// the part of the text read so far, so `to` may then also be `text.data()` or
-// lie before it.
-char* writeCompiledTemplate(std::string_view text, char* to, std::vector<std::string_view>* droppedTokens = nullptr);
+// end of what it wrote. The brace tokens that name no field are dropped. When
+// `text` holds no kTemplateMarker byte its compiled template is never longer
+// than the part of the text read so far, so `to` may then also be
+// `text.data()` or lie before it.
+char* writeCompiledTemplate(std::string_view text, char* to);
 
 // `text` compiled, as a string of its own.
-std::string compileTemplate(std::string_view text, std::vector<std::string_view>* droppedTokens = nullptr);
+std::string compileTemplate(std::string_view text);
+
+// The brace tokens of `text` that compiling it drops because they name no
+// field, in order.
+std::vector<std::string_view> findDroppedTokens(std::string_view text);
 
 // A compiled template, viewed in the bytes that hold it (which outlive the
 // view).
