@@ -1,4 +1,6 @@
-// The field table: every field of the record, its key, name, member and setter.
+// The field table: every field of the record, its line role, key, name,
+// member and setter; and the line's sections, found from the roles and
+// checked while the library is built.
 #include "cef/cef_field_table.h"
 
 #include <algorithm>
