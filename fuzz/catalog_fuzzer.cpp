@@ -1,4 +1,4 @@
-// Reads a description catalogue from arbitrary bytes, then expands the
+// Reads a catalogue from arbitrary bytes, then expands the
 // template of every identifier in it for an event with arbitrary field values.
 // The messages are checked against the catalogue rules done the literal way:
 // lines split at line feeds and at their first "=", the first line of an

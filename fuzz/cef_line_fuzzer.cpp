@@ -59,31 +59,30 @@ const quorvel::CefField& rowOf(const char* key) {
     std::abort();
 }
 
-// The extension items the line must carry: singles when not empty, the value
-// of a cn or flexNumber pair only with its label.
+// The extension items the line must carry, row by row as their roles say:
+// singles when not empty, the value of a cn or flexNumber pair only with its
+// label (the row before it).
 Items expectedExtension(const CEF_EVENT& event) {
     Items items;
-    const auto& table = quorvel::CefFieldTable;
-    auto single = [&](std::size_t position) {
-        const std::string value = rawValue(event, table[position]);
-        if (!value.empty()) items.emplace_back(std::string(table[position].key), value);
-    };
-    auto pair = [&](std::size_t label) {
-        const std::string value = rawValue(event, table[label]);
-        if (value.empty()) return;
-        items.emplace_back(std::string(table[label].key), value);
-        items.emplace_back(std::string(table[label + 1].key), rawValue(event, table[label + 1]));
-    };
-    for (std::size_t position = 7; position <= 22; ++position)
-        single(position);
-    for (std::size_t label = 23; label <= 27; label += 2)
-        pair(label);
-    for (std::size_t position = 29; position <= 44; ++position)
-        single(position);
-    for (std::size_t label = 45; label <= 47; label += 2)
-        pair(label);
-    for (std::size_t position = 49; position <= 51; ++position)
-        single(position);
+    const quorvel::CefField* label = nullptr;
+    for (const quorvel::CefField& row : quorvel::CefFieldTable) {
+        const std::string value = rawValue(event, row);
+        switch (row.role) {
+        case quorvel::CefLineRole::Single:
+            if (!value.empty()) items.emplace_back(std::string(row.key), value);
+            break;
+        case quorvel::CefLineRole::PairLabel: label = &row; break;
+        case quorvel::CefLineRole::PairValue: {
+            const std::string labelValue = rawValue(event, *label);
+            if (labelValue.empty()) break;
+            items.emplace_back(std::string(label->key), labelValue);
+            items.emplace_back(std::string(row.key), value);
+            break;
+        }
+        case quorvel::CefLineRole::Header:
+        case quorvel::CefLineRole::None: break;
+        }
+    }
 
     if (event.getSignatureID() == "M") {
         // Each placeholder replaced at its own place by the value as set.

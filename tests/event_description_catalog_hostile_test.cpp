@@ -1,4 +1,4 @@
-// Hostile description catalogues: huge lines, a million lines, NUL bytes,
+// Hostile catalogues: huge lines, a million lines, NUL bytes,
 // invalid UTF-8, carriage returns without line feeds, and files that cannot be
 // read. The catalogue loads what its line rules give and its memory stays a
 // small multiple of the file's size. Memory is counted by replacing the global
@@ -109,9 +109,9 @@ TEST(CefHostileCatalog, SixteenMebibyteLinesOfTextAndOfPlaceholders) {
 
         ASSERT_NE(catalog->find("text"), std::nullopt);
         EXPECT_EQ(catalog->find("text")->text(), text);
-        EXPECT_EQ(catalog->find("text")->slots().size(), text.size() / 64);
+        EXPECT_EQ(catalog->find("text")->placeholders().size(), text.size() / 64);
         ASSERT_NE(catalog->find("placeholders"), std::nullopt);
-        EXPECT_EQ(catalog->find("placeholders")->slots().size(), placeholders.size() / 5);
+        EXPECT_EQ(catalog->find("placeholders")->placeholders().size(), placeholders.size() / 5);
         EXPECT_EQ(expanded(*catalog, "after", "u"), "tail");
         const std::string message = expanded(*catalog, "text", "u");
         EXPECT_EQ(message.size(), text.size() - 6 * (text.size() / 64));

@@ -1,5 +1,5 @@
-// The description catalogue: how its file is read and its templates compiled
-// and expanded, shown through the "msg" item of whole lines.
+// The catalogue: how its file is read and its templates compiled and
+// expanded, shown through the "msg" item of whole lines.
 #include "cef_test_support.h"
 
 #include <quorvel/cef_event.h>
@@ -41,15 +41,15 @@ TEST(CefCatalog, PlaceholdersAreFilledAndAnEmptyTextValueLeavesItsBlanks) {
 }
 
 TEST(CefCatalog, CompiledTemplateKeepsKnownPlaceholdersAndRecordsTheirRows) {
-    const std::string code = quorvel::compileTemplate("User {suser} logged in from {src}{SUSER}");
-    const quorvel::EventDescTemplate compiled(code);
+    const std::string compiledTemplate = quorvel::compileTemplate("User {suser} logged in from {src}{SUSER}");
+    const quorvel::EventDescTemplate compiled(compiledTemplate);
     EXPECT_EQ(compiled.text(), "User {suser} logged in from {src}");
-    const auto slots = compiled.slots();
-    ASSERT_EQ(slots.size(), 2u);
-    EXPECT_EQ(slots[0].field->key, "suser");
-    EXPECT_EQ(slots[0].offset, 5u);
-    EXPECT_EQ(slots[1].field->key, "src");
-    EXPECT_EQ(slots[1].offset, 28u);
+    const auto placeholders = compiled.placeholders();
+    ASSERT_EQ(placeholders.size(), 2u);
+    EXPECT_EQ(placeholders[0].field->key, "suser");
+    EXPECT_EQ(placeholders[0].offset, 5u);
+    EXPECT_EQ(placeholders[1].field->key, "src");
+    EXPECT_EQ(placeholders[1].offset, 28u);
 }
 
 TEST(CefCatalog, RepeatedPlaceholderIsFilledEverywhereAndTemplateTextIsNotEscaped) {
@@ -114,7 +114,7 @@ TEST(CefCatalog, NestedAndLoneBraces) {
               std::string(kPlain) + "5||0|rt=1700000000123 dtz=UTC src=A spt=0 suser=u msg=y}A ");
 }
 
-// Each slot is filled at its own position: a value that looks like a
+// Each placeholder is filled at its own position: a value that looks like a
 // placeholder is never taken for one.
 TEST(CefCatalog, SubstitutedPlaceholderTextIsNotExpandedAndStealsNothing) {
     const std::string catalog = "1={suser} at {src}\n2={suser}{suser} {cs1}\n";

@@ -107,9 +107,9 @@ std::pair<std::string, std::vector<std::string>> compiledTheLiteralWay(const std
 std::string expandedTheLiteralWay(const quorvel::EventDescTemplate& compiled,
                                   const std::function<std::string(std::string_view key)>& valueOf) {
     std::string message = compiled.text();
-    for (const auto& slot : compiled.slots()) {
-        const std::size_t at = message.find(slot.field->placeholder);
-        message.replace(at, slot.field->placeholder.size(), valueOf(slot.field->key));
+    for (const auto& placeholder : compiled.placeholders()) {
+        const std::size_t at = message.find(placeholder.field->placeholder);
+        message.replace(at, placeholder.field->placeholder.size(), valueOf(placeholder.field->key));
     }
     return message;
 }
@@ -131,21 +131,23 @@ TEST(TemplateScan, CompiledTemplatesMatchTheLiteralRules) {
     for (const std::string& text : generatedTemplates()) {
         const std::string trimmed = std::regex_replace(text, trailingWhitespace(), "");
         const auto expected = compiledTheLiteralWay(trimmed);
-        const std::string code = quorvel::compileTemplate(trimmed);
-        const quorvel::EventDescTemplate compiled(code);
+        const std::string compiledTemplate = quorvel::compileTemplate(trimmed);
+        const quorvel::EventDescTemplate compiled(compiledTemplate);
         const std::string compiledText = compiled.text();
         ASSERT_EQ(compiledText, expected.first) << testing::PrintToString(text);
         std::vector<std::string> keys;
-        for (const auto& slot : compiled.slots()) {
-            keys.emplace_back(slot.field->key);
-            ASSERT_EQ(compiledText.compare(slot.offset, slot.field->placeholder.size(), slot.field->placeholder), 0);
+        for (const auto& placeholder : compiled.placeholders()) {
+            keys.emplace_back(placeholder.field->key);
+            ASSERT_EQ(compiledText.compare(placeholder.offset, placeholder.field->placeholder.size(),
+                                           placeholder.field->placeholder),
+                      0);
         }
         ASSERT_EQ(keys, expected.second) << testing::PrintToString(text);
     }
 }
 
-// With values that hold no placeholder text, filling slots at their own
-// positions gives exactly what replacing first occurrences gives.
+// With values that hold no placeholder text, filling placeholders at their
+// own positions gives exactly what replacing first occurrences gives.
 TEST(TemplateScan, ExpansionMatchesFirstOccurrenceReplacementForPlainValues) {
     CEF_EVENT event;
     event.setSourceUserName("u=1\\x");
@@ -164,9 +166,10 @@ TEST(TemplateScan, ExpansionMatchesFirstOccurrenceReplacementForPlainValues) {
         return std::string(numbers.count(key) != 0 ? "0" : "");
     };
     for (const std::string& text : generatedTemplates()) {
-        const std::string code = quorvel::compileTemplate(std::regex_replace(text, trailingWhitespace(), ""));
-        const quorvel::EventDescTemplate compiled(code);
-        ASSERT_EQ(compiled.expansion(event), expandedTheLiteralWay(compiled, valueOf)) << testing::PrintToString(text);
+        const std::string compiledTemplate =
+            quorvel::compileTemplate(std::regex_replace(text, trailingWhitespace(), ""));
+        const quorvel::EventDescTemplate compiled(compiledTemplate);
+        ASSERT_EQ(compiled.message(event), expandedTheLiteralWay(compiled, valueOf)) << testing::PrintToString(text);
     }
 }
 

@@ -1,9 +1,11 @@
-// quorvel-catalog-check: reads a CEF message catalogue exactly as the library
-// does (through the library's own reader) and reports, line by line, what the
-// library would do with it silently; or renders the message of one event.
+// quorvel-catalog-check: reads a CEF message catalogue line by line through
+// the library's own line parser and reports what the library would do with
+// each line silently; or loads it as the library does and renders the
+// message of one event.
 #include "cef_field_setter.h"
 #include "field_assignment.h"
 
+#include "cef/catalog_line.h"
 #include "cef/cef_field_table.h"
 #include "cef/event_description_catalog.h"
 
@@ -24,7 +26,7 @@
 
 namespace {
 
-using quorvel::CatalogLineReport;
+using quorvel::CatalogLine;
 using quorvel::EventDescriptionCatalog;
 
 constexpr const char* kProgram = "quorvel-catalog-check";
@@ -159,9 +161,13 @@ class Checker {
   public:
     Checker(std::string file, std::size_t maxLength) : file_(std::move(file)), maxLength_(maxLength) {}
 
-    void operator()(const CatalogLineReport& report) {
+    // Reports the findings of the next line (without its line feed).
+    void check(std::string_view line) {
         ++lineNumber_;
-        const std::string_view line = report.line;
+        const CatalogLine parsed = quorvel::parseCatalogLine(line);
+        // The first line of an identifier counts; the library ignores the
+        // later ones.
+        const bool added = firstLine_.find(parsed.identifier) == firstLine_.end();
         if (line.size() > maxLength_) {
             report_("line is " + std::to_string(line.size()) + " bytes long, more than " + std::to_string(maxLength_) +
                     " (--max-length); syslog may cut such messages");
@@ -170,30 +176,30 @@ class Checker {
             report_("NUL byte at column " + std::to_string(nul + 1) +
                     "; appenders and syslog may cut the message there");
         }
-        checkCarriageReturns(report);
+        checkCarriageReturns(line, parsed);
         if (line.empty()) {
             report_("empty line: defines the empty identifier, with no message");
-        } else if (!report.hasEquals) {
+        } else if (!parsed.hasEquals) {
             report_("no \"=\": the whole line, " + quoted(line) + ", is both the identifier and the template");
         } else {
-            if (!report.identifier.empty() &&
-                (isBlank(report.identifier.front()) || isBlank(report.identifier.back()))) {
-                report_("identifier " + quoted(report.identifier) +
+            if (!parsed.identifier.empty() &&
+                (isBlank(parsed.identifier.front()) || isBlank(parsed.identifier.back()))) {
+                report_("identifier " + quoted(parsed.identifier) +
                         " has blanks around it, which are kept: events with signature ID " +
-                        quoted(trimBlanks(report.identifier)) + " do not match it");
+                        quoted(trimBlanks(parsed.identifier)) + " do not match it");
             }
-            if (report.added && report.templateText.empty()) {
-                report_("empty template: events with identifier " + quoted(report.identifier) + " get no message");
+            if (added && parsed.templateText.empty()) {
+                report_("empty template: events with identifier " + quoted(parsed.identifier) + " get no message");
             }
-            if (report.added) checkTemplateEscapes(report);
+            if (added) checkTemplateEscapes(parsed);
         }
-        if (!report.added) {
-            report_("identifier " + quoted(report.identifier) + " is already defined on line " +
-                    std::to_string(firstLine_.at(std::string(report.identifier))) + "; this line is ignored");
-        } else {
-            firstLine_.emplace(report.identifier, lineNumber_);
+        if (!added) {
+            report_("identifier " + quoted(parsed.identifier) + " is already defined on line " +
+                    std::to_string(firstLine_.at(std::string(parsed.identifier))) + "; this line is ignored");
+            return;
         }
-        for (const std::string_view token : report.droppedTokens) {
+        firstLine_.emplace(parsed.identifier, lineNumber_);
+        for (const std::string_view token : parsed.droppedTokens) {
             report_("placeholder " + quoted(token) + " is dropped from the message: " + whyDropped(token));
         }
     }
@@ -210,15 +216,15 @@ class Checker {
         return text;
     }
 
-    void checkCarriageReturns(const CatalogLineReport& report) {
-        if (report.line.find('\r') == std::string_view::npos) return;
-        if (!report.hasEquals || report.identifier.find('\r') != std::string_view::npos) {
-            report_("carriage return in the identifier " + quoted(report.identifier) +
+    void checkCarriageReturns(std::string_view line, const CatalogLine& parsed) {
+        if (line.find('\r') == std::string_view::npos) return;
+        if (!parsed.hasEquals || parsed.identifier.find('\r') != std::string_view::npos) {
+            report_("carriage return in the identifier " + quoted(parsed.identifier) +
                     ": events never match it (DOS line endings?)");
         }
-        if (report.hasEquals && report.templateText.find('\r') != std::string_view::npos) {
+        if (parsed.hasEquals && parsed.templateText.find('\r') != std::string_view::npos) {
             report_("carriage return inside the template: it is written unescaped into the message");
-        } else if (report.hasEquals) {
+        } else if (parsed.hasEquals) {
             report_("carriage return at the end of the line (DOS line endings?): the library drops it here");
         }
     }
@@ -226,9 +232,9 @@ class Checker {
     // The template's own text goes into the msg item as it stands, so an
     // "=" or a backslash that starts no escape there makes a CEF parser split
     // or reject the message.
-    void checkTemplateEscapes(const CatalogLineReport& report) {
-        const std::string_view text = report.templateText;
-        const std::size_t firstColumn = report.identifier.size() + 2; // after "identifier="
+    void checkTemplateEscapes(const CatalogLine& parsed) {
+        const std::string_view text = parsed.templateText;
+        const std::size_t firstColumn = parsed.identifier.size() + 2; // after "identifier="
         for (std::size_t at = 0; at < text.size(); ++at) {
             const char c = text[at];
             if (c == '\\' && at + 1 < text.size() &&
@@ -270,7 +276,10 @@ std::ifstream openCatalogue(const std::string& path) {
 int check(const Options& options, const std::string& path) {
     std::ifstream file = openCatalogue(path);
     Checker checker(path, options.maxLength);
-    const EventDescriptionCatalog catalog(file, std::ref(checker));
+    // Lines as the library reads them: up to each line feed, the last one
+    // without, until a read fails.
+    for (std::string line; std::getline(file, line);)
+        checker.check(line);
     if (file.bad()) throw Fatal{"read error in " + path};
     std::cout << path << ": " << checker.lines() << " lines, " << checker.findings()
               << (checker.findings() == 1 ? " finding" : " findings") << '\n';

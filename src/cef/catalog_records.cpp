@@ -23,10 +23,10 @@ std::optional<std::string_view> CatalogRecords::find(std::string_view identifier
     if (table_.empty()) return std::nullopt;
     const std::uint32_t offset = table_[slotOf(identifier)];
     if (offset == kNoRecord) return std::nullopt;
-    const char* const code = bytes_.get() + offset + identifier.size() + 1;
-    const auto* const end =
-        static_cast<const char*>(std::memchr(code, '\n', size_ - static_cast<std::size_t>(code - bytes_.get())));
-    return std::string_view(code, static_cast<std::size_t>(end - code));
+    const char* const compiled = bytes_.get() + offset + identifier.size() + 1;
+    const auto* const end = static_cast<const char*>(
+        std::memchr(compiled, '\n', size_ - static_cast<std::size_t>(compiled - bytes_.get())));
+    return std::string_view(compiled, static_cast<std::size_t>(end - compiled));
 }
 
 bool CatalogRecords::makeRoom(std::size_t pending, std::size_t bytes) {

@@ -1,5 +1,5 @@
-// The storage of the description catalogue: every entry a record in one block
-// of bytes, found by its identifier through a hash table of 32-bit offsets.
+// The storage of the catalogue: every entry a record in one block of bytes,
+// found by its identifier through a hash table of 32-bit offsets.
 #pragma once
 
 #include <cstddef>
@@ -11,8 +11,8 @@
 
 namespace quorvel {
 
-// A record is an identifier, "=", the code of its compiled template and a
-// line feed. An identifier holds no "=" and no line feed, and a code no line
+// A record is an identifier, "=", its compiled template and a line feed. An
+// identifier holds no "=" and no line feed, and a compiled template no line
 // feed, so the two bytes delimit the parts. Records are written after the
 // last one (at tail()), then committed; the block grows when asked for room.
 // Lookup hashes the identifier into an open-addressing table of the records'
@@ -22,7 +22,8 @@ class CatalogRecords {
     // The block never grows past this size, so that every offset fits 32 bits.
     static constexpr std::size_t kMaxBytes = UINT32_MAX;
 
-    // The code of the record of `identifier`; nothing when there is none.
+    // The compiled template of the record of `identifier`; nothing when there
+    // is none.
     std::optional<std::string_view> find(std::string_view identifier) const;
 
     // The room after the committed records, where the next record is written.

@@ -1,34 +1,42 @@
-// The field table: every field of the record, its key, name, member and setter.
+// The field table: every field of the record, its line role, key, name,
+// member and setter; and the line's sections, found from the roles and
+// checked while the library is built.
 #include "cef/cef_field_table.h"
 
 #include <algorithm>
 
 namespace quorvel {
 
-// One row per field kind; a member's setter is "set" and the member's name.
-#define TEXT_ROW(key, member)                                                                                          \
+// One row per field kind, with its line role; a member's setter is "set" and
+// the member's name.
+#define TEXT_ROW(role, key, member)                                                                                    \
     CefField {                                                                                                         \
-        CefFieldKind::Text, #member, key, "{" key "}", &CEF_EVENT::member, nullptr, nullptr, &CEF_EVENT::set##member   \
-    }
-#define INT_ROW(key, member)                                                                                           \
-    CefField {                                                                                                         \
-        CefFieldKind::Int, #member, key, "{" key "}", nullptr, &CEF_EVENT::member, nullptr, nullptr,                   \
+        CefFieldKind::Text, CefLineRole::role, #member, key, "{" key "}", &CEF_EVENT::member, nullptr, nullptr,        \
             &CEF_EVENT::set##member                                                                                    \
     }
-#define LONG_ROW(key, member)                                                                                          \
+#define INT_ROW(role, key, member)                                                                                     \
     CefField {                                                                                                         \
-        CefFieldKind::Long, #member, key, "{" key "}", nullptr, nullptr, &CEF_EVENT::member, nullptr, nullptr,         \
-            &CEF_EVENT::set##member                                                                                    \
+        CefFieldKind::Int, CefLineRole::role, #member, key, "{" key "}", nullptr, &CEF_EVENT::member, nullptr,         \
+            nullptr, &CEF_EVENT::set##member                                                                           \
+    }
+#define LONG_ROW(role, key, member)                                                                                    \
+    CefField {                                                                                                         \
+        CefFieldKind::Long, CefLineRole::role, #member, key, "{" key "}", nullptr, nullptr, &CEF_EVENT::member,        \
+            nullptr, nullptr, &CEF_EVENT::set##member                                                                  \
     }
 // The construction stamps, which have no setter.
-#define STAMP_ROW(key, member)                                                                                         \
-    CefField { CefFieldKind::Text, #member, key, "{" key "}", &CEF_EVENT::member }
-// Fields stored only: no key, no placeholder.
+#define STAMP_ROW(role, key, member)                                                                                   \
+    CefField { CefFieldKind::Text, CefLineRole::role, #member, key, "{" key "}", &CEF_EVENT::member }
+// Fields stored only: no line role, no key, no placeholder.
 #define STORED_TEXT_ROW(member)                                                                                        \
-    CefField { CefFieldKind::Text, #member, "", "", &CEF_EVENT::member, nullptr, nullptr, &CEF_EVENT::set##member }
+    CefField {                                                                                                         \
+        CefFieldKind::Text, CefLineRole::None, #member, "", "", &CEF_EVENT::member, nullptr, nullptr,                  \
+            &CEF_EVENT::set##member                                                                                    \
+    }
 #define STORED_INT_ROW(member)                                                                                         \
     CefField {                                                                                                         \
-        CefFieldKind::Int, #member, "", "", nullptr, &CEF_EVENT::member, nullptr, nullptr, &CEF_EVENT::set##member     \
+        CefFieldKind::Int, CefLineRole::None, #member, "", "", nullptr, &CEF_EVENT::member, nullptr, nullptr,          \
+            &CEF_EVENT::set##member                                                                                    \
     }
 
 namespace internal {
@@ -37,58 +45,58 @@ namespace internal {
 struct CefEventAccess {
     static constexpr CefFieldRows lineRows() {
         return {{
-            INT_ROW("version", Version),
-            TEXT_ROW("vendor", DeviceVendor),
-            TEXT_ROW("product", DeviceProduct),
-            TEXT_ROW("deviceversion", DeviceVersion),
-            TEXT_ROW("signature", SignatureID),
-            TEXT_ROW("name", Name),
-            INT_ROW("severity", Severity),
-            TEXT_ROW("dvc", DeviceAddress),
-            TEXT_ROW("c6a1", C6a1),
-            TEXT_ROW("dvchost", DeviceHostName),
-            STAMP_ROW("rt", Time),
-            STAMP_ROW("dtz", TimeZone),
-            TEXT_ROW("sourceServiceName", SourceServiceName),
-            TEXT_ROW("sproc", SourceProcessName),
-            TEXT_ROW("src", SourceAddress),
-            TEXT_ROW("c6a2", C6a2),
-            INT_ROW("spt", SourcePort),
-            TEXT_ROW("shost", SourceHostName),
-            TEXT_ROW("suser", SourceUserName),
-            TEXT_ROW("dst", DestinationAddress),
-            TEXT_ROW("dhost", DestinationHostName),
-            TEXT_ROW("destinationServiceName", DestinationServiceName),
-            TEXT_ROW("duser", DestinationUserName),
-            TEXT_ROW("cn1Label", Cn1Label),
-            LONG_ROW("cn1", Cn1),
-            TEXT_ROW("cn2Label", Cn2Label),
-            LONG_ROW("cn2", Cn2),
-            TEXT_ROW("cn3Label", Cn3Label),
-            LONG_ROW("cn3", Cn3),
-            TEXT_ROW("cs1Label", cs1Label),
-            TEXT_ROW("cs1", Cs1),
-            TEXT_ROW("cs2Label", cs2Label),
-            TEXT_ROW("cs2", Cs2),
-            TEXT_ROW("cs3Label", cs3Label),
-            TEXT_ROW("cs3", Cs3),
-            TEXT_ROW("cs4Label", cs4Label),
-            TEXT_ROW("cs4", Cs4),
-            TEXT_ROW("cs5Label", cs5Label),
-            TEXT_ROW("cs5", Cs5),
-            TEXT_ROW("cs6Label", cs6Label),
-            TEXT_ROW("cs6", Cs6),
-            TEXT_ROW("flexString1Label", FlexString1Label),
-            TEXT_ROW("flexString1", FlexString1),
-            TEXT_ROW("flexString2Label", FlexString2Label),
-            TEXT_ROW("flexString2", FlexString2),
-            TEXT_ROW("flexNumber1Label", FlexNumber1Label),
-            INT_ROW("flexNumber1", FlexNumber1),
-            TEXT_ROW("flexNumber2Label", FlexNumber2Label),
-            INT_ROW("flexNumber2", FlexNumber2),
-            TEXT_ROW("cat", Cat),
-            TEXT_ROW("reason", Reason),
-            TEXT_ROW("outcome", Outcome),
+            INT_ROW(Header, "version", Version),
+            TEXT_ROW(Header, "vendor", DeviceVendor),
+            TEXT_ROW(Header, "product", DeviceProduct),
+            TEXT_ROW(Header, "deviceversion", DeviceVersion),
+            TEXT_ROW(Header, "signature", SignatureID),
+            TEXT_ROW(Header, "name", Name),
+            INT_ROW(Header, "severity", Severity),
+            TEXT_ROW(Single, "dvc", DeviceAddress),
+            TEXT_ROW(Single, "c6a1", C6a1),
+            TEXT_ROW(Single, "dvchost", DeviceHostName),
+            STAMP_ROW(Single, "rt", Time),
+            STAMP_ROW(Single, "dtz", TimeZone),
+            TEXT_ROW(Single, "sourceServiceName", SourceServiceName),
+            TEXT_ROW(Single, "sproc", SourceProcessName),
+            TEXT_ROW(Single, "src", SourceAddress),
+            TEXT_ROW(Single, "c6a2", C6a2),
+            INT_ROW(Single, "spt", SourcePort),
+            TEXT_ROW(Single, "shost", SourceHostName),
+            TEXT_ROW(Single, "suser", SourceUserName),
+            TEXT_ROW(Single, "dst", DestinationAddress),
+            TEXT_ROW(Single, "dhost", DestinationHostName),
+            TEXT_ROW(Single, "destinationServiceName", DestinationServiceName),
+            TEXT_ROW(Single, "duser", DestinationUserName),
+            TEXT_ROW(PairLabel, "cn1Label", Cn1Label),
+            LONG_ROW(PairValue, "cn1", Cn1),
+            TEXT_ROW(PairLabel, "cn2Label", Cn2Label),
+            LONG_ROW(PairValue, "cn2", Cn2),
+            TEXT_ROW(PairLabel, "cn3Label", Cn3Label),
+            LONG_ROW(PairValue, "cn3", Cn3),
+            TEXT_ROW(Single, "cs1Label", cs1Label),
+            TEXT_ROW(Single, "cs1", Cs1),
+            TEXT_ROW(Single, "cs2Label", cs2Label),
+            TEXT_ROW(Single, "cs2", Cs2),
+            TEXT_ROW(Single, "cs3Label", cs3Label),
+            TEXT_ROW(Single, "cs3", Cs3),
+            TEXT_ROW(Single, "cs4Label", cs4Label),
+            TEXT_ROW(Single, "cs4", Cs4),
+            TEXT_ROW(Single, "cs5Label", cs5Label),
+            TEXT_ROW(Single, "cs5", Cs5),
+            TEXT_ROW(Single, "cs6Label", cs6Label),
+            TEXT_ROW(Single, "cs6", Cs6),
+            TEXT_ROW(Single, "flexString1Label", FlexString1Label),
+            TEXT_ROW(Single, "flexString1", FlexString1),
+            TEXT_ROW(Single, "flexString2Label", FlexString2Label),
+            TEXT_ROW(Single, "flexString2", FlexString2),
+            TEXT_ROW(PairLabel, "flexNumber1Label", FlexNumber1Label),
+            INT_ROW(PairValue, "flexNumber1", FlexNumber1),
+            TEXT_ROW(PairLabel, "flexNumber2Label", FlexNumber2Label),
+            INT_ROW(PairValue, "flexNumber2", FlexNumber2),
+            TEXT_ROW(Single, "cat", Cat),
+            TEXT_ROW(Single, "reason", Reason),
+            TEXT_ROW(Single, "outcome", Outcome),
         }};
     }
 
@@ -108,12 +116,12 @@ struct CefEventAccess {
 
 } // namespace internal
 
-// Both initialisers are constant expressions, so the tables are complete
-// before any dynamic initialisation reads them (the line's key table does).
-static_assert(internal::CefEventAccess::lineRows()[kCefSignatureRow].key == "signature");
-static_assert(internal::CefEventAccess::storedRows()[kCefStoredFieldCount - 1].name == "DestinationPort");
-const CefFieldRows CefFieldTable = internal::CefEventAccess::lineRows();
-const std::array<CefField, kCefStoredFieldCount> CefStoredFields = internal::CefEventAccess::storedRows();
+// Constant expressions: the tables are complete before any dynamic
+// initialisation reads them (the line's key table does), and the checks below
+// read them while the library is built.
+constexpr CefFieldRows CefFieldTable = internal::CefEventAccess::lineRows();
+constexpr std::array<CefField, kCefStoredFieldCount> CefStoredFields = internal::CefEventAccess::storedRows();
+static_assert(CefStoredFields[kCefStoredFieldCount - 1].name == "DestinationPort");
 
 #undef TEXT_ROW
 #undef INT_ROW
@@ -121,6 +129,91 @@ const std::array<CefField, kCefStoredFieldCount> CefStoredFields = internal::Cef
 #undef STAMP_ROW
 #undef STORED_TEXT_ROW
 #undef STORED_INT_ROW
+
+namespace {
+
+// The role that names the section of `row`: a pair value's is its label's.
+constexpr CefLineRole sectionRole(const CefField& row) {
+    return row.role == CefLineRole::PairValue ? CefLineRole::PairLabel : row.role;
+}
+
+// The row after the last of the section that starts at `begin`.
+constexpr std::size_t sectionEnd(std::size_t begin) {
+    std::size_t end = begin + 1;
+    while (end < kCefFieldCount && sectionRole(CefFieldTable[end]) == sectionRole(CefFieldTable[begin]))
+        ++end;
+    return end;
+}
+
+constexpr std::size_t sectionCount() {
+    std::size_t count = 0;
+    for (std::size_t row = 0; row < kCefFieldCount; row = sectionEnd(row))
+        ++count;
+    return count;
+}
+
+// True when each pair label row is followed by a value row and each value
+// row follows a label row.
+constexpr bool pairsAreWhole() {
+    for (std::size_t row = 0; row < kCefFieldCount; ++row) {
+        const bool label = CefFieldTable[row].role == CefLineRole::PairLabel;
+        const bool valueNext = row + 1 < kCefFieldCount && CefFieldTable[row + 1].role == CefLineRole::PairValue;
+        if (label != valueNext) return false;
+    }
+    return CefFieldTable[0].role != CefLineRole::PairValue;
+}
+
+constexpr std::array<CefLineSection, kCefLineSectionCount> lineSections() {
+    std::array<CefLineSection, kCefLineSectionCount> sections{};
+    std::size_t row = 0;
+    for (CefLineSection& section : sections) {
+        if (row == kCefFieldCount) break;
+        section = CefLineSection{CefFieldTable[row].role, row, sectionEnd(row)};
+        row = section.end;
+    }
+    return sections;
+}
+
+} // namespace
+
+static_assert(pairsAreWhole(), "a pair is its label row followed by its value row");
+static_assert(sectionCount() == kCefLineSectionCount, "the rows' roles make kCefLineSectionCount sections");
+
+constexpr std::array<CefLineSection, kCefLineSectionCount> CefLineSections = lineSections();
+
+namespace {
+
+// True when section `index` has `role` and runs from the row keyed `first`
+// to the row keyed `last`.
+constexpr bool spans(std::size_t index, CefLineRole role, std::string_view first, std::string_view last) {
+    const CefLineSection& section = CefLineSections[index];
+    return section.role == role && CefFieldTable[section.begin].key == first &&
+           CefFieldTable[section.end - 1].key == last;
+}
+
+// The row whose key is `key`; kCefFieldCount when there is none.
+constexpr std::size_t rowOfKey(std::string_view key) {
+    std::size_t row = 0;
+    while (row < kCefFieldCount && CefFieldTable[row].key != key)
+        ++row;
+    return row;
+}
+
+} // namespace
+
+// Each section's first and last row, so that a row moved into, out of or
+// across a section fails the build.
+static_assert(spans(0, CefLineRole::Header, "version", "severity"));
+static_assert(CefLineSections[0].end - CefLineSections[0].begin == 7, "CEF has seven header values");
+static_assert(spans(1, CefLineRole::Single, "dvc", "duser"));
+static_assert(spans(2, CefLineRole::PairLabel, "cn1Label", "cn3"));
+static_assert(spans(3, CefLineRole::Single, "cs1Label", "flexString2"));
+static_assert(spans(4, CefLineRole::PairLabel, "flexNumber1Label", "flexNumber2"));
+static_assert(spans(5, CefLineRole::Single, "cat", "outcome"));
+
+constexpr std::size_t kSignatureRow = rowOfKey("signature");
+static_assert(kSignatureRow < kCefFieldCount, "a row has the key \"signature\"");
+const CefField& CefSignatureField = CefFieldTable[kSignatureRow];
 
 const CefField* findCefField(std::string_view name) {
     const auto named = [name](const CefField& field) {

@@ -1,7 +1,8 @@
 // The fields of a CEF_EVENT, the one list of them: the 52 fields a line can
 // show or a message template can name, in line order, and the fields that are
-// stored only. Each row knows its CEF key, its name as its accessors spell
-// it, its kind, its member and its setter; and the rendering of one value.
+// stored only. Each row knows its kind, how the line shows it, its CEF key,
+// its name as its accessors spell it, its member and its setter; and the
+// rendering of one value.
 #pragma once
 
 #include "cef/cef_escape.h"
@@ -19,9 +20,21 @@ namespace quorvel {
 // The type of value behind a field, and so which member a row names.
 enum class CefFieldKind { Text, Int, Long };
 
+// How the line shows a row. The header rows come first, in the order of
+// CEF's header; every other line row is an extension item.
+enum class CefLineRole : unsigned char {
+    Header,    // a header value: bare, followed by "|"
+    Single,    // the item "key=value ", left out when its text value is empty
+    PairLabel, // the label item of a pair, whose value is the next row: the two
+               // items are written only when the label is not empty
+    PairValue, // the value item of the pair whose label is the row before
+    None,      // a field stored only: no item and no placeholder
+};
+
 // One field of the record.
 struct CefField {
     CefFieldKind kind;
+    CefLineRole role;
     std::string_view name;        // as its accessors spell it: "SourceUserName"
     std::string_view key;         // the CEF key, "suser"; empty for a field stored only
     std::string_view placeholder; // the key in braces, "{suser}"; empty with the key
@@ -39,14 +52,28 @@ struct CefField {
 inline constexpr std::size_t kCefFieldCount = 52;
 using CefFieldRows = std::array<CefField, kCefFieldCount>;
 
-// Row positions that decide how the line treats a row.
-inline constexpr std::size_t kCefHeaderEnd = 7;    // rows 0..6 are the header values
-inline constexpr std::size_t kCefSignatureRow = 4; // the signature ID, which selects the message
-
-// The 52 rows in line order: header (0-6), singles (7-22), cn pairs (23-28),
-// singles (29-44), flexNumber pairs (45-48), singles (49-51). A pair is its
+// The 52 rows in line order, each with its line role: the header, then
+// singles, cn pairs, singles, flexNumber pairs and singles. A pair is its
 // label row followed by its value row. Constant-initialised, never changed.
 extern const CefFieldRows CefFieldTable;
+
+// A run of rows that the line writes alike: the header rows, a run of
+// singles, or a run of pairs (label and value rows alternating). Its role is
+// that of its first row: Header, Single or PairLabel.
+struct CefLineSection {
+    CefLineRole role;
+    std::size_t begin; // its first row in CefFieldTable
+    std::size_t end;   // the row after its last
+};
+
+// The line's sections in table order, found from the rows' roles when the
+// library is built. Constant-initialised, never changed.
+inline constexpr std::size_t kCefLineSectionCount = 6;
+extern const std::array<CefLineSection, kCefLineSectionCount> CefLineSections;
+
+// The row of the signature ID (key "signature"), whose value selects an
+// event's template in the catalogue.
+extern const CefField& CefSignatureField;
 
 // The 8 fields a caller can set that no line shows and no template names.
 inline constexpr std::size_t kCefStoredFieldCount = 8;

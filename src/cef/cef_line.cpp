@@ -10,14 +10,6 @@ namespace quorvel {
 
 namespace {
 
-// Row positions of the line's sections (the header is rows 0 to 6).
-constexpr std::size_t kFirstSingles = 7, kEndFirstSingles = 23;    // dvc .. duser
-constexpr std::size_t kFirstPairs = 23, kEndFirstPairs = 29;       // cn1Label/cn1 .. cn3Label/cn3
-constexpr std::size_t kSecondSingles = 29, kEndSecondSingles = 45; // cs1Label .. flexString2
-constexpr std::size_t kSecondPairs = 45, kEndSecondPairs = 49;     // flexNumber1Label/flexNumber1 ..
-constexpr std::size_t kThirdSingles = 49, kEndThirdSingles = 52;   // cat, reason, outcome
-static_assert(kEndThirdSingles == kCefFieldCount);
-
 // Each row's "key=" text, padded so that it is copied in one move of fixed
 // size, with the writer keeping that much room.
 struct ItemKey {
@@ -48,9 +40,36 @@ class LineWriter {
     LineWriter(const CEF_EVENT& event, std::string& out, std::size_t expected) : event_(event), line_(out, expected) {}
 
     void finish() { line_.finish(); }
-    void put(char c) { line_.put(c); }
     void put(std::string_view text) { line_.put(text); }
 
+    // The "msg" item: the template's message written straight into the line
+    // after "msg=", all of which is taken back when the message is empty.
+    void message(const EventDescTemplate& eventTemplate) {
+        const std::size_t item = line_.size();
+        line_.put("msg=");
+        const std::size_t start = line_.size();
+        eventTemplate.writeMessage(line_, event_);
+        // No item for an empty message, nor for one whose template's own text
+        // starts with NUL (template text is copied as the catalogue has it).
+        if (line_.size() == start || line_.byteAt(start) == '\0') {
+            line_.truncate(item);
+            return;
+        }
+        line_.put(' ');
+    }
+
+    // The rows of `section`, each written as its role says.
+    void section(const CefLineSection& section) {
+        switch (section.role) {
+        case CefLineRole::Header: header(section.begin, section.end); return;
+        case CefLineRole::Single: singles(section.begin, section.end); return;
+        case CefLineRole::PairLabel: pairs(section.begin, section.end); return;
+        case CefLineRole::PairValue:
+        case CefLineRole::None: return; // no section starts with such a row
+        }
+    }
+
+  private:
     // The value of the table's `row` (with "key=" before it when `withKey`),
     // escaped by `escaping`, and room for one more byte after it; false,
     // writing nothing, for an empty text value.
@@ -63,20 +82,12 @@ class LineWriter {
         return true;
     }
 
-    // The "msg" item: the description expanded straight into the line after
-    // "msg=", all of which is taken back when the expansion is empty.
-    void message(const EventDescTemplate& description) {
-        const std::size_t item = line_.size();
-        line_.put("msg=");
-        const std::size_t start = line_.size();
-        description.writeExpansion(line_, event_);
-        // No item for an empty message, nor for one whose template's own text
-        // starts with NUL (template text is copied as the catalogue has it).
-        if (line_.size() == start || line_.byteAt(start) == '\0') {
-            line_.truncate(item);
-            return;
+    // Bare values, each followed by "|", empty ones too.
+    void header(std::size_t begin, std::size_t end) {
+        for (std::size_t row = begin; row < end; ++row) {
+            field(row, false, CefEscaping::Header);
+            line_.put('|');
         }
-        line_.put(' ');
     }
 
     // Items written when non-empty, each followed by a blank.
@@ -95,7 +106,6 @@ class LineWriter {
         }
     }
 
-  private:
     static char* writeKey(char* to, std::size_t row) {
         const ItemKey& key = kItemKeys[row];
         std::memcpy(to, key.text, ItemKey::kWidth);
@@ -112,16 +122,9 @@ void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& even
     // Lines of the usual handful of short fields fit in the first size.
     LineWriter writer(event, out, 256);
     writer.put("CEF:");
-    for (std::size_t row = 0; row < kCefHeaderEnd; ++row) {
-        writer.field(row, false, CefEscaping::Header);
-        writer.put('|');
-    }
-    writer.singles(kFirstSingles, kEndFirstSingles);
-    writer.pairs(kFirstPairs, kEndFirstPairs);
-    writer.singles(kSecondSingles, kEndSecondSingles);
-    writer.pairs(kSecondPairs, kEndSecondPairs);
-    writer.singles(kThirdSingles, kEndThirdSingles);
-    if (const auto description = catalog.descriptionOf(event)) writer.message(*description);
+    for (const CefLineSection& section : CefLineSections)
+        writer.section(section);
+    if (const auto eventTemplate = catalog.templateOf(event)) writer.message(*eventTemplate);
     writer.finish();
 }
 

@@ -9,8 +9,8 @@
 namespace quorvel {
 
 // Replaces `out` with the line of `event`; its "msg" item, last, is the
-// expansion of the catalogue's template for the event's signature ID, left
-// out when there is none or it expands to nothing.
+// message of the catalogue's template for the event's signature ID, left out
+// when there is none or it expands to nothing.
 void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out);
 
 } // namespace quorvel

@@ -1,5 +1,5 @@
-// Compiling message templates into their code, and reading the code back:
-// as text, as slots, and expanded for an event.
+// Compiling message templates, and reading a compiled template back: as
+// text, as placeholders, and expanded into the message of an event.
 #include "cef/compiled_template.h"
 
 #include "cef/template_scan.h"
@@ -13,8 +13,9 @@ namespace quorvel {
 namespace {
 
 // The position in CefFieldTable of the row whose placeholder is `token`;
-// kCefFieldCount when no row has it.
-std::size_t placeholderRow(std::string_view token) {
+// kCefFieldCount when no row has it. Inline: it runs for every brace token of
+// a catalogue being loaded.
+inline std::size_t placeholderRow(std::string_view token) {
     std::size_t row = 0;
     while (row < kCefFieldCount && CefFieldTable[row].placeholder != token)
         ++row;
@@ -22,7 +23,7 @@ std::size_t placeholderRow(std::string_view token) {
 }
 
 // Writes `literal` at `to` with each marker byte doubled. Moves rather than
-// copies, as a template compiled in place overlaps its code.
+// copies, as a template compiled in place overlaps its compiled form.
 char* writeLiteral(std::string_view literal, char* to) {
     for (std::size_t marker; (marker = literal.find(kTemplateMarker)) != std::string_view::npos;) {
         std::memmove(to, literal.data(), marker + 1);
@@ -40,19 +41,20 @@ const char* findMarker(const char* from, const char* end) {
     return marker != nullptr ? static_cast<const char*>(marker) : end;
 }
 
-// Calls `literal` with each run of literal bytes of `code` (a doubled marker
-// byte as one byte) and `slot` with the row of each known placeholder, in
-// order.
-template <typename Literal, typename Slot> void decode(std::string_view code, Literal&& literal, Slot&& slot) {
-    const char* pos = code.data();
-    const char* const end = pos + code.size();
+// Calls `literal` with each run of literal bytes of `compiled` (a doubled
+// marker byte as one byte) and `placeholder` with the row of each known
+// placeholder, in order.
+template <typename Literal, typename Placeholder>
+void decode(std::string_view compiled, Literal&& literal, Placeholder&& placeholder) {
+    const char* pos = compiled.data();
+    const char* const end = pos + compiled.size();
     for (const char* marker; (marker = findMarker(pos, end)) != end; pos = marker + 2) {
         const auto next = static_cast<unsigned char>(marker[1]);
         if (next == static_cast<unsigned char>(kTemplateMarker)) {
             literal(std::string_view(pos, static_cast<std::size_t>(marker + 1 - pos)));
         } else {
             literal(std::string_view(pos, static_cast<std::size_t>(marker - pos)));
-            slot(CefFieldTable[next - kTemplateRowBase]);
+            placeholder(CefFieldTable[next - kTemplateRowBase]);
         }
     }
     literal(std::string_view(pos, static_cast<std::size_t>(end - pos)));
@@ -64,7 +66,7 @@ std::size_t compiledTemplateBound(std::string_view text) {
     return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), kTemplateMarker));
 }
 
-char* writeCompiledTemplate(std::string_view text, char* to, std::vector<std::string_view>* droppedTokens) {
+char* writeCompiledTemplate(std::string_view text, char* to) {
     std::size_t pos = 0;
     while (const auto token = findTemplateToken(text, pos)) {
         // The token is read before anything is written over it.
@@ -74,58 +76,67 @@ char* writeCompiledTemplate(std::string_view text, char* to, std::vector<std::st
         if (row < kCefFieldCount) {
             *to++ = kTemplateMarker;
             *to++ = static_cast<char>(kTemplateRowBase + row);
-        } else if (droppedTokens != nullptr) {
-            droppedTokens->push_back(tokenText);
         }
         pos = token->offset + token->length;
     }
     return writeLiteral(text.substr(pos), to);
 }
 
-std::string compileTemplate(std::string_view text, std::vector<std::string_view>* droppedTokens) {
-    std::string code(compiledTemplateBound(text), '\0');
-    code.resize(static_cast<std::size_t>(writeCompiledTemplate(text, code.data(), droppedTokens) - code.data()));
-    return code;
+std::string compileTemplate(std::string_view text) {
+    std::string compiled(compiledTemplateBound(text), '\0');
+    compiled.resize(static_cast<std::size_t>(writeCompiledTemplate(text, compiled.data()) - compiled.data()));
+    return compiled;
+}
+
+std::vector<std::string_view> findDroppedTokens(std::string_view text) {
+    std::vector<std::string_view> dropped;
+    std::size_t pos = 0;
+    while (const auto token = findTemplateToken(text, pos)) {
+        const std::string_view tokenText = text.substr(token->offset, token->length);
+        if (placeholderRow(tokenText) == kCefFieldCount) dropped.push_back(tokenText);
+        pos = token->offset + token->length;
+    }
+    return dropped;
 }
 
 std::string EventDescTemplate::text() const {
     std::string text;
     decode(
-        code_, [&](std::string_view literal) { text += literal; },
+        compiled_, [&](std::string_view literal) { text += literal; },
         [&](const CefField& field) { text += field.placeholder; });
     return text;
 }
 
-std::vector<EventDescTemplate::Slot> EventDescTemplate::slots() const {
-    std::vector<Slot> slots;
+std::vector<EventDescTemplate::Placeholder> EventDescTemplate::placeholders() const {
+    std::vector<Placeholder> placeholders;
     std::size_t offset = 0;
     decode(
-        code_, [&](std::string_view literal) { offset += literal.size(); },
+        compiled_, [&](std::string_view literal) { offset += literal.size(); },
         [&](const CefField& field) {
-            slots.push_back(Slot{offset, &field});
+            placeholders.push_back(Placeholder{offset, &field});
             offset += field.placeholder.size();
         });
-    return slots;
+    return placeholders;
 }
 
-void EventDescTemplate::writeExpansion(LineBuffer& line, const CEF_EVENT& event) const {
+void EventDescTemplate::writeMessage(LineBuffer& line, const CEF_EVENT& event) const {
     decode(
-        code_, [&](std::string_view literal) { line.put(literal); },
+        compiled_, [&](std::string_view literal) { line.put(literal); },
         [&](const CefField& field) {
             char* const to = line.room(cefFieldValueBound(event, field));
             line.advance(writeCefFieldValue(to, event, field, CefEscaping::Extension));
         });
 }
 
-std::string EventDescTemplate::expansion(const CEF_EVENT& event) const {
+std::string EventDescTemplate::message(const CEF_EVENT& event) const {
     // Room for the template and a few values of usual length, so that most
     // messages take one allocation.
     constexpr std::size_t kUsualValueRoom = 64;
     // Constructed at that size, which the line then keeps: cheaper than
     // growing an empty string.
-    std::string message(code_.size() + kUsualValueRoom, '\0');
+    std::string message(compiled_.size() + kUsualValueRoom, '\0');
     LineBuffer line(message, 0);
-    writeExpansion(line, event);
+    writeMessage(line, event);
     line.finish();
     return message;
 }

@@ -1,8 +1,6 @@
-// The description catalogue: locating and reading OstradEventDesc.conf,
-// compiling its templates, and expanding them into messages.
+// The catalogue: locating and loading OstradEventDesc.conf, compiling its
+// templates in place, and expanding them into messages.
 #include "cef/event_description_catalog.h"
-
-#include "cef/template_scan.h"
 
 #include <hostparam.h>
 
@@ -65,11 +63,12 @@ bool readLine(std::istream& lines, CatalogRecords& records, std::size_t& length)
 
 } // namespace
 
-EventDescriptionCatalog::EventDescriptionCatalog() { load(); }
-
-EventDescriptionCatalog::EventDescriptionCatalog(std::istream& lines, const CatalogLineObserver& observe) {
-    read(lines, observe);
+EventDescriptionCatalog::EventDescriptionCatalog() {
+    std::ifstream file(filePath());
+    if (file) load(file);
 }
+
+EventDescriptionCatalog::EventDescriptionCatalog(std::istream& lines) { load(lines); }
 
 std::string EventDescriptionCatalog::filePath() {
     // The directory is used as it is: an empty one puts the file at the root,
@@ -80,102 +79,56 @@ std::string EventDescriptionCatalog::filePath() {
     return path;
 }
 
-void EventDescriptionCatalog::load() {
-    std::ifstream file(filePath());
-    if (!file) return;
-    read(file);
-}
-
-// Where the identifier and the template lie in a catalogue line: the line
-// splits at its first "="; a line without one is both the identifier and the
-// template. The identifier is kept as written, the template loses its
-// trailing whitespace.
-struct EventDescriptionCatalog::LineParts {
-    std::size_t length;
-    bool hasEquals;
-    std::size_t identifierLength;
-    std::size_t templateBegin;
-    std::size_t templateLength;
-
-    static LineParts of(std::string_view line) {
-        const std::size_t equals = line.find('=');
-        const bool hasEquals = equals != std::string_view::npos;
-        const std::size_t templateBegin = hasEquals ? equals + 1 : 0;
-        return LineParts{line.size(), hasEquals, hasEquals ? equals : line.size(), templateBegin,
-                         lengthWithoutTrailingWhitespace(line.substr(templateBegin))};
-    }
-
-    // The parts in the line's bytes starting at `line`.
-    std::string_view identifierIn(const char* line) const { return std::string_view(line, identifierLength); }
-    std::string_view templateIn(const char* line) const {
-        return std::string_view(line + templateBegin, templateLength);
-    }
-};
-
-void EventDescriptionCatalog::read(std::istream& lines, const CatalogLineObserver& observe) {
+void EventDescriptionCatalog::load(std::istream& lines) {
     records_.reserveFor(remainingBytes(lines));
-    // A copy of the line the observer is shown, or of a template that cannot
-    // be compiled in place.
     std::string scratch;
-    CatalogLineReport report{};
     std::size_t length = 0;
     while (readLine(lines, records_, length)) {
-        std::string_view line(records_.tail(), length);
-        // Compiling in place overwrites the line, which the report shows.
-        if (observe) line = scratch.assign(line);
-        const LineParts parts = LineParts::of(line);
+        const CatalogLineParts parts = splitCatalogLine(std::string_view(records_.tail(), length));
         // The first line of an identifier counts.
-        const bool added = !records_.find(parts.identifierIn(line.data()));
-        report.droppedTokens.clear();
-        if (added && !store(parts, observe ? line.data() : nullptr, scratch, observe ? &report.droppedTokens : nullptr))
-            return;
-        if (!observe) continue;
-        report.line = line;
-        report.identifier = parts.identifierIn(line.data());
-        report.hasEquals = parts.hasEquals;
-        report.added = added;
-        report.templateText = parts.templateIn(line.data());
-        observe(report);
+        if (records_.find(parts.identifier)) continue;
+        if (!store(length, parts, scratch)) return;
     }
 }
 
-bool EventDescriptionCatalog::store(const LineParts& parts, const char* lineCopy, std::string& scratch,
-                                    std::vector<std::string_view>* droppedTokens) {
-    // The record keeps the line's identifier where it was read. Its code
-    // replaces the template, or follows the line when the line is both.
-    const std::size_t codeBegin = parts.hasEquals ? parts.templateBegin : parts.length + 1;
-    std::string_view templateText = parts.templateIn(lineCopy != nullptr ? lineCopy : records_.tail());
-    const std::size_t bound = compiledTemplateBound(templateText);
-    if (!records_.makeRoom(parts.length, codeBegin + bound + 1)) return false;
+bool EventDescriptionCatalog::store(std::size_t length, const CatalogLineParts& parts, std::string& scratch) {
+    // Offsets in the line, which growing the records moves.
+    const auto templateBegin = static_cast<std::size_t>(parts.templateText.data() - records_.tail());
+    const std::size_t templateLength = parts.templateText.size();
+    // The record keeps the line's identifier where it was read. Its compiled
+    // template replaces the template, or follows the line when the line is
+    // both.
+    const std::size_t compiledBegin = parts.hasEquals ? templateBegin : length + 1;
+    const std::size_t bound = compiledTemplateBound(parts.templateText);
+    if (!records_.makeRoom(length, compiledBegin + bound + 1)) return false;
     char* const record = records_.tail();
-    if (lineCopy == nullptr) {
-        templateText = parts.templateIn(record);
-        // In place, the code must not outrun the text it is compiled from.
-        if (parts.hasEquals && bound > templateText.size()) templateText = scratch.assign(templateText);
-    }
-    record[codeBegin - 1] = '=';
-    char* const end = writeCompiledTemplate(templateText, record + codeBegin, droppedTokens);
+    std::string_view templateText(record + templateBegin, templateLength);
+    // In place, the compiled template must not outrun the text it is compiled
+    // from.
+    if (parts.hasEquals && bound > templateLength) templateText = scratch.assign(templateText);
+    record[compiledBegin - 1] = '=';
+    char* const end = writeCompiledTemplate(templateText, record + compiledBegin);
     *end = '\n';
-    records_.commit(parts.identifierLength, end + 1);
+    records_.commit(parts.identifier.size(), end + 1);
     return true;
 }
 
 std::optional<EventDescTemplate> EventDescriptionCatalog::find(std::string_view identifier) const {
-    const std::optional<std::string_view> code = records_.find(identifier);
-    if (!code) return std::nullopt;
-    return EventDescTemplate(*code);
+    const std::optional<std::string_view> compiled = records_.find(identifier);
+    if (!compiled) return std::nullopt;
+    return EventDescTemplate(*compiled);
 }
 
-std::optional<EventDescTemplate> EventDescriptionCatalog::descriptionOf(const CEF_EVENT& event) const {
+std::optional<EventDescTemplate> EventDescriptionCatalog::templateOf(const CEF_EVENT& event) const {
     // The signature ID is read in place, through its row.
-    const std::optional<std::string_view> code = records_.find(event.*CefFieldTable[kCefSignatureRow].text);
-    if (!code || code->empty()) return std::nullopt;
-    return EventDescTemplate(*code);
+    const std::optional<std::string_view> compiled = records_.find(event.*CefSignatureField.text);
+    if (!compiled || compiled->empty()) return std::nullopt;
+    return EventDescTemplate(*compiled);
 }
 
 std::string EventDescriptionCatalog::message(const CEF_EVENT& event) const {
-    const std::optional<EventDescTemplate> compiled = descriptionOf(event);
-    return compiled ? compiled->expansion(event) : std::string();
+    const std::optional<EventDescTemplate> found = templateOf(event);
+    return found ? found->message(event) : std::string();
 }
 
 } // namespace quorvel
