@@ -4,6 +4,7 @@
 #include "capturing_appender.h"
 #include "fake_resolver.h"
 #include "layout_file.h"
+#include "temp_dir.h"
 
 #include <quorvel/logging.h>
 
@@ -168,11 +169,9 @@ int initSyslogAsNobody(const std::string& path) {
 TEST_P(InitPropertiesFile, ResultSaysWhetherTheFileWasApplied) {
     const PropertiesFileCase& c = GetParam();
     answerResolvableHost();
-    char directory[] = "/tmp/quorvel-init-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    chmod(directory, 0755);
-    const std::string path = std::string(directory) + (c.kind == std::string("directory") ? "" : "/test.properties");
-    if (c.text != nullptr) std::ofstream(path) << c.text;
+    const quorvel_test::TempDir directory("init");
+    const std::string path = c.kind == std::string("directory") ? directory.path() : directory.file("test.properties");
+    if (c.text != nullptr) directory.write("test.properties", c.text);
     int result = -1;
     if (c.kind == std::string("unreadable")) {
         chmod(path.c_str(), 0);
@@ -181,9 +180,6 @@ TEST_P(InitPropertiesFile, ResultSaysWhetherTheFileWasApplied) {
     } else {
         result = initSyslog(path, "files");
     }
-    std::remove(path.c_str());
-    rmdir(directory);
-
     EXPECT_EQ(result, c.result);
     if (c.result == 0) {
         EXPECT_EQ(rootLevel(), c.rootLevelSet);

@@ -7,6 +7,7 @@
 #include "cef_parser.h"
 #include "daemon_harness.h"
 #include "syslog_events.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -123,9 +124,8 @@ TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
     const std::string rsyslogd = quorvel_test::findRsyslogd();
     ASSERT_FALSE(rsyslogd.empty()) << "rsyslogd is not installed: this test needs the Debian package rsyslog "
                                       "(scripts/install-deps installs it, as root)";
-    char pattern[] = "/tmp/quorvel-syslog-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
+    const quorvel_test::TempDir directory("syslog");
+    const fs::path dir = directory.path();
     fs::create_directory(dir / "work");
     const int port = quorvel_test::freeLoopbackPort(SOCK_DGRAM);
 
@@ -204,7 +204,6 @@ TEST(SyslogEndToEnd, EveryEventArrivesOnceWholeAndInOrderThroughRsyslog) {
     EXPECT_GT(longest, 64000u);
     RecordProperty("events", kEvents);
     RecordProperty("longest_line", static_cast<int>(longest));
-    if (!HasFailure()) fs::remove_all(dir);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // appender on the root logger; each file in a process of its own. And the
 // host-side AsyncAppender of examples/async_syslog.cpp delivers its event.
 #include "run_process.h"
+#include "temp_dir.h"
 
 #include <quorvel/quorvel.h>
 
@@ -36,14 +37,12 @@ class ExampleProperties : public testing::TestWithParam<std::string> {};
 
 TEST_P(ExampleProperties, AppliesThroughInitSyslogWithAnAppenderOnTheRootLogger) {
     // File appenders write relative paths into a directory of the test's own.
-    char pattern[] = "/tmp/quorvel-example-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ASSERT_EQ(chdir(pattern), 0);
+    const quorvel_test::TempDir directory("example");
+    ASSERT_EQ(chdir(directory.path().c_str()), 0);
     const int status = initSyslog(std::string(QUORVEL_EXAMPLES_DIR) + "/" + GetParam(), "examples");
     EXPECT_TRUE(status == 0 || status < 0) << "initSyslog returned " << status; // < 0: host name unresolved
     EXPECT_TRUE(isAppenderEnabled());
     EXPECT_TRUE(checkEventSeverity(4));
-    std::system((std::string("rm -rf ") + pattern).c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleProperties, testing::ValuesIn(exampleProperties()),

@@ -1,45 +1,19 @@
 // The operators' tools, run as an operator runs them: what they print, their
 // exit status, and that a failed quorvel-emit logs nothing.
 #include "run_process.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
 using quorvel_test::ProcessResult;
 using quorvel_test::runProcess;
-
-// A fresh temporary directory, removed with what the test put in it.
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/quorvel-tools-XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string write(const std::string& name, const std::string& content) const {
-        std::ofstream(path_ + "/" + name, std::ios::binary) << content;
-        return path_ + "/" + name;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in(path_ + "/" + name, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using quorvel_test::TempDir;
 
 ProcessResult catalogCheck(std::vector<std::string> args) {
     args.insert(args.begin(), QUORVEL_CATALOG_CHECK);

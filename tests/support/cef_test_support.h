@@ -6,6 +6,7 @@
 
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
+#include "temp_dir.h"
 
 #include <quorvel/cef_event.h>
 
@@ -15,44 +16,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <regex>
 #include <string>
-#include <unistd.h>
 
 namespace quorvel_test {
 
 // A fresh temporary directory named by VRQ_SERVER_CONFIGDIR for as long as
 // the object lives; write() puts OstradEventDesc.conf into it.
-class CatalogDirectory {
+class CatalogDirectory : public TempDir {
   public:
-    CatalogDirectory() {
-        char pattern[] = "/tmp/quorvel-cef-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        EXPECT_NE(made, nullptr);
-        path_ = made ? made : "/nonexistent";
-        setenv("VRQ_SERVER_CONFIGDIR", path_.c_str(), 1);
-    }
-    CatalogDirectory(const CatalogDirectory&) = delete;
-    CatalogDirectory& operator=(const CatalogDirectory&) = delete;
-    ~CatalogDirectory() {
-        std::remove(file().c_str());
-        rmdir(path_.c_str());
-    }
+    CatalogDirectory() : TempDir("cef") { setenv("VRQ_SERVER_CONFIGDIR", path().c_str(), 1); }
+
+    using TempDir::file;
+    using TempDir::write;
 
     // Replaces the catalogue file with exactly `content` (bytes as given).
-    void write(const std::string& content) const {
-        std::ofstream out(file(), std::ios::binary | std::ios::trunc);
-        out << content;
-        ASSERT_TRUE(out.good());
-    }
+    void write(const std::string& content) const { write("OstradEventDesc.conf", content); }
     void removeFile() const { std::remove(file().c_str()); }
-
-    const std::string& path() const { return path_; }
-    std::string file() const { return path_ + "/OstradEventDesc.conf"; }
-
-  private:
-    std::string path_;
+    std::string file() const { return file("OstradEventDesc.conf"); }
 };
 
 // The event of the worked example: a login by user1 at INFO, signature 100.

@@ -4,6 +4,7 @@
 // lets go of them, also when it fails.
 #pragma once
 
+#include "file_text.h"
 #include "run_process.h"
 
 #include <arpa/inet.h>
@@ -20,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,22 +89,6 @@ inline void writeUdpToFileRsyslogConfig(const std::filesystem::path& config, con
 inline std::vector<std::string> rsyslogdCommand(const std::string& rsyslogd, const std::filesystem::path& config) {
     const std::string pidFile = std::filesystem::path(config).replace_extension(".pid").string();
     return {rsyslogd, "-n", "-f", config.string(), "-i", pidFile};
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// The complete lines of `text`, without their line feeds.
-inline std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        result.push_back(text.substr(start, end - start));
-    return result;
 }
 
 // A child process that the test started, with standard output and error in
