@@ -2,6 +2,7 @@
 // cached host name, and the module name in force. The host-name lookup is
 // answered by the fake resolver, never by the network.
 #include "capturing_appender.h"
+#include "child_process.h"
 #include "fake_resolver.h"
 #include "layout_file.h"
 #include "temp_dir.h"
@@ -12,12 +13,6 @@
 #include <log4cxx/logger.h>
 #include <netdb.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 
 #include <thread>
 #include <utility>
@@ -154,18 +149,6 @@ void PrintTo(const PropertiesFileCase& c, std::ostream* out) { *out << c.name; }
 
 class InitPropertiesFile : public testing::TestWithParam<PropertiesFileCase> {};
 
-// initSyslog as an unprivileged user, in a child process: root reads any file.
-int initSyslogAsNobody(const std::string& path) {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-        _exit(initSyslog(path, "files") & 0xff);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_P(InitPropertiesFile, ResultSaysWhetherTheFileWasApplied) {
     const PropertiesFileCase& c = GetParam();
     answerResolvableHost();
@@ -175,8 +158,8 @@ TEST_P(InitPropertiesFile, ResultSaysWhetherTheFileWasApplied) {
     int result = -1;
     if (c.kind == std::string("unreadable")) {
         chmod(path.c_str(), 0);
-        result = geteuid() == 0 ? initSyslogAsNobody(path) : initSyslog(path, "files");
-        if (result == 99) GTEST_SKIP() << "cannot drop root's privileges to test an unreadable file";
+        result = quorvel_test::runAsUnprivileged([&] { return initSyslog(path, "files"); });
+        if (result == quorvel_test::kCannotDropPrivileges) GTEST_SKIP() << "cannot drop root's privileges";
     } else {
         result = initSyslog(path, "files");
     }

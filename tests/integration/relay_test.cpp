@@ -11,7 +11,6 @@
 // audit CA, or without TLS, are refused and nothing they send is written.
 #include "cef_parser.h"
 #include "daemon_harness.h"
-#include "run_process.h"
 #include "syslog_events.h"
 #include "temp_dir.h"
 
@@ -253,10 +252,7 @@ class RelayTest : public ::testing::Test {
     }
     void startCollector(std::unique_ptr<Child>& collector, const std::string& name, int port) {
         collector = startDaemon(name);
-        const auto deadline = Clock::now() + 20s;
-        while (!isListening(port) && collector->running() && Clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        ASSERT_TRUE(collector->running() && isListening(port))
+        ASSERT_TRUE(collector->waitUntilReady([port] { return isListening(port); }, Clock::now() + 20s))
             << name << " did not start listening on 127.0.0.1:" << port << "; its output is in " << dir_;
     }
 

@@ -1,7 +1,7 @@
 // Every example properties file applies through initSyslog and leaves an
 // appender on the root logger; each file in a process of its own. And the
 // host-side AsyncAppender of examples/async_syslog.cpp delivers its event.
-#include "run_process.h"
+#include "child_process.h"
 #include "temp_dir.h"
 
 #include <quorvel/quorvel.h>

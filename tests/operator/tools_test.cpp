@@ -1,6 +1,6 @@
 // The operators' tools, run as an operator runs them: what they print, their
 // exit status, and that a failed quorvel-emit logs nothing.
-#include "run_process.h"
+#include "child_process.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
