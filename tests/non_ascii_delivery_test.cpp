@@ -22,18 +22,14 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <regex>
-#include <sstream>
 #include <string>
 
 namespace {
 
+using quorvel_test::withFixedStamps;
+
 // "Zoë Łukasz 日本 😀": characters of two, three and four bytes.
 const std::string kUserName = "Zo\xC3\xAB \xC5\x81ukasz \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
-
-std::string withFixedOffset(const std::string& record) {
-    return std::regex_replace(record, std::regex(R"("Offset" : -?\d+)"), "\"Offset\" : 1700000000");
-}
 
 // Logs one CEF event and one XDAS event, each carrying kUserName, through a
 // file appender (Encoding=UTF-8), a console appender on standard error, a
@@ -105,18 +101,12 @@ class Delivery {
 
     // What each destination received: the CEF line, then the XDAS record,
     // each ended by a line feed, with the clock stamps fixed.
-    std::string file() const { return fixed(directory_.read("file.log")); }
-    std::string console() const { return fixed(directory_.read("console.log")); }
-    std::string syslog() const { return fixed(syslog_); }
-    std::string captured() const { return fixed(captured_); }
+    std::string file() const { return withFixedStamps(directory_.read("file.log")); }
+    std::string console() const { return withFixedStamps(directory_.read("console.log")); }
+    std::string syslog() const { return withFixedStamps(syslog_); }
+    std::string captured() const { return withFixedStamps(captured_); }
 
   private:
-    static std::string fixed(const std::string& text) {
-        const std::size_t end = text.find('\n');
-        if (end == std::string::npos) return text;
-        return quorvel_test::withFixedStamp(text.substr(0, end + 1)) + withFixedOffset(text.substr(end + 1));
-    }
-
     quorvel_test::CatalogDirectory directory_; // and no catalogue in it
     int socket_ = -1;
     std::string syslog_;

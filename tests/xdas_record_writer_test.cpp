@@ -2,6 +2,7 @@
 // by hand, at the level each severity selects.
 #include "capturing_appender.h"
 #include "fake_resolver.h"
+#include "stamps.h"
 #include "xdas/xdas_record_writer.h"
 
 #include <quorvel/quorvel.h>
@@ -11,9 +12,7 @@
 
 #include <clocale>
 #include <cmath>
-#include <ctime>
 #include <memory>
-#include <regex>
 #include <utility>
 #include <vector>
 
@@ -22,6 +21,7 @@ namespace {
 namespace fake = quorvel_test::fake_resolver;
 using quorvel_test::capturedLines;
 using quorvel_test::testDataPath;
+using quorvel_test::withFixedStamps;
 
 struct EventDeleter {
     void operator()(I_XDAS_Event* event) const { destroy(event); }
@@ -35,17 +35,6 @@ std::string recordAt1700000000(I_XDAS_Event& event, std::string_view hostName = 
     std::string out;
     quorvel::writeXdasRecord(event, hostName, 1700000000, out);
     return out;
-}
-
-// Replaces the logged "Offset" (the clock) by 1700000000 after checking it is
-// the current time.
-std::string withFixedOffset(const std::string& line) {
-    static const std::regex offset(R"("Offset" : (-?\d+))");
-    std::smatch match;
-    EXPECT_TRUE(std::regex_search(line, match, offset)) << line;
-    if (match.empty()) return line;
-    EXPECT_NEAR(std::stoll(match[1]), static_cast<long long>(std::time(nullptr)), 5);
-    return std::regex_replace(line, offset, "\"Offset\" : 1700000000");
 }
 
 // Initialises logging from `propertiesFile` with the host name "hostA", or
@@ -104,7 +93,7 @@ TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].logger, "audit.xdas");
     EXPECT_EQ(lines[0].level, "INFO");
-    EXPECT_EQ(withFixedOffset(lines[0].message), kWorkedExample);
+    EXPECT_EQ(withFixedStamps(lines[0].message), kWorkedExample);
 }
 
 TEST(XdasRecord, EveryFieldInItsPlace) {
@@ -156,7 +145,7 @@ TEST(XdasRecord, FreshEventWithSeverityFourIsLoggedAtError) {
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, "ERROR");
-    EXPECT_EQ(withFixedOffset(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
 }
 
@@ -172,11 +161,11 @@ TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
     event->XDAS_Log("audit");
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(withFixedOffset(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},)"
               R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
     EXPECT_EQ(
-        withFixedOffset(lines[1].message),
+        withFixedStamps(lines[1].message),
         R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},"Initiator" : {"Entity" : {"SysName" : "ini-host"}},)"
         R"("Target" : {"Entity" : {"SysName" : "tgt-host"}},)"
         R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
@@ -346,7 +335,7 @@ TEST_P(XdasSeverityLevels, EachSeverityAtItsLevelWhereEnabled) {
     }
     std::vector<std::pair<std::string, std::string>> logged;
     for (const auto& line : capturedLines())
-        logged.emplace_back(line.level, withFixedOffset(line.message));
+        logged.emplace_back(line.level, withFixedStamps(line.message));
     std::vector<std::pair<std::string, std::string>> expected;
     for (const auto& [level, severity] : GetParam().logged)
         expected.emplace_back(level, severityOnlyRecord(severity));
@@ -393,7 +382,7 @@ TEST(XdasRecord, NamedLoggerLevelDecides) {
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, "DEBUG");
-    EXPECT_EQ(withFixedOffset(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 8}}})");
 }
 

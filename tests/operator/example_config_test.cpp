@@ -2,6 +2,7 @@
 // appender on the root logger; each file in a process of its own. And the
 // host-side AsyncAppender of examples/async_syslog.cpp delivers its event.
 #include "child_process.h"
+#include "stamps.h"
 #include "temp_dir.h"
 
 #include <quorvel/quorvel.h>
@@ -12,7 +13,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <dirent.h>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -61,9 +61,9 @@ TEST(ExampleAsyncAppender, DeliversTheEventOnceBeforeTheProcessEnds) {
         const auto result = quorvel_test::runProcess(
             {QUORVEL_ASYNC_EXAMPLE, std::string(QUORVEL_EXAMPLES_DIR) + "/" + properties}, QUORVEL_EXAMPLES_DIR);
         EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(std::regex_replace(result.out, std::regex("rt=[0-9]+ dtz=[A-Za-z0-9+-]+ "), "rt=T "),
-                  "INFO  [async-example] audit.cef:CEF:0|ExampleVendor|ExampleProduct||100|Login|4|rt=T spt=0 "
-                  "suser=user1 msg=User user1 logged in \n")
+        EXPECT_EQ(quorvel_test::withFixedStamps(result.out),
+                  "INFO  [async-example] audit.cef:CEF:0|ExampleVendor|ExampleProduct||100|Login|4|"
+                  "rt=1700000000123 dtz=UTC spt=0 suser=user1 msg=User user1 logged in \n")
             << properties;
     }
 }
