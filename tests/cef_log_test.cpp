@@ -4,6 +4,7 @@
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "layout_file.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -164,9 +165,7 @@ TEST(CefLog, FileMissingAtTheFirstCallStaysMissingForTheProcess) {
 TEST(LogLocation, EachWriterNamesItsFileClassAndMethod) {
     const quorvel_test::LayoutFile file("%f %C %M%n");
     ASSERT_LE(initSyslog(file.properties(), "location"), 0);
-    I_XDAS_Event* xdas = create();
-    xdas->XDAS_Log("audit");
-    destroy(xdas);
+    quorvel_test::createXdasEvent()->XDAS_Log("audit");
     CEF_EVENT cef;
     cef.setSeverity(4);
     cef.CEF_Log("audit");

@@ -5,6 +5,7 @@
 // its locale before anything is logged.
 #include "capturing_appender.h"
 #include "cef_test_support.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -77,10 +78,9 @@ class Delivery {
         cef.setSeverity(4);
         cef.setSourceUserName(kUserName);
         cef.CEF_Log("audit.cef");
-        I_XDAS_Event* xdas = create();
+        const auto xdas = quorvel_test::createXdasEvent();
         xdas->getInitiator()->getAccount()->setName(kUserName);
         xdas->XDAS_Log("audit.xdas");
-        destroy(xdas);
         for (const auto& line : quorvel_test::capturedLines())
             captured_ += line.message + "\n";
 

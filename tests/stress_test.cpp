@@ -4,6 +4,7 @@
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "fake_resolver.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -120,7 +121,7 @@ void logCef(int thread, int sequence) {
 }
 
 void logXdas(int thread, int sequence) {
-    I_XDAS_Event* event = create();
+    const auto event = quorvel_test::createXdasEvent();
     event->setId("t" + std::to_string(thread) + "-i" + std::to_string(sequence));
     event->setSource("stress");
     event->getInitiator()->getAccount()->setName(userOf(thread, sequence));
@@ -128,7 +129,6 @@ void logXdas(int thread, int sequence) {
     event->getAction()->getLog()->setSeverity(7);
     event->getAction()->setOutcome("o\"k");
     EXPECT_EQ(event->XDAS_Log(loggerOf(thread, sequence)), 0);
-    destroy(event);
 }
 
 TEST(Stress, EveryEventArrivesWholeOnceWhileOthersInitialiseAndProbe) {

@@ -4,6 +4,7 @@
 #include "fake_resolver.h"
 #include "stamps.h"
 #include "xdas/xdas_record_writer.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -12,7 +13,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -22,13 +22,7 @@ namespace fake = quorvel_test::fake_resolver;
 using quorvel_test::capturedLines;
 using quorvel_test::testDataPath;
 using quorvel_test::withFixedStamps;
-
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-using EventPtr = std::unique_ptr<I_XDAS_Event, EventDeleter>;
-
-EventPtr makeEvent() { return EventPtr(create()); }
+using quorvel_test::XdasEventPtr;
 
 // The record of `event` at the fixed time 1700000000.
 std::string recordAt1700000000(I_XDAS_Event& event, std::string_view hostName = {}) {
@@ -79,14 +73,14 @@ const char* const kWorkedExample =
     R"("Log" : {"Severity" : 7},"Outcome" : "0"}})";
 
 TEST(XdasRecord, WorkedExampleIsWrittenByteForByte) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     fillWorkedExample(*event);
     EXPECT_EQ(recordAt1700000000(*event, "hostA"), kWorkedExample);
 }
 
 TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     initialise("capture_info.properties", "hostA");
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     fillWorkedExample(*event);
     EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
     const auto lines = capturedLines();
@@ -97,7 +91,7 @@ TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
 }
 
 TEST(XdasRecord, EveryFieldInItsPlace) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->setId("i");
     event->setSource("s");
     const auto fill = [](I_XDASAcc* account, I_XDASEntity* entity, const std::string& p) {
@@ -139,7 +133,7 @@ TEST(XdasRecord, EveryFieldInItsPlace) {
 // Logging configured directly, without initialisation: no host name.
 TEST(XdasRecord, FreshEventWithSeverityFourIsLoggedAtError) {
     log4cxx::PropertyConfigurator::configure(log4cxx::File(testDataPath("capture_info.properties")));
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->getLog()->setSeverity(4);
     EXPECT_EQ(event->XDAS_Log("audit"), 0);
     const auto lines = capturedLines();
@@ -151,7 +145,7 @@ TEST(XdasRecord, FreshEventWithSeverityFourIsLoggedAtError) {
 
 TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
     initialise("capture_info.properties", "hostA");
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->getLog()->setSeverity(4);
     event->XDAS_Log("audit");
     // The observer entity's own SysName is never shown; the others' are.
@@ -172,7 +166,7 @@ TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
 }
 
 TEST(XdasRecord, ObserverOwnSysNameIsIgnoredWithoutHostName) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getObserver()->getEntity()->setSysName("own-name");
     event->getObserver()->getEntity()->setSvcName("svc");
     EXPECT_EQ(recordAt1700000000(*event), R"( {"Observer" : {"Entity" : {"SvcName" : "svc"}},)"
@@ -180,7 +174,7 @@ TEST(XdasRecord, ObserverOwnSysNameIsIgnoredWithoutHostName) {
 }
 
 TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getInitiator()->getAccount()->setId("u1");
     event->getInitiator()->setAssertions({{"a", ""}, {"b", ""}});
     event->getTarget()->setData({{"attr", ""}});
@@ -190,7 +184,7 @@ TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
 }
 
 TEST(XdasRecord, EveryEscapeRule) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->setId("a\"b\\c/d");
     event->setSource("\b\f\n\r\t");
     event->getInitiator()->setAssertions({{"", "empty key"}, {"k\"", "v\n"}});
@@ -203,7 +197,7 @@ TEST(XdasRecord, EveryEscapeRule) {
 
 TEST(XdasRecord, Utf8RecordUnderUtf8Locale) {
     ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->setDetails("caf\xC3\xA9 \xE2\x82\xAC \xE9!");
     EXPECT_EQ(recordAt1700000000(*event),
               " {\"Action\" : {\"Time\" : {\"Offset\" : 1700000000},\"Log\" : {\"Severity\" : 7},"
@@ -211,7 +205,7 @@ TEST(XdasRecord, Utf8RecordUnderUtf8Locale) {
 }
 
 TEST(XdasRecord, ClockBeyondYear2038IsWrittenInFull) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->getLog()->setSeverity(3);
     std::string out;
     quorvel::writeXdasRecord(*event, {}, 2147483648, out);
@@ -329,7 +323,7 @@ class XdasSeverityLevels : public testing::TestWithParam<LevelCase> {};
 TEST_P(XdasSeverityLevels, EachSeverityAtItsLevelWhereEnabled) {
     initialise(GetParam().propertiesFile, "");
     for (const int severity : {3, 4, 5, 7, 8, 9, 6, 0, 10, -1}) {
-        const EventPtr event = makeEvent();
+        const XdasEventPtr event = quorvel_test::createXdasEvent();
         event->getAction()->getLog()->setSeverity(severity);
         EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
     }
@@ -375,7 +369,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(XdasRecord, NamedLoggerLevelDecides) {
     initialise("named_logger_debug.properties", "");
     for (const int severity : {9, 8}) {
-        const EventPtr event = makeEvent();
+        const XdasEventPtr event = quorvel_test::createXdasEvent();
         event->getAction()->getLog()->setSeverity(severity);
         event->XDAS_Log("audit");
     }
