@@ -122,9 +122,9 @@ const char* const kFileConfig = "log4j.rootLogger=TRACE, F\n"
 // Runs quorvel-emit in `dir`. Its warning that this machine's host name does
 // not resolve (as in a container without the name in /etc/hosts) is taken
 // out of what it wrote to standard error: it depends on the machine only.
-ProcessResult emit(const TempDir& dir, std::vector<std::string> args) {
+ProcessResult emit(const TempDir& dir, std::vector<std::string> args, const quorvel_test::Environment& env = {}) {
     args.insert(args.begin(), QUORVEL_EMIT);
-    ProcessResult result = runProcess(args, dir.path());
+    ProcessResult result = runProcess(args, dir.path(), env);
     result.err = std::regex_replace(result.err,
                                     std::regex("quorvel-emit: warning: the host name does not resolve "
                                                "\\([^)]*\\); XDAS records will lack the observer's "
@@ -223,15 +223,23 @@ TEST(Emit, LogsOneEventThroughTheConfigurationAndPrintsIt) {
               "WARN audit.cef " + cefLine + "ERROR audit.xdas " + xdasRecord);
 }
 
-// log4cxx's own diagnostics reach a pipe or a file as plain text, without the
-// colour escapes newer log4cxx versions add.
+// log4cxx's own diagnostics reach a pipe or a file as plain text. The log4cxx
+// builds that colour them (1.6 and later) colour them there too unless
+// LOG4CXX_COLOR=false, which quorvel-emit sets when standard error is no
+// terminal. Asked for colour (LOG4CXX_COLOR=true, which the tool leaves as
+// it is), the build shows whether it colours at all: where it never does
+// (1.0), there is no colour to check for, only the diagnostics.
 TEST(Emit, VerboseDiagnosticsInAPipeAreUncoloured) {
     TempDir dir;
     const std::string config =
         dir.write("broken.properties", "log4j.rootLogger=INFO, X\nlog4j.appender.X=org.example.NoSuchAppender\n");
-    const ProcessResult result =
-        emit(dir, {"cef", "--config", config, "--logger", "audit", "--set", "Severity=4", "--verbose"});
+    const std::vector<std::string> args{"cef",   "--config", config,       "--logger",
+                                        "audit", "--set",    "Severity=4", "--verbose"};
+    const ProcessResult result = emit(dir, args);
     EXPECT_NE(result.err.find("log4cxx"), std::string::npos) << result.err;
+    const bool colours = emit(dir, args, {{"LOG4CXX_COLOR", "true"}}).err.find('\033') != std::string::npos;
+    RecordProperty("log4cxx_colours_diagnostics", colours ? "yes" : "no");
+    if (!colours) return;
     EXPECT_EQ(result.err.find('\033'), std::string::npos) << result.err;
 }
 
