@@ -193,7 +193,7 @@ TEST(CefHostileCatalog, FileWithoutReadPermissionGivesAnEmptyCatalogue) {
     ASSERT_EQ(chmod(directory.file().c_str(), 0), 0);
     const int found = quorvel_test::runAsUnprivileged([] { return EventDescriptionCatalog().find("1") ? 1 : 0; });
     if (found == quorvel_test::kCannotDropPrivileges) GTEST_SKIP() << "cannot drop root's privileges";
-    EXPECT_EQ(found, 0) << "1: the catalogue has the entry; other: its process failed";
+    EXPECT_EQ(found, 0) << "1: the catalogue read the file; anything else: its process failed";
 }
 
 } // namespace

@@ -40,14 +40,6 @@ using Environment = std::map<std::string, std::string>;
     _exit(127);
 }
 
-// In a child process: standard input from `input`, standard output and error
-// to `out` and `err` (the same file if they are the same path; truncated).
-inline void redirect(const std::string& input, const std::string& out, const std::string& err) {
-    dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
-    dup2(open(out.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), STDOUT_FILENO);
-    dup2(out == err ? STDOUT_FILENO : open(err.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644), STDERR_FILENO);
-}
-
 class Child {
   public:
     // Runs `inChild` in a child process, which ends with status 127 if
@@ -68,7 +60,10 @@ class Child {
     Child(const std::vector<std::string>& argv, const std::filesystem::path& output, const Environment& env = {},
           const std::filesystem::path& input = "/dev/null")
         : Child([&] {
-              redirect(input, output, output);
+              const int out = open(output.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+              dup2(open(input.c_str(), O_RDONLY), STDIN_FILENO);
+              dup2(out, STDOUT_FILENO);
+              dup2(out, STDERR_FILENO);
               execArgv(argv, env);
           }) {}
     Child(const Child&) = delete;
