@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo relay-demo cef-interop check check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
+.PHONY: all deps configure build demo relay-demo cef-interop check check-unit check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
 
 all: build
 
@@ -40,6 +40,11 @@ cef-interop: build
 
 check: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The quick gate: the tests labelled unit, without the real daemons, the
+# tools and install, and the long runs (see tests/CMakeLists.txt).
+check-unit: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -L unit
 
 # The library, its headers, both tools with their manual pages, the CMake
 # package and quorvel.pc under PREFIX (make install PREFIX=/opt/quorvel).

@@ -11,7 +11,7 @@
 namespace {
 
 using quorvel_test::CatalogDirectory;
-using quorvel_test::withFixedStamp;
+using quorvel_test::withFixedStamps;
 
 std::string lineOf(const CEF_EVENT& event, const std::string& catalog = "") {
     return quorvel_test::renderedLine(event, catalog);
@@ -186,7 +186,7 @@ TEST(CefLine, NoTemplateNoEmptyTemplateAndNoFileAllGiveNoMsgItem) {
     const quorvel::EventDescriptionCatalog missing;
     std::string line;
     quorvel::renderCefLine(missing, event, line);
-    EXPECT_EQ(withFixedStamp(line), expected);
+    EXPECT_EQ(withFixedStamps(line), expected);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "layout_file.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -17,7 +18,7 @@ namespace {
 using quorvel_test::capturedLines;
 using quorvel_test::CatalogDirectory;
 using quorvel_test::testDataPath;
-using quorvel_test::withFixedStamp;
+using quorvel_test::withFixedStamps;
 
 // Root at INFO with the capturing appender.
 void configureCapture() { ASSERT_NE(initXDAS(testDataPath("capture_info.properties")), 1); }
@@ -39,7 +40,7 @@ TEST(CefLog, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].logger, "audit.cef");
     EXPECT_EQ(lines[0].level, "INFO");
-    EXPECT_EQ(withFixedStamp(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               "CEF:0|ExampleVendor|ExampleProduct|1.0|100|Login|4|dvchost=host1 rt=1700000000123 dtz=UTC spt=0 "
               "suser=user1 cn1Label=Attempts cn1=3 cs1Label=Role cs1=admin outcome=success msg=User user1 logged in ");
 }
@@ -75,7 +76,7 @@ TEST(CefLog, EverySeverityCodeWithAndWithoutItsLevelEnabled) {
         ASSERT_EQ(lines.size(), ++expectedCount);
         EXPECT_EQ(lines.back().logger, "cef.on");
         EXPECT_EQ(lines.back().level, c.name);
-        EXPECT_EQ(withFixedStamp(lines.back().message),
+        EXPECT_EQ(withFixedStamps(lines.back().message),
                   "CEF:0||||||" + std::to_string(c.code) + "|rt=1700000000123 dtz=UTC spt=0 ");
     }
 }
@@ -90,7 +91,7 @@ TEST(CefLog, SeverityErrorPassesALoggerAtWarn) {
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, "ERROR");
-    EXPECT_EQ(withFixedStamp(lines[0].message), "CEF:0||||||8|rt=1700000000123 dtz=UTC spt=0 ");
+    EXPECT_EQ(withFixedStamps(lines[0].message), "CEF:0||||||8|rt=1700000000123 dtz=UTC spt=0 ");
 }
 
 TEST(CefLog, CodesOutsideTheTableAreNeverLogged) {
@@ -120,7 +121,7 @@ TEST(CefLog, TwoLoggersGetTheSameLineAndLoggingLeavesTheRecordUnchanged) {
     const std::string expected = "CEF:0||||7||6|rt=1700000000123 dtz=UTC spt=0 suser=ann msg=Seen by ann ";
     EXPECT_EQ(lines[0].logger, "audit.one");
     EXPECT_EQ(lines[1].logger, "audit.two");
-    EXPECT_EQ(withFixedStamp(lines[0].message), expected);
+    EXPECT_EQ(withFixedStamps(lines[0].message), expected);
     EXPECT_EQ(lines[1].message, lines[0].message);
 }
 
@@ -140,8 +141,8 @@ TEST(CefLog, CatalogueIsLoadedByTheFirstCallAndNeverAgain) {
     event.CEF_Log("audit.cef");
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(withFixedStamp(lines[0].message), "CEF:0||||7||4|rt=1700000000123 dtz=UTC spt=0 msg=First ");
-    EXPECT_EQ(withFixedStamp(lines[1].message), "CEF:0||||7||4|rt=1700000000123 dtz=UTC spt=0 msg=First ");
+    EXPECT_EQ(withFixedStamps(lines[0].message), "CEF:0||||7||4|rt=1700000000123 dtz=UTC spt=0 msg=First ");
+    EXPECT_EQ(withFixedStamps(lines[1].message), "CEF:0||||7||4|rt=1700000000123 dtz=UTC spt=0 msg=First ");
 }
 
 TEST(CefLog, FileMissingAtTheFirstCallStaysMissingForTheProcess) {
@@ -156,7 +157,7 @@ TEST(CefLog, FileMissingAtTheFirstCallStaysMissingForTheProcess) {
     event.CEF_Log("audit.cef");
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(withFixedStamp(lines[0].message), "CEF:0||||7||4|rt=1700000000123 dtz=UTC spt=0 ");
+    EXPECT_EQ(withFixedStamps(lines[0].message), "CEF:0||||7||4|rt=1700000000123 dtz=UTC spt=0 ");
 }
 
 // The call site both writers hand log4cxx, which a layout can print: the
@@ -164,9 +165,7 @@ TEST(CefLog, FileMissingAtTheFirstCallStaysMissingForTheProcess) {
 TEST(LogLocation, EachWriterNamesItsFileClassAndMethod) {
     const quorvel_test::LayoutFile file("%f %C %M%n");
     ASSERT_LE(initSyslog(file.properties(), "location"), 0);
-    I_XDAS_Event* xdas = create();
-    xdas->XDAS_Log("audit");
-    destroy(xdas);
+    quorvel_test::createXdasEvent()->XDAS_Log("audit");
     CEF_EVENT cef;
     cef.setSeverity(4);
     cef.CEF_Log("audit");

@@ -1,11 +1,12 @@
 // The dynamic symbol table of the built shared library: every symbol a host
 // needs is exported under the version tag, and nothing else is exported.
+#include "child_process.h"
+
 #include <gtest/gtest.h>
 
 #include <cxxabi.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -110,17 +111,10 @@ std::string demangle(const std::string& name) {
 
 // The symbols the library defines, as `readelf --dyn-syms -W` lists them.
 std::vector<Symbol> exportedSymbols() {
-    const std::string command = std::string("readelf --dyn-syms -W '") + QUORVEL_SHARED_LIBRARY + "'";
-    const std::unique_ptr<FILE, decltype(&pclose)> pipe(popen(command.c_str(), "r"), &pclose);
-    if (!pipe) return {};
+    std::istringstream listing(quorvel_test::runProcess({"readelf", "--dyn-syms", "-W", QUORVEL_SHARED_LIBRARY}).out);
     std::vector<Symbol> symbols;
-    char buffer[8192];
-    std::string line;
-    while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
-        line += buffer;
-        if (line.back() != '\n') continue;
+    for (std::string line; std::getline(listing, line);) {
         std::istringstream fields(line);
-        line.clear();
         std::string number, value, size, type, bind, visibility, section, name;
         if (!(fields >> number >> value >> size >> type >> bind >> visibility >> section >> name)) continue;
         if (number.back() != ':' || !std::isdigit(static_cast<unsigned char>(number[0])) || section == "UND") continue;

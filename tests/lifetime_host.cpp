@@ -16,6 +16,7 @@
 // on the heap.
 // Exit status 0 on success, 3 on a usage error or failed initialisation.
 #include "fake_resolver.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -52,11 +53,10 @@ void logCef(const std::string& user) {
 }
 
 void logXdas(const std::string& id) {
-    I_XDAS_Event* event = create();
+    const auto event = quorvel_test::createXdasEvent();
     event->setId(id);
     event->getAction()->getLog()->setSeverity(7);
     event->XDAS_Log("lifetime.xdas");
-    destroy(event);
 }
 
 void logEvents(int thread, int events) {

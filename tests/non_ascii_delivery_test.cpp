@@ -5,6 +5,7 @@
 // its locale before anything is logged.
 #include "capturing_appender.h"
 #include "cef_test_support.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -22,25 +23,14 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <regex>
-#include <sstream>
 #include <string>
 
 namespace {
 
+using quorvel_test::withFixedStamps;
+
 // "Zoë Łukasz 日本 😀": characters of two, three and four bytes.
 const std::string kUserName = "Zo\xC3\xAB \xC5\x81ukasz \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::string withFixedOffset(const std::string& record) {
-    return std::regex_replace(record, std::regex(R"("Offset" : -?\d+)"), "\"Offset\" : 1700000000");
-}
 
 // Logs one CEF event and one XDAS event, each carrying kUserName, through a
 // file appender (Encoding=UTF-8), a console appender on standard error, a
@@ -59,10 +49,10 @@ class Delivery {
         const timeval timeout{10, 0}; // a missing datagram fails the test instead of hanging it
         setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 
-        const std::string properties = propertiesPath();
+        const std::string properties = directory_.file("delivery.properties");
         std::ofstream(properties) << "log4j.rootLogger=INFO, FILE, CONSOLE, SYSLOG, CAP\n"
                                   << "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
-                                  << "log4j.appender.FILE.File=" << filePath() << "\n"
+                                  << "log4j.appender.FILE.File=" << directory_.file("file.log") << "\n"
                                   << "log4j.appender.FILE.Encoding=UTF-8\n"
                                   << "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
                                   << "log4j.appender.FILE.layout.ConversionPattern=%m%n\n"
@@ -79,7 +69,7 @@ class Delivery {
 
         // The console appender writes to standard error, sent to a file.
         const int savedError = dup(STDERR_FILENO);
-        const int console = open(consolePath().c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
+        const int console = open(directory_.file("console.log").c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
         dup2(console, STDERR_FILENO);
         close(console);
         log4cxx::PropertyConfigurator::configure(log4cxx::File(properties));
@@ -88,10 +78,9 @@ class Delivery {
         cef.setSeverity(4);
         cef.setSourceUserName(kUserName);
         cef.CEF_Log("audit.cef");
-        I_XDAS_Event* xdas = create();
+        const auto xdas = quorvel_test::createXdasEvent();
         xdas->getInitiator()->getAccount()->setName(kUserName);
         xdas->XDAS_Log("audit.xdas");
-        destroy(xdas);
         for (const auto& line : quorvel_test::capturedLines())
             captured_ += line.message + "\n";
 
@@ -108,30 +97,17 @@ class Delivery {
     }
     Delivery(const Delivery&) = delete;
     Delivery& operator=(const Delivery&) = delete;
-    ~Delivery() {
-        close(socket_);
-        for (const std::string& path : {filePath(), consolePath(), propertiesPath()})
-            std::remove(path.c_str());
-    }
+    ~Delivery() { close(socket_); }
 
     // What each destination received: the CEF line, then the XDAS record,
     // each ended by a line feed, with the clock stamps fixed.
-    std::string file() const { return fixed(readFile(filePath())); }
-    std::string console() const { return fixed(readFile(consolePath())); }
-    std::string syslog() const { return fixed(syslog_); }
-    std::string captured() const { return fixed(captured_); }
+    std::string file() const { return withFixedStamps(directory_.read("file.log")); }
+    std::string console() const { return withFixedStamps(directory_.read("console.log")); }
+    std::string syslog() const { return withFixedStamps(syslog_); }
+    std::string captured() const { return withFixedStamps(captured_); }
 
   private:
-    static std::string fixed(const std::string& text) {
-        const std::size_t end = text.find('\n');
-        if (end == std::string::npos) return text;
-        return quorvel_test::withFixedStamp(text.substr(0, end + 1)) + withFixedOffset(text.substr(end + 1));
-    }
-    std::string propertiesPath() const { return directory_.path() + "/delivery.properties"; }
-    std::string filePath() const { return directory_.path() + "/file.log"; }
-    std::string consolePath() const { return directory_.path() + "/console.log"; }
-
-    quorvel_test::CatalogDirectory directory_;
+    quorvel_test::CatalogDirectory directory_; // and no catalogue in it
     int socket_ = -1;
     std::string syslog_;
     std::string captured_;

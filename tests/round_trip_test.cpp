@@ -10,6 +10,7 @@
 #include "cef_test_support.h"
 #include "event_fields.h"
 #include "xdas/xdas_record_writer.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -20,7 +21,6 @@
 #include <clocale>
 #include <functional>
 #include <map>
-#include <memory>
 #include <random>
 #include <string>
 #include <string_view>
@@ -236,10 +236,6 @@ TEST(CefRoundTrip, PlaceholdersInsideTemplateValuesStayText) {
 
 // --- XDAS --------------------------------------------------------------------
 
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-
 // What one XDAS event is given: string fields by JSON pointer, assertions,
 // target data and the cached host name.
 struct XdasInput {
@@ -349,7 +345,7 @@ TEST_P(XdasRoundTrip, RecordHoldsExactlyTheFieldsSet) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE("input " + std::to_string(i));
         const XdasInput& input = inputs[i];
-        std::unique_ptr<I_XDAS_Event, EventDeleter> event(create());
+        const auto event = quorvel_test::createXdasEvent();
         for (const auto& field : quorvel_test::xdasTextFields())
             if (const auto found = input.text.find(field.pointer); found != input.text.end())
                 field.set(*event, found->second);

@@ -4,6 +4,7 @@
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "fake_resolver.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -34,42 +35,20 @@ std::string userOf(int thread, int sequence) {
     return "user-" + std::to_string(thread) + "-" + std::to_string(sequence);
 }
 
-// The line each event must arrive as, with rt=, dtz= and "Offset" values
-// replaced by R, Z and 0 (see normalised()).
+// The line each event must arrive as, its stamps fixed (withFixedStamps).
 std::string expectedLine(int thread, int sequence) {
     const std::string user = userOf(thread, sequence);
     const std::string address = "10.0.0." + std::to_string(thread);
     if (isCef(sequence)) {
         return "CEF:0|Quorvel|Stress|1.0|S|event t" + std::to_string(thread) + " i" + std::to_string(sequence) +
-               "|4|rt=R dtz=Z src=" + address + " spt=0 suser=" + user + " cs1=a\\=b\\\\c|d msg=Stress " + user +
-               " from " + address + " ";
+               "|4|rt=1700000000123 dtz=UTC src=" + address + " spt=0 suser=" + user + " cs1=a\\=b\\\\c|d msg=Stress " +
+               user + " from " + address + " ";
     }
     return std::string(" {\"Id\" : \"t") + std::to_string(thread) + "-i" + std::to_string(sequence) +
            "\",\"Source\" : \"stress\",\"Observer\" : {\"Entity\" : {\"SysName\" : \"" + kHostName +
            "\"}},\"Initiator\" : {\"Account\" : {\"Name\" : \"" + user +
-           "\"}},\"Action\" : {\"Event\" : {\"Name\" : \"LOGIN\"},\"Time\" : {\"Offset\" : 0},\"Log\" : "
+           "\"}},\"Action\" : {\"Event\" : {\"Name\" : \"LOGIN\"},\"Time\" : {\"Offset\" : 1700000000},\"Log\" : "
            "{\"Severity\" : 7},\"Outcome\" : \"o\\\"k\"}}";
-}
-
-// Replaces the value of the item or member starting with `key` (up to
-// `end`) by `with`.
-void replaceValue(std::string& line, const std::string& key, char end, const std::string& with) {
-    const std::size_t start = line.find(key);
-    if (start == std::string::npos) return;
-    const std::size_t from = start + key.size();
-    const std::size_t to = line.find(end, from);
-    if (to == std::string::npos) return;
-    line.replace(from, to - from, with);
-}
-
-std::string normalised(std::string line) {
-    if (line.compare(0, 4, "CEF:") == 0) {
-        replaceValue(line, "|rt=", ' ', "R");
-        replaceValue(line, " dtz=", ' ', "Z");
-    } else {
-        replaceValue(line, "\"Offset\" : ", '}', "0");
-    }
-    return line;
 }
 
 // Checks every line it receives against the line its thread and sequence
@@ -103,7 +82,7 @@ class VerifyingAppender : public log4cxx::AppenderSkeleton {
             std::sscanf(message.c_str(), " {\"Id\" : \"t%d-i%d\"", &thread, &sequence);
         }
         const bool known = thread >= 0 && thread < kLoggingThreads && sequence >= 0 && sequence < kEventsPerThread;
-        const bool whole = known && normalised(message) == expectedLine(thread, sequence) &&
+        const bool whole = known && quorvel_test::withFixedStamps(message) == expectedLine(thread, sequence) &&
                            event->getLoggerName() == loggerOf(thread, sequence) &&
                            event->getLevel()->toInt() == log4cxx::Level::INFO_INT;
 
@@ -142,7 +121,7 @@ void logCef(int thread, int sequence) {
 }
 
 void logXdas(int thread, int sequence) {
-    I_XDAS_Event* event = create();
+    const auto event = quorvel_test::createXdasEvent();
     event->setId("t" + std::to_string(thread) + "-i" + std::to_string(sequence));
     event->setSource("stress");
     event->getInitiator()->getAccount()->setName(userOf(thread, sequence));
@@ -150,7 +129,6 @@ void logXdas(int thread, int sequence) {
     event->getAction()->getLog()->setSeverity(7);
     event->getAction()->setOutcome("o\"k");
     EXPECT_EQ(event->XDAS_Log(loggerOf(thread, sequence)), 0);
-    destroy(event);
 }
 
 TEST(Stress, EveryEventArrivesWholeOnceWhileOthersInitialiseAndProbe) {

@@ -2,7 +2,9 @@
 // by hand, at the level each severity selects.
 #include "capturing_appender.h"
 #include "fake_resolver.h"
+#include "stamps.h"
 #include "xdas/xdas_record_writer.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -11,9 +13,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <ctime>
-#include <memory>
-#include <regex>
 #include <utility>
 #include <vector>
 
@@ -22,30 +21,14 @@ namespace {
 namespace fake = quorvel_test::fake_resolver;
 using quorvel_test::capturedLines;
 using quorvel_test::testDataPath;
-
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-using EventPtr = std::unique_ptr<I_XDAS_Event, EventDeleter>;
-
-EventPtr makeEvent() { return EventPtr(create()); }
+using quorvel_test::withFixedStamps;
+using quorvel_test::XdasEventPtr;
 
 // The record of `event` at the fixed time 1700000000.
 std::string recordAt1700000000(I_XDAS_Event& event, std::string_view hostName = {}) {
     std::string out;
     quorvel::writeXdasRecord(event, hostName, 1700000000, out);
     return out;
-}
-
-// Replaces the logged "Offset" (the clock) by 1700000000 after checking it is
-// the current time.
-std::string withFixedOffset(const std::string& line) {
-    static const std::regex offset(R"("Offset" : (-?\d+))");
-    std::smatch match;
-    EXPECT_TRUE(std::regex_search(line, match, offset)) << line;
-    if (match.empty()) return line;
-    EXPECT_NEAR(std::stoll(match[1]), static_cast<long long>(std::time(nullptr)), 5);
-    return std::regex_replace(line, offset, "\"Offset\" : 1700000000");
 }
 
 // Initialises logging from `propertiesFile` with the host name "hostA", or
@@ -90,25 +73,25 @@ const char* const kWorkedExample =
     R"("Log" : {"Severity" : 7},"Outcome" : "0"}})";
 
 TEST(XdasRecord, WorkedExampleIsWrittenByteForByte) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     fillWorkedExample(*event);
     EXPECT_EQ(recordAt1700000000(*event, "hostA"), kWorkedExample);
 }
 
 TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     initialise("capture_info.properties", "hostA");
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     fillWorkedExample(*event);
     EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].logger, "audit.xdas");
     EXPECT_EQ(lines[0].level, "INFO");
-    EXPECT_EQ(withFixedOffset(lines[0].message), kWorkedExample);
+    EXPECT_EQ(withFixedStamps(lines[0].message), kWorkedExample);
 }
 
 TEST(XdasRecord, EveryFieldInItsPlace) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->setId("i");
     event->setSource("s");
     const auto fill = [](I_XDASAcc* account, I_XDASEntity* entity, const std::string& p) {
@@ -150,19 +133,19 @@ TEST(XdasRecord, EveryFieldInItsPlace) {
 // Logging configured directly, without initialisation: no host name.
 TEST(XdasRecord, FreshEventWithSeverityFourIsLoggedAtError) {
     log4cxx::PropertyConfigurator::configure(log4cxx::File(testDataPath("capture_info.properties")));
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->getLog()->setSeverity(4);
     EXPECT_EQ(event->XDAS_Log("audit"), 0);
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, "ERROR");
-    EXPECT_EQ(withFixedOffset(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
 }
 
 TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
     initialise("capture_info.properties", "hostA");
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->getLog()->setSeverity(4);
     event->XDAS_Log("audit");
     // The observer entity's own SysName is never shown; the others' are.
@@ -172,18 +155,18 @@ TEST(XdasRecord, CachedHostNameIsTheObserverSysName) {
     event->XDAS_Log("audit");
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(withFixedOffset(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},)"
               R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
     EXPECT_EQ(
-        withFixedOffset(lines[1].message),
+        withFixedStamps(lines[1].message),
         R"( {"Observer" : {"Entity" : {"SysName" : "hostA"}},"Initiator" : {"Entity" : {"SysName" : "ini-host"}},)"
         R"("Target" : {"Entity" : {"SysName" : "tgt-host"}},)"
         R"("Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 4}}})");
 }
 
 TEST(XdasRecord, ObserverOwnSysNameIsIgnoredWithoutHostName) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getObserver()->getEntity()->setSysName("own-name");
     event->getObserver()->getEntity()->setSvcName("svc");
     EXPECT_EQ(recordAt1700000000(*event), R"( {"Observer" : {"Entity" : {"SvcName" : "svc"}},)"
@@ -191,7 +174,7 @@ TEST(XdasRecord, ObserverOwnSysNameIsIgnoredWithoutHostName) {
 }
 
 TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getInitiator()->getAccount()->setId("u1");
     event->getInitiator()->setAssertions({{"a", ""}, {"b", ""}});
     event->getTarget()->setData({{"attr", ""}});
@@ -201,7 +184,7 @@ TEST(XdasRecord, EmptyAssertionsAndEmptyTargetAreLeftOut) {
 }
 
 TEST(XdasRecord, EveryEscapeRule) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->setId("a\"b\\c/d");
     event->setSource("\b\f\n\r\t");
     event->getInitiator()->setAssertions({{"", "empty key"}, {"k\"", "v\n"}});
@@ -214,7 +197,7 @@ TEST(XdasRecord, EveryEscapeRule) {
 
 TEST(XdasRecord, Utf8RecordUnderUtf8Locale) {
     ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->setDetails("caf\xC3\xA9 \xE2\x82\xAC \xE9!");
     EXPECT_EQ(recordAt1700000000(*event),
               " {\"Action\" : {\"Time\" : {\"Offset\" : 1700000000},\"Log\" : {\"Severity\" : 7},"
@@ -222,7 +205,7 @@ TEST(XdasRecord, Utf8RecordUnderUtf8Locale) {
 }
 
 TEST(XdasRecord, ClockBeyondYear2038IsWrittenInFull) {
-    const EventPtr event = makeEvent();
+    const XdasEventPtr event = quorvel_test::createXdasEvent();
     event->getAction()->getLog()->setSeverity(3);
     std::string out;
     quorvel::writeXdasRecord(*event, {}, 2147483648, out);
@@ -340,13 +323,13 @@ class XdasSeverityLevels : public testing::TestWithParam<LevelCase> {};
 TEST_P(XdasSeverityLevels, EachSeverityAtItsLevelWhereEnabled) {
     initialise(GetParam().propertiesFile, "");
     for (const int severity : {3, 4, 5, 7, 8, 9, 6, 0, 10, -1}) {
-        const EventPtr event = makeEvent();
+        const XdasEventPtr event = quorvel_test::createXdasEvent();
         event->getAction()->getLog()->setSeverity(severity);
         EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
     }
     std::vector<std::pair<std::string, std::string>> logged;
     for (const auto& line : capturedLines())
-        logged.emplace_back(line.level, withFixedOffset(line.message));
+        logged.emplace_back(line.level, withFixedStamps(line.message));
     std::vector<std::pair<std::string, std::string>> expected;
     for (const auto& [level, severity] : GetParam().logged)
         expected.emplace_back(level, severityOnlyRecord(severity));
@@ -386,14 +369,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(XdasRecord, NamedLoggerLevelDecides) {
     initialise("named_logger_debug.properties", "");
     for (const int severity : {9, 8}) {
-        const EventPtr event = makeEvent();
+        const XdasEventPtr event = quorvel_test::createXdasEvent();
         event->getAction()->getLog()->setSeverity(severity);
         event->XDAS_Log("audit");
     }
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].level, "DEBUG");
-    EXPECT_EQ(withFixedOffset(lines[0].message),
+    EXPECT_EQ(withFixedStamps(lines[0].message),
               R"( {"Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 8}}})");
 }
 

@@ -8,6 +8,7 @@
 // pipelines use, which the demo runs). Exits 0 when every event was handed
 // over.
 #include "syslog_events.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
@@ -15,7 +16,6 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,12 +28,8 @@ using namespace syslog_e2e;
 const std::string kPlainUser = "O'Brien \"ops\" a\\b c=d e|f " + kUtf8Name;
 bool plain = false;
 
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-
 void logXdas(int thread, int number) {
-    std::unique_ptr<I_XDAS_Event, EventDeleter> event(create());
+    const auto event = quorvel_test::createXdasEvent();
     event->setId(sequence(thread, number));
     event->setSource("relay");
     event->getInitiator()->getAccount()->setName(plain ? kPlainUser : specials());

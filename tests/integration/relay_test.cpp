@@ -11,8 +11,8 @@
 // audit CA, or without TLS, are refused and nothing they send is written.
 #include "cef_parser.h"
 #include "daemon_harness.h"
-#include "run_process.h"
 #include "syslog_events.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -161,23 +161,9 @@ class RelayTest : public ::testing::Test {
                                            "and rsyslog-relp (scripts/install-deps installs them, as root)";
         ASSERT_EQ(access("/usr/bin/openssl", X_OK), 0)
             << "/usr/bin/openssl is missing: this test makes its certificates with the Debian package openssl";
-        char pattern[] = "/tmp/quorvel-relay-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        certs_ = dir_ / "certs";
         for (const char* sub : {"certs", "collector-a", "collector-b", "work-a", "work-b", "work-forwarder"})
             fs::create_directory(dir_ / sub);
         makeCertificates();
-    }
-    void TearDown() override {
-        // Daemons first, then their files; kept for a look when the test failed.
-        forwarder_.reset();
-        collectorA_.reset();
-        collectorB_.reset();
-        if (!HasFailure())
-            fs::remove_all(dir_);
-        else
-            std::printf("relay test files kept in %s\n", dir_.c_str());
     }
 
     void openssl(const std::vector<std::string>& args) {
@@ -266,10 +252,7 @@ class RelayTest : public ::testing::Test {
     }
     void startCollector(std::unique_ptr<Child>& collector, const std::string& name, int port) {
         collector = startDaemon(name);
-        const auto deadline = Clock::now() + 20s;
-        while (!isListening(port) && collector->running() && Clock::now() < deadline)
-            std::this_thread::sleep_for(20ms);
-        ASSERT_TRUE(collector->running() && isListening(port))
+        ASSERT_TRUE(collector->waitUntilReady([port] { return isListening(port); }, Clock::now() + 20s))
             << name << " did not start listening on 127.0.0.1:" << port << "; its output is in " << dir_;
     }
 
@@ -303,7 +286,10 @@ class RelayTest : public ::testing::Test {
     }
 
     std::string rsyslogd_;
-    fs::path dir_, certs_;
+    // Declared before the daemons, so that they are stopped before their
+    // files go (kept for a look when the test failed).
+    const quorvel_test::TempDir directory_{"relay"};
+    const fs::path dir_ = directory_.path(), certs_ = dir_ / "certs";
     int portA_ = 0, portB_ = 0, windowSize_ = 0, starts_ = 0;
     std::unique_ptr<Child> collectorA_, collectorB_, forwarder_;
 };

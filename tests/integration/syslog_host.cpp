@@ -3,12 +3,12 @@
 // logs the events of syslog_events.h from several threads at once. Exits 0
 // when every event was handed over.
 #include "syslog_events.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
 #include <clocale>
 #include <cstdio>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -16,12 +16,8 @@ namespace {
 
 using namespace syslog_e2e;
 
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-
 void logXdas(int thread, int number) {
-    std::unique_ptr<I_XDAS_Event, EventDeleter> event(create());
+    const auto event = quorvel_test::createXdasEvent();
     event->setId(sequence(thread, number));
     event->setSource("syslog-e2e");
     event->getInitiator()->getAccount()->setName(specials());

@@ -1,7 +1,9 @@
 // Every example properties file applies through initSyslog and leaves an
 // appender on the root logger; each file in a process of its own. And the
 // host-side AsyncAppender of examples/async_syslog.cpp delivers its event.
-#include "run_process.h"
+#include "child_process.h"
+#include "stamps.h"
+#include "temp_dir.h"
 
 #include <quorvel/quorvel.h>
 
@@ -11,7 +13,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <dirent.h>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -36,14 +37,12 @@ class ExampleProperties : public testing::TestWithParam<std::string> {};
 
 TEST_P(ExampleProperties, AppliesThroughInitSyslogWithAnAppenderOnTheRootLogger) {
     // File appenders write relative paths into a directory of the test's own.
-    char pattern[] = "/tmp/quorvel-example-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ASSERT_EQ(chdir(pattern), 0);
+    const quorvel_test::TempDir directory("example");
+    ASSERT_EQ(chdir(directory.path().c_str()), 0);
     const int status = initSyslog(std::string(QUORVEL_EXAMPLES_DIR) + "/" + GetParam(), "examples");
     EXPECT_TRUE(status == 0 || status < 0) << "initSyslog returned " << status; // < 0: host name unresolved
     EXPECT_TRUE(isAppenderEnabled());
     EXPECT_TRUE(checkEventSeverity(4));
-    std::system((std::string("rm -rf ") + pattern).c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleProperties, testing::ValuesIn(exampleProperties()),
@@ -62,9 +61,9 @@ TEST(ExampleAsyncAppender, DeliversTheEventOnceBeforeTheProcessEnds) {
         const auto result = quorvel_test::runProcess(
             {QUORVEL_ASYNC_EXAMPLE, std::string(QUORVEL_EXAMPLES_DIR) + "/" + properties}, QUORVEL_EXAMPLES_DIR);
         EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(std::regex_replace(result.out, std::regex("rt=[0-9]+ dtz=[A-Za-z0-9+-]+ "), "rt=T "),
-                  "INFO  [async-example] audit.cef:CEF:0|ExampleVendor|ExampleProduct||100|Login|4|rt=T spt=0 "
-                  "suser=user1 msg=User user1 logged in \n")
+        EXPECT_EQ(quorvel_test::withFixedStamps(result.out),
+                  "INFO  [async-example] audit.cef:CEF:0|ExampleVendor|ExampleProduct||100|Login|4|"
+                  "rt=1700000000123 dtz=UTC spt=0 suser=user1 msg=User user1 logged in \n")
             << properties;
     }
 }

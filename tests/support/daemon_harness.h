@@ -1,33 +1,24 @@
 // What the integration tests (and the appender benchmark) need to run daemons
-// and programs of their own: finding and configuring rsyslogd, reading what
-// they wrote, and child processes that are killed and reaped when the test
-// lets go of them, also when it fails.
+// on the loopback interface beside them: finding and configuring rsyslogd,
+// and free and bound ports. The daemons themselves are child processes
+// (child_process.h).
 #pragma once
 
-#include "run_process.h"
+#include "child_process.h"
+#include "file_text.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quorvel_test {
-
-using Clock = std::chrono::steady_clock;
 
 inline std::string findRsyslogd() {
     for (const char* path : {"/usr/sbin/rsyslogd", "/sbin/rsyslogd", "/usr/local/sbin/rsyslogd"})
@@ -91,90 +82,8 @@ inline std::vector<std::string> rsyslogdCommand(const std::string& rsyslogd, con
     return {rsyslogd, "-n", "-f", config.string(), "-i", pidFile};
 }
 
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+inline bool Child::waitUntilUdpBound(int port, Clock::time_point deadline) {
+    return waitUntilReady([port] { return udpPortIsBound(port); }, deadline);
 }
-
-// The complete lines of `text`, without their line feeds.
-inline std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        result.push_back(text.substr(start, end - start));
-    return result;
-}
-
-// A child process that the test started, with standard output and error in
-// `output` and standard input from `input` (or /dev/null); killed and reaped
-// if it is still running when the object goes, and killed when the process
-// that started it dies.
-class Child {
-  public:
-    Child(const std::vector<std::string>& argv, const std::filesystem::path& output,
-          const std::map<std::string, std::string>& env = {}, const std::filesystem::path& input = "/dev/null") {
-        const pid_t parent = getpid();
-        pid_ = fork();
-        if (pid_ == 0) {
-            // Killed with the process that started it, also when that one
-            // ends without unwinding (a crash, an abort, a kill).
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent) _exit(127);
-            const int in = open(input.c_str(), O_RDONLY);
-            const int fd = open(output.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
-            dup2(in, STDIN_FILENO);
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            for (const auto& [name, value] : env)
-                setenv(name.c_str(), value.c_str(), 1);
-            execArgv(argv);
-        }
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() { kill(); }
-
-    bool running() {
-        if (pid_ <= 0 || exited_) return false;
-        if (waitpid(pid_, &status_, WNOHANG) == pid_) exited_ = true;
-        return !exited_;
-    }
-    // Waits until the process ends or `deadline` passes; true if it ended.
-    bool waitUntil(Clock::time_point deadline) {
-        while (running()) {
-            if (Clock::now() >= deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-    // Asks the process to stop, and kills it if it has not within `grace`.
-    void stop(std::chrono::seconds grace) {
-        if (!running()) return;
-        ::kill(pid_, SIGTERM);
-        if (!waitUntil(Clock::now() + grace)) kill();
-    }
-    // Kills the process at once (SIGKILL) and reaps it.
-    void kill() {
-        if (!running()) return;
-        ::kill(pid_, SIGKILL);
-        waitpid(pid_, &status_, 0);
-        exited_ = true;
-    }
-    // Waits until the process has bound UDP `port` on the loopback interface,
-    // it ends, or `deadline` passes; true if it is running with the port bound.
-    bool waitUntilUdpBound(int port, Clock::time_point deadline) {
-        while (!udpPortIsBound(port) && running() && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return running() && udpPortIsBound(port);
-    }
-    bool exitedCleanly() const { return exited_ && WIFEXITED(status_) && WEXITSTATUS(status_) == 0; }
-
-  private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-    int status_ = 0;
-};
 
 } // namespace quorvel_test

@@ -28,7 +28,6 @@ std::atomic<int> freeCount{0};
 std::size_t seenLength = 0;
 std::string seenNode;
 bool seenService = false;
-addrinfo seenHints{};
 addrinfo* ownList = nullptr;
 
 std::atomic<bool> holding{false};
@@ -69,14 +68,10 @@ int freeCalls() { return freeCount; }
 std::size_t lastHostNameLength() { return seenLength; }
 std::string lastLookupNode() { return seenNode; }
 bool lastLookupHadService() { return seenService; }
-int lastLookupFlags() { return seenHints.ai_flags; }
-int lastLookupFamily() { return seenHints.ai_family; }
-int lastLookupSocketType() { return seenHints.ai_socktype; }
-int lastLookupProtocol() { return seenHints.ai_protocol; }
 
-void holdInsideHostName() { holding = true; }
-void waitUntilInsideHostName() { waitFor(inside); }
-void releaseHostName() { released = true; }
+void holdInsideFree() { holding = true; }
+void waitUntilInsideFree() { waitFor(inside); }
+void releaseFree() { released = true; }
 
 void watchNextLockOnThisThread() { watchLock = true; }
 void waitForLockAttempt() { waitFor(lockAttempted); }
@@ -88,10 +83,6 @@ using namespace quorvel_test::fake_resolver;
 extern "C" int gethostname(char* name, size_t length) noexcept {
     ++hostNameCount;
     seenLength = length;
-    if (holding) {
-        inside = true;
-        waitFor(released);
-    }
     switch (hostNameMode) {
     case Mode::Real: return real<int(char*, size_t)>("gethostname")(name, length);
     case Mode::Fail: return -1;
@@ -105,7 +96,6 @@ extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo
     ++lookupCount;
     seenNode = node != nullptr ? node : "";
     seenService = service != nullptr;
-    seenHints = hints != nullptr ? *hints : addrinfo{};
     switch (lookupMode) {
     case Mode::Real:
         return real<int(const char*, const char*, const addrinfo*, addrinfo**)>("getaddrinfo")(node, service, hints,
@@ -121,6 +111,10 @@ extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo
 
 extern "C" void freeaddrinfo(addrinfo* list) noexcept {
     ++freeCount;
+    if (holding) {
+        inside = true;
+        waitFor(released);
+    }
     if (list != nullptr && list == ownList) {
         std::free(list->ai_canonname);
         std::free(list);

@@ -27,16 +27,12 @@ int freeCalls();
 std::size_t lastHostNameLength();
 std::string lastLookupNode();
 bool lastLookupHadService();
-int lastLookupFlags();
-int lastLookupFamily();
-int lastLookupSocketType();
-int lastLookupProtocol();
 
-// From now on gethostname waits inside, after it has been entered, until
-// releaseHostName() is called.
-void holdInsideHostName();
-void waitUntilInsideHostName();
-void releaseHostName();
+// From now on freeaddrinfo, which the library calls once it has copied the
+// canonical name out of the list, waits inside until releaseFree() is called.
+void holdInsideFree();
+void waitUntilInsideFree();
+void releaseFree();
 
 // The next pthread_mutex_lock call made by the calling thread is reported to
 // waitForLockAttempt() just before it locks.

@@ -3,12 +3,8 @@
 // layout prints. The directory goes with the object.
 #pragma once
 
-#include <unistd.h>
+#include "temp_dir.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace quorvel_test {
@@ -17,38 +13,23 @@ class LayoutFile {
   public:
     // `pattern` is the layout's ConversionPattern; the root logger is at INFO.
     explicit LayoutFile(const std::string& pattern) {
-        char directory[] = "/tmp/quorvel-layout-XXXXXX";
-        if (mkdtemp(directory) != nullptr) directory_ = directory;
-        std::ofstream(properties()) << "log4j.rootLogger=INFO, FILE\n"
-                                       "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
-                                       "log4j.appender.FILE.File="
-                                    << output()
-                                    << "\n"
-                                       "log4j.appender.FILE.ImmediateFlush=true\n"
-                                       "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
-                                       "log4j.appender.FILE.layout.ConversionPattern="
-                                    << pattern << "\n";
-    }
-    LayoutFile(const LayoutFile&) = delete;
-    LayoutFile& operator=(const LayoutFile&) = delete;
-    ~LayoutFile() {
-        std::remove(output().c_str());
-        std::remove(properties().c_str());
-        rmdir(directory_.c_str());
+        directory_.write("layout.properties", "log4j.rootLogger=INFO, FILE\n"
+                                              "log4j.appender.FILE=org.apache.log4j.FileAppender\n"
+                                              "log4j.appender.FILE.File=" +
+                                                  directory_.file("out.log") +
+                                                  "\n"
+                                                  "log4j.appender.FILE.ImmediateFlush=true\n"
+                                                  "log4j.appender.FILE.layout=org.apache.log4j.PatternLayout\n"
+                                                  "log4j.appender.FILE.layout.ConversionPattern=" +
+                                                  pattern + "\n");
     }
 
-    std::string properties() const { return directory_ + "/layout.properties"; }
-
+    std::string properties() const { return directory_.file("layout.properties"); }
     // Everything the appender has written so far.
-    std::string written() const {
-        std::ifstream logged(output());
-        return std::string(std::istreambuf_iterator<char>(logged), std::istreambuf_iterator<char>());
-    }
+    std::string written() const { return directory_.read("out.log"); }
 
   private:
-    std::string output() const { return directory_ + "/out.log"; }
-
-    std::string directory_;
+    TempDir directory_{"layout"};
 };
 
 } // namespace quorvel_test
