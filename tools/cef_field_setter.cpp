@@ -1,6 +1,6 @@
 #include "cef_field_setter.h"
 
-#include "field_assignment.h"
+#include "tool_error.h"
 
 namespace quorvel_tools {
 
@@ -10,26 +10,7 @@ const quorvel::CefField* findSettableCefField(std::string_view name) {
     return settable ? field : nullptr;
 }
 
-SetResult setCefField(CEF_EVENT& event, std::string_view name, const std::string& value) {
-    const quorvel::CefField* field = findSettableCefField(name);
-    if (field == nullptr) return SetResult::UnknownField;
-    switch (field->kind) {
-    case quorvel::CefFieldKind::Text: (event.*field->setText)(value); return SetResult::Set;
-    case quorvel::CefFieldKind::Int:
-        if (const auto number = parseNumber<int>(value)) {
-            (event.*field->setInteger)(*number);
-            return SetResult::Set;
-        }
-        return SetResult::BadNumber;
-    case quorvel::CefFieldKind::Long:
-        if (const auto number = parseNumber<long>(value)) {
-            (event.*field->setLongInteger)(*number);
-            return SetResult::Set;
-        }
-        return SetResult::BadNumber;
-    }
-    return SetResult::UnknownField;
-}
+namespace {
 
 const char* describeCefKind(quorvel::CefFieldKind kind) {
     switch (kind) {
@@ -38,6 +19,28 @@ const char* describeCefKind(quorvel::CefFieldKind kind) {
     case quorvel::CefFieldKind::Long: return "a decimal long";
     }
     return "text";
+}
+
+// Sets a number field from `value`; false when it is not such a number.
+template <class Number> bool setNumber(CEF_EVENT& event, void (CEF_EVENT::*setter)(Number), const std::string& value) {
+    const auto number = parseNumber<Number>(value);
+    if (number) (event.*setter)(*number);
+    return number.has_value();
+}
+
+} // namespace
+
+void setCefField(CEF_EVENT& event, const Assignment& set, std::string_view unknownHint) {
+    const quorvel::CefField* field = findSettableCefField(set.name);
+    if (field == nullptr)
+        throw ToolError{"--set " + set.name + ": no CEF field has that name" + std::string(unknownHint)};
+    bool parsed = true;
+    switch (field->kind) {
+    case quorvel::CefFieldKind::Text: (event.*field->setText)(set.value); break;
+    case quorvel::CefFieldKind::Int: parsed = setNumber(event, field->setInteger, set.value); break;
+    case quorvel::CefFieldKind::Long: parsed = setNumber(event, field->setLongInteger, set.value); break;
+    }
+    if (!parsed) throw ToolError{"--set " + set.name + "=" + set.value + ": not " + describeCefKind(field->kind)};
 }
 
 } // namespace quorvel_tools

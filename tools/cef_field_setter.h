@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cef/cef_field_table.h"
+#include "field_assignment.h"
 
 #include <quorvel/cef_event.h>
 
@@ -15,13 +16,10 @@ namespace quorvel_tools {
 // key, "suser") names and a caller can set; null when there is none.
 const quorvel::CefField* findSettableCefField(std::string_view name);
 
-// What setting a field from text gave.
-enum class SetResult { Set, UnknownField, BadNumber };
-
-// Sets the field `name` of `event` from `value`, numbers parsed in decimal.
-SetResult setCefField(CEF_EVENT& event, std::string_view name, const std::string& value);
-
-// "text", "a decimal int" or "a decimal long", for messages.
-const char* describeCefKind(quorvel::CefFieldKind kind);
+// Sets the field `set` names in `event` from its value, numbers parsed in
+// decimal. Throws ToolError (usage) when no settable field has that name
+// (`unknownHint` follows the message then) or the value is not a number of
+// the field's kind.
+void setCefField(CEF_EVENT& event, const Assignment& set, std::string_view unknownHint = "");
 
 } // namespace quorvel_tools

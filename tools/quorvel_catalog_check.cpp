@@ -4,6 +4,7 @@
 // message of one event.
 #include "cef_field_setter.h"
 #include "field_assignment.h"
+#include "tool_error.h"
 
 #include "cef/catalog_line.h"
 #include "cef/cef_field_table.h"
@@ -28,6 +29,8 @@ namespace {
 
 using quorvel::CatalogLine;
 using quorvel::EventDescriptionCatalog;
+using quorvel_tools::reportToolError;
+using quorvel_tools::ToolError;
 
 constexpr const char* kProgram = "quorvel-catalog-check";
 constexpr std::size_t kDefaultMaxLength = 1024;
@@ -60,18 +63,13 @@ struct Options {
     std::vector<quorvel_tools::Assignment> sets;
 };
 
-// Thrown for a usage error or an unreadable file: exit status 2.
-struct Fatal {
-    std::string message;
-};
-
 Options parseOptions(int argc, char** argv) {
     Options options;
     std::vector<std::string> setTexts;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw Fatal{arg + " needs a value (see --help)"};
+            if (i + 1 >= argc) throw ToolError{arg + " needs a value (see --help)"};
             return argv[++i];
         };
         if (arg == "--help" || arg == "-h") {
@@ -80,24 +78,24 @@ Options parseOptions(int argc, char** argv) {
         } else if (arg == "--max-length") {
             const std::string text = value();
             const auto number = quorvel_tools::parseNumber<long>(text);
-            if (!number || *number <= 0) throw Fatal{"--max-length " + text + ": not a positive decimal number"};
+            if (!number || *number <= 0) throw ToolError{"--max-length " + text + ": not a positive decimal number"};
             options.maxLength = static_cast<std::size_t>(*number);
         } else if (arg == "--render") {
             options.renderId = value();
         } else if (arg == "--set") {
             setTexts.push_back(value());
         } else if (arg.size() > 1 && arg[0] == '-') {
-            throw Fatal{"unknown option " + arg + " (see --help)"};
+            throw ToolError{"unknown option " + arg + " (see --help)"};
         } else if (options.file) {
-            throw Fatal{"more than one catalogue file given (see --help)"};
+            throw ToolError{"more than one catalogue file given (see --help)"};
         } else {
             options.file = arg;
         }
     }
-    if (!setTexts.empty() && !options.renderId) throw Fatal{"--set needs --render ID (see --help)"};
+    if (!setTexts.empty() && !options.renderId) throw ToolError{"--set needs --render ID (see --help)"};
     for (const std::string& text : setTexts) {
         const auto assignment = quorvel_tools::parseAssignment(text);
-        if (!assignment) throw Fatal{"--set " + text + ": expected Field=value"};
+        if (!assignment) throw ToolError{"--set " + text + ": expected Field=value"};
         options.sets.push_back(*assignment);
     }
     return options;
@@ -263,13 +261,13 @@ class Checker {
     std::map<std::string, std::size_t, std::less<>> firstLine_;
 };
 
-// Opens the catalogue for reading; throws Fatal when it cannot be read.
+// Opens the catalogue for reading; throws ToolError when it cannot be read.
 std::ifstream openCatalogue(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) throw Fatal{"cannot read " + path + ": " + std::strerror(errno)};
-    if (S_ISDIR(info.st_mode)) throw Fatal{"cannot read " + path + ": " + std::strerror(EISDIR)};
+    if (stat(path.c_str(), &info) != 0) throw ToolError{"cannot read " + path + ": " + std::strerror(errno)};
+    if (S_ISDIR(info.st_mode)) throw ToolError{"cannot read " + path + ": " + std::strerror(EISDIR)};
     std::ifstream file(path, std::ios::binary);
-    if (!file) throw Fatal{"cannot read " + path + ": " + std::strerror(errno)};
+    if (!file) throw ToolError{"cannot read " + path + ": " + std::strerror(errno)};
     return file;
 }
 
@@ -280,7 +278,7 @@ int check(const Options& options, const std::string& path) {
     // without, until a read fails.
     for (std::string line; std::getline(file, line);)
         checker.check(line);
-    if (file.bad()) throw Fatal{"read error in " + path};
+    if (file.bad()) throw ToolError{"read error in " + path};
     std::cout << path << ": " << checker.lines() << " lines, " << checker.findings()
               << (checker.findings() == 1 ? " finding" : " findings") << '\n';
     return checker.findings() == 0 ? 0 : 1;
@@ -289,28 +287,20 @@ int check(const Options& options, const std::string& path) {
 int render(const Options& options, const std::string& path) {
     std::ifstream file = openCatalogue(path);
     const EventDescriptionCatalog catalog(file);
-    if (file.bad()) throw Fatal{"read error in " + path};
+    if (file.bad()) throw ToolError{"read error in " + path};
 
     CEF_EVENT event;
     event.setSignatureID(*options.renderId);
-    for (const quorvel_tools::Assignment& set : options.sets) {
-        switch (quorvel_tools::setCefField(event, set.name, set.value)) {
-        case quorvel_tools::SetResult::Set: break;
-        case quorvel_tools::SetResult::UnknownField: throw Fatal{"--set " + set.name + ": no CEF field has that name"};
-        case quorvel_tools::SetResult::BadNumber:
-            throw Fatal{"--set " + set.name + "=" + set.value + ": not " +
-                        quorvel_tools::describeCefKind(quorvel_tools::findSettableCefField(set.name)->kind)};
-        }
-    }
+    for (const quorvel_tools::Assignment& set : options.sets)
+        quorvel_tools::setCefField(event, set);
     const std::string message = catalog.message(event);
     if (message.empty()) {
         const auto entry = catalog.find(*options.renderId);
-        std::cerr << kProgram << ": no message for " << quoted(*options.renderId) << ": "
-                  << (!entry           ? "the catalogue has no entry for it"
-                      : entry->empty() ? "its template is empty"
-                                       : "its template's fields are all empty")
-                  << '\n';
-        return 1;
+        throw ToolError{"no message for " + quoted(*options.renderId) + ": " +
+                            (!entry           ? "the catalogue has no entry for it"
+                             : entry->empty() ? "its template is empty"
+                                              : "its template's fields are all empty"),
+                        1};
     }
     std::cout << message << '\n';
     return 0;
@@ -323,8 +313,7 @@ int main(int argc, char** argv) {
         const Options options = parseOptions(argc, argv);
         const std::string path = options.file ? *options.file : EventDescriptionCatalog::filePath();
         return options.renderId ? render(options, path) : check(options, path);
-    } catch (const Fatal& fatal) {
-        std::cerr << kProgram << ": " << fatal.message << '\n';
-        return 2;
+    } catch (const ToolError& error) {
+        return reportToolError(kProgram, error);
     }
 }

@@ -3,6 +3,7 @@
 #include "cef_field_setter.h"
 #include "field_assignment.h"
 #include "logging/severity_levels.h"
+#include "tool_error.h"
 #include "xdas_field_names.h"
 
 #include <quorvel/quorvel.h>
@@ -64,6 +65,8 @@ const helpers::Class& EmitCapture::getStaticClass() {
 
 namespace {
 
+using quorvel_tools::ToolError;
+
 constexpr const char* kProgram = "quorvel-emit";
 
 const char* const kUsage =
@@ -103,32 +106,27 @@ struct Options {
     bool listFields = false;
 };
 
-// A usage error, unknown field or bad number: exit status 2.
-struct UsageError {
-    std::string message;
-};
-
 quorvel_tools::Assignment assignmentOf(const std::string& option, const std::string& text) {
     const auto assignment = quorvel_tools::parseAssignment(text);
-    if (!assignment) throw UsageError{option + " " + text + ": expected name=value"};
+    if (!assignment) throw ToolError{option + " " + text + ": expected name=value"};
     return *assignment;
 }
 
 Options parseOptions(int argc, char** argv) {
-    if (argc < 2) throw UsageError{"missing event kind, cef or xdas (see --help)"};
+    if (argc < 2) throw ToolError{"missing event kind, cef or xdas (see --help)"};
     const std::string kind = argv[1];
     if (kind == "--help" || kind == "-h") {
         std::cout << kUsage;
         std::exit(0);
     }
-    if (kind != "cef" && kind != "xdas") throw UsageError{"unknown event kind " + kind + ", expected cef or xdas"};
+    if (kind != "cef" && kind != "xdas") throw ToolError{"unknown event kind " + kind + ", expected cef or xdas"};
     Options options;
     options.kind = kind == "cef" ? Kind::Cef : Kind::Xdas;
     std::optional<std::string> config, logger;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw UsageError{arg + " needs a value (see --help)"};
+            if (i + 1 >= argc) throw ToolError{arg + " needs a value (see --help)"};
             return argv[++i];
         };
         if (arg == "--config")
@@ -152,12 +150,12 @@ Options parseOptions(int argc, char** argv) {
             const auto item = assignmentOf(arg, value());
             (arg == "--assertion" ? options.assertions : options.data)[item.name] = item.value;
         } else {
-            throw UsageError{"unknown option " + arg + " for " + kind + " events (see --help)"};
+            throw ToolError{"unknown option " + arg + " for " + kind + " events (see --help)"};
         }
     }
     if (options.listFields) return options;
-    if (!config) throw UsageError{"--config FILE is required (see --help)"};
-    if (!logger) throw UsageError{"--logger NAME is required (see --help)"};
+    if (!config) throw ToolError{"--config FILE is required (see --help)"};
+    if (!logger) throw ToolError{"--logger NAME is required (see --help)"};
     options.config = *config;
     options.logger = *logger;
     return options;
@@ -181,24 +179,13 @@ void listFields(Kind kind) {
     }
 }
 
-void setCef(CEF_EVENT& event, const quorvel_tools::Assignment& set) {
-    switch (quorvel_tools::setCefField(event, set.name, set.value)) {
-    case quorvel_tools::SetResult::Set: return;
-    case quorvel_tools::SetResult::UnknownField:
-        throw UsageError{"--set " + set.name + ": no CEF field has that name (see --list-fields)"};
-    case quorvel_tools::SetResult::BadNumber:
-        throw UsageError{"--set " + set.name + "=" + set.value + ": not " +
-                         quorvel_tools::describeCefKind(quorvel_tools::findSettableCefField(set.name)->kind)};
-    }
-}
-
 void setXdas(I_XDAS_Event& event, const quorvel_tools::Assignment& set) {
     const quorvel_tools::XdasFieldName* field = quorvel_tools::findXdasField(set.name);
-    if (field == nullptr) throw UsageError{"--set " + set.name + ": no XDAS field has that name (see --list-fields)"};
+    if (field == nullptr) throw ToolError{"--set " + set.name + ": no XDAS field has that name (see --list-fields)"};
     int number = 0;
     if (field->numeric) {
         const auto parsed = quorvel_tools::parseNumber<int>(set.value);
-        if (!parsed) throw UsageError{"--set " + set.name + "=" + set.value + ": not a decimal int"};
+        if (!parsed) throw ToolError{"--set " + set.name + "=" + set.value + ": not a decimal int"};
         number = *parsed;
     }
     field->set(event, set.value, number);
@@ -225,59 +212,73 @@ bool hasConfiguredAppender(log4cxx::LoggerPtr logger, const log4cxx::AppenderPtr
     return false;
 }
 
-int run(const Options& options) {
-    if (options.listFields) {
-        listFields(options.kind);
-        return 0;
-    }
-    // Every field is set before anything is configured, so a bad option logs
-    // nothing.
-    CEF_EVENT cefEvent;
-    std::unique_ptr<I_XDAS_Event, XdasEventDeleter> xdasEvent(create());
+// The event the options describe, of either kind. Every field is set before
+// anything is configured, so that a bad option logs nothing.
+struct Events {
+    CEF_EVENT cef;
+    std::unique_ptr<I_XDAS_Event, XdasEventDeleter> xdas{create()};
+};
+
+void fillEvent(const Options& options, Events& events) {
     for (const quorvel_tools::Assignment& set : options.sets) {
         if (options.kind == Kind::Cef)
-            setCef(cefEvent, set);
+            quorvel_tools::setCefField(events.cef, set, " (see --list-fields)");
         else
-            setXdas(*xdasEvent, set);
+            setXdas(*events.xdas, set);
     }
-    if (!options.assertions.empty()) xdasEvent->getInitiator()->setAssertions(options.assertions);
-    if (!options.data.empty()) xdasEvent->getTarget()->setData(options.data);
+    if (!options.assertions.empty()) events.xdas->getInitiator()->setAssertions(options.assertions);
+    if (!options.data.empty()) events.xdas->getTarget()->setData(options.data);
+}
 
+// Initialises logging from the options' configuration; a configuration that
+// cannot be applied ends the tool (status 1), a host name that does not
+// resolve is only told.
+void initialise(const Options& options) {
     log4cxx::helpers::LogLog::setQuietMode(!options.verbose);
     const int status = initSyslog(options.config, options.module);
-    if (status == 1) {
-        std::cerr << kProgram << ": cannot read or apply the log4cxx configuration " << options.config << '\n';
-        return 1;
-    }
+    if (status == 1) throw ToolError{"cannot read or apply the log4cxx configuration " + options.config, 1};
     if (status != 0) {
         std::cerr << kProgram << ": warning: the host name does not resolve (" << gai_strerror(status)
                   << "); XDAS records will lack the observer's SysName\n";
     }
+}
 
+// Logs the event through the options' logger and returns what reached it;
+// nothing reaching it ends the tool (status 1), no configured appender
+// receiving it is only told.
+std::vector<std::string> logEvent(const Options& options, Events& events) {
     const log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger(options.logger);
     const auto capture = std::make_shared<quorvel_tools::EmitCapture>();
     logger->addAppender(capture);
     log4cxx::LevelPtr level;
     if (options.kind == Kind::Cef) {
-        level = quorvel::cefSeverityLevel(cefEvent.getSeverity());
-        cefEvent.CEF_Log(options.logger);
+        level = quorvel::cefSeverityLevel(events.cef.getSeverity());
+        events.cef.CEF_Log(options.logger);
     } else {
-        level =
-            quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(xdasEvent->getAction()->getLog()->getSeverity()));
-        xdasEvent->XDAS_Log(options.logger);
+        const int severity = events.xdas->getAction()->getLog()->getSeverity();
+        level = quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(severity));
+        events.xdas->XDAS_Log(options.logger);
     }
     logger->removeAppender(capture);
-
-    if (capture->messages().empty()) {
-        std::cerr << kProgram << ": nothing logged: " << whyNotLogged(logger, level) << '\n';
-        return 1;
-    }
+    if (capture->messages().empty()) throw ToolError{"nothing logged: " + whyNotLogged(logger, level), 1};
     if (!hasConfiguredAppender(logger, capture)) {
         std::cerr << kProgram << ": warning: logged, but no appender in " << options.config << " receives logger "
                   << options.logger << '\n';
     }
+    return capture->messages();
+}
+
+int run(const Options& options) {
+    if (options.listFields) {
+        listFields(options.kind);
+        return 0;
+    }
+    Events events;
+    fillEvent(options, events);
+    initialise(options);
+    const std::vector<std::string> logged = logEvent(options, events);
     if (options.print) {
-        for (const std::string& message : capture->messages())
+        for (const std::string& message : logged)
             std::cout << message << '\n';
     }
     return 0;
@@ -292,8 +293,7 @@ int main(int argc, char** argv) {
     if (!isatty(STDERR_FILENO)) setenv("LOG4CXX_COLOR", "false", 0);
     try {
         return run(parseOptions(argc, argv));
-    } catch (const UsageError& error) {
-        std::cerr << kProgram << ": " << error.message << '\n';
-        return 2;
+    } catch (const ToolError& error) {
+        return quorvel_tools::reportToolError(kProgram, error);
     }
 }
