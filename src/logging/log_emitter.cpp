@@ -1,5 +1,8 @@
 #include "logging/log_emitter.h"
 
+#include "logging/seal_session.h"
+#include "logging/severity_levels.h"
+
 #include <log4cxx/logmanager.h>
 
 #include <algorithm>
@@ -55,11 +58,19 @@ void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&
 
 void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
               const char* function, int lineNumber) {
+    if (SealSession* session = activeSealSession()) recordSealedLine(*session, line);
     // The logging macros stream the message into a MessageBuffer first, which
     // only copies it; the line is handed over directly instead.
     const log4cxx::spi::LocationInfo location(file, log4cxx::spi::LocationInfo::calcShortFileName(file), function,
                                               lineNumber);
     handOver(*logger, level, std::move(line), location);
+}
+
+void emitSealLine(const std::string& loggerName, std::string&& line) {
+    static const char* const kSignature = "void quorvel::emitSealLine(const string&, std::string&&)";
+    const log4cxx::spi::LocationInfo location(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
+                                              kSignature, __LINE__);
+    handOver(*loggerNamed(loggerName), severityLevels().info, std::move(line), location);
 }
 
 } // namespace quorvel

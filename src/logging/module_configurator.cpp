@@ -9,10 +9,8 @@
 #include <memory>
 
 namespace quorvel {
-namespace {
 
-// Loads the file's properties; false when it cannot be opened or read.
-bool loadProperties(const log4cxx::File& file, log4cxx::helpers::Properties& properties) {
+bool readProperties(const log4cxx::File& file, log4cxx::helpers::Properties& properties) {
     try {
         properties.load(std::make_shared<log4cxx::helpers::FileInputStream>(file));
         return true;
@@ -21,11 +19,7 @@ bool loadProperties(const log4cxx::File& file, log4cxx::helpers::Properties& pro
     }
 }
 
-} // namespace
-
-bool configureForModule(const log4cxx::File& file, const std::string& moduleName) {
-    log4cxx::helpers::Properties properties;
-    if (!loadProperties(file, properties)) return false;
+void configureForModule(log4cxx::helpers::Properties& properties, const std::string& moduleName) {
     properties.setProperty(LOG4CXX_STR("quorvel.module"), moduleName);
     // log4cxx applies the properties one by one and skips what it cannot
     // build. Its status says only whether an appender was added (log4cxx 1.8
@@ -35,7 +29,6 @@ bool configureForModule(const log4cxx::File& file, const std::string& moduleName
     // configure-on-first-use never replaces what the file set.
     log4cxx::PropertyConfigurator::configure(properties);
     log4cxx::LogManager::getLoggerRepository()->setConfigured(true);
-    return true;
 }
 
 } // namespace quorvel

@@ -1,18 +1,22 @@
-// A property-file configurator that knows the module it configured for.
+// A property-file configurator that makes the module it configures for
+// available to the file.
 #pragma once
 
 #include <log4cxx/file.h>
+#include <log4cxx/helpers/properties.h>
 
 #include <string>
 
 namespace quorvel {
 
-// Reads the properties file, makes `moduleName` available to it as the
-// variable ${quorvel.module}, and applies it with log4cxx's property
-// configurator. True when the file was read and applied, whatever appenders
-// it adds or leaves out; false when it cannot be read (missing, a directory,
-// no permission). Stores nothing: the module in force is the initialisation
-// state's.
-bool configureForModule(const log4cxx::File& file, const std::string& moduleName);
+// Reads the properties file into `properties`; false when it cannot be read
+// (missing, a directory, no permission).
+bool readProperties(const log4cxx::File& file, log4cxx::helpers::Properties& properties);
+
+// Makes `moduleName` available to the properties as the variable
+// ${quorvel.module} and applies them with log4cxx's property configurator,
+// whatever appenders they add or leave out. Stores nothing: the module in
+// force is the initialisation state's.
+void configureForModule(log4cxx::helpers::Properties& properties, const std::string& moduleName);
 
 } // namespace quorvel

@@ -1,0 +1,142 @@
+#include "logging/seal_record.h"
+
+#include <charconv>
+
+namespace quorvel::seal {
+
+namespace {
+
+constexpr std::string_view kMacField = " mac=";
+
+std::string textToBase64(const std::string& text) {
+    return toBase64(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+void putNumber(std::string& out, std::string_view name, std::uint64_t value) {
+    out += ' ';
+    out += name;
+    out += '=';
+    out += std::to_string(value);
+}
+
+void putText(std::string& out, std::string_view name, const std::string& value) {
+    out += ' ';
+    out += name;
+    out += '=';
+    out += value;
+}
+
+// Reads the fields of a seal one after the other, each " name=value" in the
+// order they are written; any deviation fails the whole seal.
+class FieldReader {
+  public:
+    explicit FieldReader(std::string_view text) : rest_(text) {}
+
+    bool next(std::string_view name, std::string_view& value) {
+        if (rest_.size() < name.size() + 2 || rest_[0] != ' ' || rest_.substr(1, name.size()) != name ||
+            rest_[name.size() + 1] != '=')
+            return false;
+        rest_.remove_prefix(name.size() + 2);
+        const std::size_t end = rest_.find(' ');
+        value = rest_.substr(0, end);
+        rest_.remove_prefix(value.size());
+        return true;
+    }
+
+    bool number(std::string_view name, std::uint64_t& value) {
+        std::string_view text;
+        if (!next(name, text) || text.empty() || (text.size() > 1 && text[0] == '0')) return false;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() && end == text.data() + text.size();
+    }
+
+    template <std::size_t N> bool binary(std::string_view name, std::array<unsigned char, N>& value) {
+        std::string_view text;
+        return next(name, text) && fromBase64(text, value.data(), N);
+    }
+
+    bool text(std::string_view name, std::string& value) {
+        std::string_view encoded;
+        if (!next(name, encoded)) return false;
+        // Base64 of n bytes has 4n/3 characters, rounded up.
+        value.assign(encoded.size() * 3 / 4, '\0');
+        return fromBase64(encoded, reinterpret_cast<unsigned char*>(value.data()), value.size());
+    }
+
+    bool peek(std::string_view name) const { return rest_.substr(0, name.size() + 2) == " " + std::string(name) + "="; }
+    bool atEnd() const { return rest_.empty(); }
+
+  private:
+    std::string_view rest_;
+};
+
+bool readOpening(FieldReader& fields, SessionOpening& opening) {
+    return fields.text("host", opening.host) && fields.text("module", opening.module) &&
+           fields.number("pid", opening.pid) && fields.number("lines", opening.lines) &&
+           fields.number("millis", opening.millis) && fields.number("idle", opening.idleMillis) &&
+           fields.binary("key", opening.key);
+}
+
+bool readTags(FieldReader& fields, std::uint64_t count, std::vector<LineTag>& tags) {
+    std::string_view text;
+    if (!fields.next("tags", text) || text.size() % 8 != 0 || text.size() / 8 != count) return false;
+    tags.resize(count);
+    for (std::size_t i = 0; i < count; ++i)
+        if (!fromBase64(text.substr(8 * i, 8), tags[i].data(), kTagBytes)) return false;
+    return true;
+}
+
+} // namespace
+
+std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
+    std::string out(kSealMarker);
+    out += "v=" + std::to_string(kSealVersion);
+    putText(out, "session", toBase64(seal.session));
+    putNumber(out, "index", seal.index);
+    putNumber(out, "time", seal.time);
+    putNumber(out, "first", seal.first);
+    putNumber(out, "count", seal.tags.size());
+    if (seal.opening) {
+        const SessionOpening& opening = *seal.opening;
+        putText(out, "host", textToBase64(opening.host));
+        putText(out, "module", textToBase64(opening.module));
+        putNumber(out, "pid", opening.pid);
+        putNumber(out, "lines", opening.lines);
+        putNumber(out, "millis", opening.millis);
+        putNumber(out, "idle", opening.idleMillis);
+        putText(out, "key", toBase64(opening.key));
+    }
+    if (seal.end) out += " end=1";
+    out += " tags=";
+    out.reserve(out.size() + 8 * seal.tags.size() + kMacField.size() + 43);
+    for (const LineTag& tag : seal.tags)
+        out += toBase64(tag);
+    const SealMac mac = macOf(macKey, out);
+    out += kMacField;
+    out += toBase64(mac);
+    return out;
+}
+
+std::optional<ReadSeal> readSeal(std::string_view text) {
+    const std::string versionField = std::string(kSealMarker) + "v=" + std::to_string(kSealVersion);
+    if (text.substr(0, versionField.size()) != versionField) return std::nullopt;
+    const std::size_t macAt = text.rfind(kMacField);
+    if (macAt == std::string_view::npos) return std::nullopt;
+    ReadSeal seal{};
+    seal.signedText = text.substr(0, macAt);
+    SealRecord& record = seal.record;
+    FieldReader fields(seal.signedText.substr(versionField.size()));
+    std::uint64_t count = 0;
+    if (!fields.binary("session", record.session) || !fields.number("index", record.index) ||
+        !fields.number("time", record.time) || !fields.number("first", record.first) || !fields.number("count", count))
+        return std::nullopt;
+    if (fields.peek("host") && !readOpening(fields, record.opening.emplace())) return std::nullopt;
+    std::string_view end;
+    if (fields.peek("end") && (!fields.next("end", end) || end != "1")) return std::nullopt;
+    record.end = !end.empty();
+    if (!readTags(fields, count, record.tags) || !fields.atEnd()) return std::nullopt;
+    if (!fromBase64(text.substr(macAt + kMacField.size()), seal.mac.data(), seal.mac.size())) return std::nullopt;
+    return seal;
+}
+
+} // namespace quorvel::seal
