@@ -46,16 +46,16 @@ struct Seal {
 
     std::uint64_t count() const { return found.size(); }
 
-    // The offset of `tag` not found yet, else one found already; nothing
-    // when no line of the seal has that tag.
-    std::optional<std::uint32_t> offsetOf(std::uint64_t tag) const {
+    // The offset of `tag` not found yet; with `again`, else one found
+    // already. Nothing when no line of the seal fits.
+    std::optional<std::uint32_t> offsetOf(std::uint64_t tag, bool again) const {
         auto at = std::lower_bound(byTag.begin(), byTag.end(), std::make_pair(tag, std::uint32_t{0}));
         std::optional<std::uint32_t> seen;
         for (; at != byTag.end() && at->first == tag; ++at) {
             if (found[at->second] == 0) return at->second;
             seen = at->second;
         }
-        return seen;
+        return again ? seen : std::nullopt;
     }
 };
 
@@ -228,19 +228,38 @@ class Verifier {
 
     void matchEventLine(std::string_view line, LinePlace place) {
         if (line.find(seal::kSealMarker) != std::string_view::npos) return;
-        seal::LineDigest digests[kMaxCandidates];
+        // Where an event may start, leftmost first: a prefix rarely holds
+        // "CEF:" or ' {"', an event's values may.
+        std::size_t starts[kMaxCandidates];
         std::size_t candidates = 0;
-        for (std::size_t at = 0; at < line.size() && candidates < kMaxCandidates; ++at)
-            for (const std::string_view start : kEventStarts)
-                if (line.compare(at, start.size(), start) == 0 && candidates < kMaxCandidates)
-                    digests[candidates++] = seal::digestOf(line.substr(at));
+        for (std::size_t at = firstEventStart(line, 0); at != std::string_view::npos && candidates < kMaxCandidates;
+             at = firstEventStart(line, at + 1))
+            starts[candidates++] = at;
         if (candidates == 0) return;
         ++verdict_.eventLines;
-        for (std::size_t i = 0; i < candidates; ++i)
-            if (matchDigest(digests[i])) return;
-        Stray stray{place, lastFound_.session, lastFound_.number};
-        strays_.push_back(stray);
+        // A line not found yet before a copy of one found already: identical
+        // lines (the same event logged twice in a second) fill their seals'
+        // places in turn, and only what is left over counts as a duplicate.
+        seal::LineDigest digests[kMaxCandidates];
+        for (std::size_t i = 0; i < candidates; ++i) {
+            digests[i] = seal::digestOf(line.substr(starts[i]));
+            if (matchNear(digests[i], false)) return;
+        }
+        for (const bool again : {false, true})
+            for (std::size_t i = 0; i < candidates; ++i)
+                for (auto& [id, session] : sessions_)
+                    if (trySession(session, digests[i], again)) return;
+        strays_.push_back(Stray{place, lastFound_.session, lastFound_.number});
         pendingStrays_.push_back(strays_.size() - 1);
+    }
+
+    // The first place at or after `from` where an event may start; npos
+    // when there is none.
+    static std::size_t firstEventStart(std::string_view line, std::size_t from) {
+        std::size_t start = std::string_view::npos;
+        for (const std::string_view marker : kEventStarts)
+            start = std::min(start, line.find(marker, from));
+        return start;
     }
 
     struct Found {
@@ -248,31 +267,32 @@ class Verifier {
         std::uint64_t number = 0;
     };
 
-    bool matchDigest(const seal::LineDigest& digest) {
-        // The seals next to those of the sessions seen last in this file, then
-        // every seal of those sessions, then every seal read.
+    // The seals next to those of the sessions seen last in this file, then
+    // every seal of those sessions.
+    bool matchNear(const seal::LineDigest& digest, bool again) {
         for (std::size_t r = 0; r < recent_.size(); ++r) {
             const auto [session, index] = recent_[r];
             for (const std::uint64_t near : {index, index + 1, index - 1})
-                if (near < session->byIndex.size() && tryFound(*session, session->byIndex[near].get(), digest))
+                if (near < session->byIndex.size() &&
+                    tryFound(*session, session->byIndex[near].get(), digest, again))
                     return true;
         }
         for (std::size_t r = 0; r < recent_.size(); ++r)
-            if (trySession(*recent_[r].first, digest)) return true;
-        for (auto& [id, session] : sessions_)
-            if (trySession(session, digest)) return true;
+            if (trySession(*recent_[r].first, digest, again)) return true;
         return false;
     }
 
-    bool trySession(Session& session, const seal::LineDigest& digest) {
+    bool trySession(Session& session, const seal::LineDigest& digest, bool again) {
         for (const auto& kept : session.byIndex)
-            if (tryFound(session, kept.get(), digest)) return true;
+            if (tryFound(session, kept.get(), digest, again)) return true;
         return false;
     }
 
-    bool tryFound(Session& session, Seal* kept, const seal::LineDigest& digest) {
+    // Finds the line of `digest` in `kept`: a place not found yet, or with
+    // `again` one found already (a duplicate).
+    bool tryFound(Session& session, Seal* kept, const seal::LineDigest& digest, bool again) {
         if (kept == nullptr || kept->found.empty()) return false;
-        const auto offset = kept->offsetOf(tagValue(seal::tagOf(kept->tagKey, digest)));
+        const auto offset = kept->offsetOf(tagValue(seal::tagOf(kept->tagKey, digest)), again);
         if (!offset) return false;
         SessionVerdict& verdict = session.verdict;
         if (kept->found[*offset]++ == 0)
