@@ -240,15 +240,12 @@ class Verifier {
         // A line not found yet before a copy of one found already: identical
         // lines (the same event logged twice in a second) fill their seals'
         // places in turn, and only what is left over counts as a duplicate.
-        seal::LineDigest digests[kMaxCandidates];
-        for (std::size_t i = 0; i < candidates; ++i) {
-            digests[i] = seal::digestOf(line.substr(starts[i]));
-            if (matchNear(digests[i], false)) return;
-        }
+        for (std::size_t i = 0; i < candidates; ++i)
+            if (matchNear(line.substr(starts[i]), false)) return;
         for (const bool again : {false, true})
             for (std::size_t i = 0; i < candidates; ++i)
                 for (auto& [id, session] : sessions_)
-                    if (trySession(session, digests[i], again)) return;
+                    if (trySession(session, line.substr(starts[i]), again)) return;
         strays_.push_back(Stray{place, lastFound_.session, lastFound_.number});
         pendingStrays_.push_back(strays_.size() - 1);
     }
@@ -269,30 +266,29 @@ class Verifier {
 
     // The seals next to those of the sessions seen last in this file, then
     // every seal of those sessions.
-    bool matchNear(const seal::LineDigest& digest, bool again) {
+    bool matchNear(std::string_view event, bool again) {
         for (std::size_t r = 0; r < recent_.size(); ++r) {
             const auto [session, index] = recent_[r];
             for (const std::uint64_t near : {index, index + 1, index - 1})
-                if (near < session->byIndex.size() &&
-                    tryFound(*session, session->byIndex[near].get(), digest, again))
+                if (near < session->byIndex.size() && tryFound(*session, session->byIndex[near].get(), event, again))
                     return true;
         }
         for (std::size_t r = 0; r < recent_.size(); ++r)
-            if (trySession(*recent_[r].first, digest, again)) return true;
+            if (trySession(*recent_[r].first, event, again)) return true;
         return false;
     }
 
-    bool trySession(Session& session, const seal::LineDigest& digest, bool again) {
+    bool trySession(Session& session, std::string_view event, bool again) {
         for (const auto& kept : session.byIndex)
-            if (tryFound(session, kept.get(), digest, again)) return true;
+            if (tryFound(session, kept.get(), event, again)) return true;
         return false;
     }
 
-    // Finds the line of `digest` in `kept`: a place not found yet, or with
+    // Finds `event` in `kept`: a place not found yet, or with
     // `again` one found already (a duplicate).
-    bool tryFound(Session& session, Seal* kept, const seal::LineDigest& digest, bool again) {
+    bool tryFound(Session& session, Seal* kept, std::string_view event, bool again) {
         if (kept == nullptr || kept->found.empty()) return false;
-        const auto offset = kept->offsetOf(tagValue(seal::tagOf(kept->tagKey, digest)), again);
+        const auto offset = kept->offsetOf(tagValue(seal::tagOf(kept->tagKey, event)), again);
         if (!offset) return false;
         SessionVerdict& verdict = session.verdict;
         if (kept->found[*offset]++ == 0)

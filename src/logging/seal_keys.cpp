@@ -17,18 +17,9 @@ template <std::size_t N> void derive(std::array<unsigned char, N>& subkey, std::
     crypto_kdf_derive_from_key(subkey.data(), N, number, kDerivationContext, key.data());
 }
 
-constexpr int kBase64 = sodium_base64_VARIANT_URLSAFE_NO_PADDING;
-
 } // namespace
 
 bool cryptoReady() { return sodium_init() >= 0; }
-
-LineDigest digestOf(std::string_view line) {
-    LineDigest digest;
-    crypto_generichash(digest.data(), digest.size(), reinterpret_cast<const unsigned char*>(line.data()), line.size(),
-                       nullptr, 0);
-    return digest;
-}
 
 SealKeys sealKeysOf(const SealKey& key) {
     SealKeys keys;
@@ -43,10 +34,10 @@ SealKey nextSealKey(const SealKey& key) {
     return next;
 }
 
-LineTag tagOf(const TagKey& key, const LineDigest& digest) {
+LineTag tagOf(const TagKey& key, std::string_view line) {
     static_assert(sizeof(TagKey) == crypto_shorthash_siphash24_KEYBYTES);
     unsigned char full[crypto_shorthash_siphash24_BYTES];
-    crypto_shorthash_siphash24(full, digest.data(), digest.size(), key.data());
+    crypto_shorthash_siphash24(full, reinterpret_cast<const unsigned char*>(line.data()), line.size(), key.data());
     LineTag tag;
     std::copy_n(full, tag.size(), tag.begin());
     return tag;
@@ -102,18 +93,61 @@ AuditorPublicKey publicKeyOf(const AuditorSecretKey& secretKey) {
 
 void erase(void* bytes, std::size_t size) { sodium_memzero(bytes, size); }
 
+// Base64 is the encoding of a seal's public fields (its tags above all), not
+// a secret: a plain table lookup, which costs a few instructions a character
+// where libsodium's constant-time coder costs fifty.
+namespace {
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+constexpr std::array<signed char, 256> makeBase64Values() {
+    std::array<signed char, 256> values{};
+    for (signed char& value : values)
+        value = -1;
+    for (int i = 0; i < 64; ++i)
+        values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<signed char>(i);
+    return values;
+}
+constexpr std::array<signed char, 256> kBase64Values = makeBase64Values();
+
+} // namespace
+
 std::string toBase64(const unsigned char* bytes, std::size_t size) {
-    std::string text(sodium_base64_ENCODED_LEN(size, kBase64), '\0');
-    sodium_bin2base64(text.data(), text.size(), bytes, size, kBase64);
-    text.pop_back(); // the terminating NUL
+    std::string text;
+    text.reserve((size * 4 + 2) / 3);
+    std::size_t i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const unsigned group = unsigned{bytes[i]} << 16 | unsigned{bytes[i + 1]} << 8 | bytes[i + 2];
+        for (const int shift : {18, 12, 6, 0})
+            text += kBase64Alphabet[group >> shift & 63];
+    }
+    if (i < size) {
+        const std::size_t rest = size - i; // 1 or 2 bytes: 2 or 3 characters
+        const unsigned group = unsigned{bytes[i]} << 16 | (rest == 2 ? unsigned{bytes[i + 1]} << 8 : 0u);
+        for (std::size_t c = 0; c <= rest; ++c)
+            text += kBase64Alphabet[group >> (18 - 6 * c) & 63];
+    }
     return text;
 }
 
 bool fromBase64(std::string_view text, unsigned char* bytes, std::size_t size) {
-    std::size_t decoded = 0;
-    const char* end = nullptr;
-    return sodium_base642bin(bytes, size, text.data(), text.size(), nullptr, &decoded, &end, kBase64) == 0 &&
-           decoded == size && end == text.data() + text.size();
+    // Exactly the characters `size` bytes encode to, and no bits set beyond
+    // them in the last character.
+    if (text.size() != (size * 4 + 2) / 3) return false;
+    unsigned group = 0;
+    int bits = 0;
+    std::size_t out = 0;
+    for (const char c : text) {
+        const int value = kBase64Values[static_cast<unsigned char>(c)];
+        if (value < 0) return false;
+        group = (group << 6 | static_cast<unsigned>(value)) & 0xFFFFFF;
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes[out++] = static_cast<unsigned char>(group >> bits);
+        }
+    }
+    return (group & ((1u << bits) - 1)) == 0;
 }
 
 } // namespace quorvel::seal

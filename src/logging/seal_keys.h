@@ -1,7 +1,7 @@
-// The cryptography of a sealed trail, all of it libsodium's: the digest of a
-// line, the keys of each seal and how one follows from the other, a line's
-// tag, a seal's MAC, and the encryption of a session's first key to the
-// auditor. Shared by the library, which seals, and the verifier.
+// The cryptography of a sealed trail, all of it libsodium's: the keys of each
+// seal and how one follows from the other, a line's tag, a seal's MAC, and
+// the encryption of a session's first key to the auditor. Shared by the
+// library, which seals, and the verifier.
 #pragma once
 
 #include <array>
@@ -18,11 +18,10 @@ using Bytes32 = std::array<unsigned char, 32>;
 // derived from the one before by a one-way function, so a key tells nothing
 // about the keys before it.
 using SealKey = Bytes32;
-// The BLAKE2b-256 digest of a line, the bytes as handed to log4cxx.
-using LineDigest = Bytes32;
-// A line's tag in its seal: the first 6 bytes of SipHash-2-4 of its digest,
-// keyed with the seal's tag key. 48 bits, so that a seal costs 8 characters
-// a line; a forger who lacks the key has one chance in 2^48 per line.
+// A line's tag in its seal: the first 6 bytes of SipHash-2-4 of the line (the
+// bytes as handed to log4cxx), keyed with the seal's tag key. SipHash is a
+// MAC, so a forger who lacks the key has one chance in 2^48 per line; 48 bits,
+// so that a seal costs 8 characters a line.
 inline constexpr std::size_t kTagBytes = 6;
 using LineTag = std::array<unsigned char, kTagBytes>;
 // The key of the tags of one seal (SipHash's 128 bits).
@@ -50,10 +49,9 @@ using EncryptedKey = std::array<unsigned char, kEncryptedKeyBytes>;
 // Initialises libsodium once; false when it cannot (no entropy source).
 bool cryptoReady();
 
-LineDigest digestOf(std::string_view line);
 SealKeys sealKeysOf(const SealKey& key);
 SealKey nextSealKey(const SealKey& key);
-LineTag tagOf(const TagKey& key, const LineDigest& digest);
+LineTag tagOf(const TagKey& key, std::string_view line);
 SealMac macOf(const Bytes32& macKey, std::string_view text);
 bool sameMac(const SealMac& a, const SealMac& b); // in constant time
 
