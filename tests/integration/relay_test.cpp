@@ -10,6 +10,7 @@
 // a line twice only within what RELP may resend. Clients without a certificate from the
 // audit CA, or without TLS, are refused and nothing they send is written.
 #include "cef_parser.h"
+#include "child_process.h"
 #include "daemon_harness.h"
 #include "syslog_events.h"
 #include "temp_dir.h"
@@ -38,7 +39,9 @@ using namespace std::chrono_literals;
 using quorvel_test::Child;
 using quorvel_test::Clock;
 using quorvel_test::lines;
+using quorvel_test::ProcessResult;
 using quorvel_test::readFile;
+using quorvel_test::runProcess;
 
 constexpr int kThreads = syslog_e2e::kThreads;
 constexpr int kEventsPerThread = 12500;
@@ -322,19 +325,27 @@ TEST_F(RelayTest, EveryLineReachesTheCollectorsByteExactThroughCrashesAndRestart
         << "a client with the audit CA's certificate for app1.servers.example.net could not deliver a line; "
         << "see " << dir_ / "server.client.out";
 
-    // The host: the audit file the forwarder reads, and the same lines to a
-    // second file as the record of what log4cxx was handed.
-    std::ofstream(dir_ / "host.properties") << "log4j.rootLogger=INFO, AUDIT, SENT\n"
-                                            << "log4j.appender.AUDIT=org.apache.log4j.FileAppender\n"
-                                            << "log4j.appender.AUDIT.File=" << (dir_ / "audit.log").string() << "\n"
-                                            << "log4j.appender.AUDIT.Encoding=UTF-8\n"
-                                            << "log4j.appender.AUDIT.layout=org.apache.log4j.PatternLayout\n"
-                                            << "log4j.appender.AUDIT.layout.ConversionPattern=%m%n\n"
-                                            << "log4j.appender.SENT=org.apache.log4j.FileAppender\n"
-                                            << "log4j.appender.SENT.File=" << (dir_ / "sent.log").string() << "\n"
-                                            << "log4j.appender.SENT.Encoding=UTF-8\n"
-                                            << "log4j.appender.SENT.layout=org.apache.log4j.PatternLayout\n"
-                                            << "log4j.appender.SENT.layout.ConversionPattern=%m%n\n";
+    // The host, sealing: the audit file the forwarder reads, with the seals,
+    // and the same event lines to a second file as the record of what log4cxx
+    // was handed.
+    const ProcessResult keygen =
+        runProcess({QUORVEL_VERIFY, "keygen", (dir_ / "auditor.pub").string(), (dir_ / "auditor.key").string()});
+    ASSERT_EQ(keygen.status, 0) << keygen.err;
+    std::ofstream(dir_ / "host.properties")
+        << "log4j.rootLogger=INFO, AUDIT, SENT\n"
+        << "quorvel.seal=on\nquorvel.seal.auditorKey=" << lines(readFile(dir_ / "auditor.pub")).at(0) << "\n"
+        << "log4j.logger.quorvel.seal=INFO, AUDIT\n"
+        << "log4j.additivity.quorvel.seal=false\n"
+        << "log4j.appender.AUDIT=org.apache.log4j.FileAppender\n"
+        << "log4j.appender.AUDIT.File=" << (dir_ / "audit.log").string() << "\n"
+        << "log4j.appender.AUDIT.Encoding=UTF-8\n"
+        << "log4j.appender.AUDIT.layout=org.apache.log4j.PatternLayout\n"
+        << "log4j.appender.AUDIT.layout.ConversionPattern=%m%n\n"
+        << "log4j.appender.SENT=org.apache.log4j.FileAppender\n"
+        << "log4j.appender.SENT.File=" << (dir_ / "sent.log").string() << "\n"
+        << "log4j.appender.SENT.Encoding=UTF-8\n"
+        << "log4j.appender.SENT.layout=org.apache.log4j.PatternLayout\n"
+        << "log4j.appender.SENT.layout.ConversionPattern=%m%n\n";
     std::ofstream(dir_ / "OstradEventDesc.conf") << syslog_e2e::kCatalog;
     Child host({QUORVEL_RELAY_HOST, (dir_ / "host.properties").string(), std::to_string(kEventsPerThread),
                 std::to_string(kRatePerThread)},
@@ -403,6 +414,8 @@ TEST_F(RelayTest, EveryLineReachesTheCollectorsByteExactThroughCrashesAndRestart
                 ++total;
                 if (line == acceptedMarker) {
                     ++accepted;
+                } else if (line.rfind("quorvel-seal ", 0) == 0) {
+                    --total; // checked by the verifier below
                 } else if (auto found = logged.find(line); found != logged.end()) {
                     ++times[name][found->second];
                 } else {
@@ -440,6 +453,18 @@ TEST_F(RelayTest, EveryLineReachesTheCollectorsByteExactThroughCrashesAndRestart
                 "the second, %zu written twice at one collector (bound %zu)\n",
                 kEvents, total, atFirst, missing, duplicates, duplicateBound);
     RecordProperty("duplicates", static_cast<int>(duplicates));
+
+    // The seals account for every event at the second collector, its copies
+    // of resent lines reported as duplicates, not as tampering.
+    std::vector<std::string> verify = {QUORVEL_VERIFY, "--key", (dir_ / "auditor.key").string(), "--json", "-"};
+    for (const auto& entry : fs::directory_iterator(dir_ / "collector-b"))
+        verify.push_back(entry.path().string());
+    const ProcessResult verdict = runProcess(verify);
+    EXPECT_EQ(verdict.status, 0) << verdict.out << verdict.err;
+    const nlohmann::json report = nlohmann::json::parse(verdict.out);
+    ASSERT_EQ(report["sessions"].size(), 1u) << verdict.out;
+    EXPECT_EQ(report["sessions"][0]["verified"], kEvents) << verdict.out;
+    EXPECT_TRUE(report["sessions"][0]["closed"].get<bool>()) << verdict.out;
 }
 
 } // namespace
