@@ -1,9 +1,12 @@
-// Concurrency: eight threads log XDAS and CEF events under several loggers
-// while other threads initialise again and ask the probes. Every line must
-// reach the appender whole and exactly once.
+// Concurrency: eight threads log XDAS and CEF events under several loggers,
+// sealed, while other threads initialise again and ask the probes. Every line
+// must reach the appender whole and exactly once, and the seals must number
+// every line once, in runs that follow one another.
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "fake_resolver.h"
+#include "file_text.h"
+#include "logging/seal_record.h"
 #include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
@@ -13,7 +16,9 @@
 #include <log4cxx/logger.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -131,12 +136,39 @@ void logXdas(int thread, int sequence) {
     EXPECT_EQ(event->XDAS_Log(loggerOf(thread, sequence)), 0);
 }
 
+// The first line number after the seals in `file`, which must cover the
+// lines from 0 on in runs that follow one another; 0 when they do not.
+std::uint64_t linesSealed(const std::string& file) {
+    std::map<std::uint64_t, quorvel::seal::SealRecord> seals;
+    for (const std::string& line : quorvel_test::lines(quorvel_test::readFile(file)))
+        if (const auto seal = quorvel::seal::readSeal(line)) seals[seal->record.index] = seal->record;
+    std::uint64_t next = 0;
+    for (const auto& [index, record] : seals) {
+        if (record.first != next) return 0;
+        next += record.tags.size();
+    }
+    return next;
+}
+
 TEST(Stress, EveryEventArrivesWholeOnceWhileOthersInitialiseAndProbe) {
     quorvel_test::fake_resolver::answerHostName("stress");
     quorvel_test::fake_resolver::answerCanonicalName(kHostName);
     quorvel_test::CatalogDirectory catalog;
     catalog.write("S=Stress {suser} from {src}\n");
-    const std::string properties = quorvel_test::testDataPath("capture_all.properties");
+    quorvel::seal::AuditorPublicKey auditor;
+    quorvel::seal::AuditorSecretKey secret;
+    ASSERT_TRUE(quorvel::seal::cryptoReady());
+    quorvel::seal::makeAuditorKeys(auditor, secret);
+    const std::string seals = catalog.file("seals.log");
+    const std::string properties = catalog.write(
+        "sealed.properties",
+        quorvel_test::readFile(quorvel_test::testDataPath("capture_all.properties")) +
+            "quorvel.seal=on\nquorvel.seal.millis=50\nquorvel.seal.auditorKey=" + quorvel::seal::toBase64(auditor) +
+            "\nlog4j.logger.quorvel.seal=INFO, SEALS\nlog4j.additivity.quorvel.seal=false\n"
+            "log4j.appender.SEALS=org.apache.log4j.FileAppender\nlog4j.appender.SEALS.File=" +
+            seals +
+            "\nlog4j.appender.SEALS.layout=org.apache.log4j.PatternLayout\n"
+            "log4j.appender.SEALS.layout.ConversionPattern=%m%n\n");
     ASSERT_EQ(initSyslog(properties, "stress"), 0);
     const auto appender = std::make_shared<VerifyingAppender>();
     const log4cxx::LoggerPtr root = log4cxx::Logger::getRootLogger();
@@ -191,6 +223,11 @@ TEST(Stress, EveryEventArrivesWholeOnceWhileOthersInitialiseAndProbe) {
     EXPECT_EQ(wrongInitResults, 0);
     EXPECT_EQ(wrongProbeResults, 0);
     EXPECT_GT(sideCalls, 0);
+    // The lines still pending when logging stopped are sealed within 50 ms.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (linesSealed(seals) < static_cast<std::uint64_t>(total) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(linesSealed(seals), static_cast<std::uint64_t>(total)) << "seals in " << seals;
     RecordProperty("events", total);
 }
 

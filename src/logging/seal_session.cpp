@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -65,7 +66,9 @@ class SealSession {
             Seal seal = cut(true);
             lock.release();
             emit(seal);
-        } else if (pending_.size() == settings_.lines) {
+        } else if (pending_.size() == 1 || pending_.size() == settings_.lines) {
+            // The first line moves the next seal from the idle time to the
+            // line's own; the count may make it due at once.
             pthread_cond_signal(&wake_);
         }
     }
@@ -186,7 +189,8 @@ class SealSession {
     void waitUntil(Clock::time_point due) {
         // pthread's clock is the real-time one: wait at most until then, and
         // look again.
-        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(due - Clock::now());
+        const auto wait = std::max(std::chrono::nanoseconds(0),
+                                   std::chrono::duration_cast<std::chrono::nanoseconds>(due - Clock::now()));
         timespec until{};
         clock_gettime(CLOCK_REALTIME, &until);
         const long long nanos = until.tv_nsec + wait.count() % 1000000000;
