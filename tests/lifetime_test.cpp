@@ -1,6 +1,7 @@
 // Process lifetime: short host processes initialise, log from four threads
 // and end (main returns, or a thread calls exit) while their other threads
-// are blocked. None may crash, hang or lose a line on the way out.
+// are blocked. None may crash, hang or lose a line on the way out, and with
+// sealing on every line must verify.
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "child_process.h"
@@ -22,10 +23,34 @@ constexpr int kEventsPerThread = 50;
 constexpr auto kProcessDeadline = std::chrono::seconds(30);
 
 // Runs the host in `mode`; kills it when it has not ended by the deadline.
-quorvel_test::ProcessResult runHost(const std::string& mode) {
-    return quorvel_test::runProcess({QUORVEL_LIFETIME_HOST, quorvel_test::testDataPath("lifetime.properties"), mode,
-                                     std::to_string(kEventsPerThread)},
-                                    ".", {}, kProcessDeadline);
+quorvel_test::ProcessResult runHost(const std::string& mode,
+                                    const std::string& properties = quorvel_test::testDataPath("lifetime.properties")) {
+    return quorvel_test::runProcess({QUORVEL_LIFETIME_HOST, properties, mode, std::to_string(kEventsPerThread)}, ".",
+                                    {}, kProcessDeadline);
+}
+
+// The events on standard output as before, sealed, the seals on standard
+// error; quorvel-verify's keys in `dir`.
+std::string sealedProperties(const quorvel_test::TempDir& dir) {
+    const auto keygen =
+        quorvel_test::runProcess({QUORVEL_VERIFY, "keygen", dir.file("auditor.pub"), dir.file("auditor.key")});
+    EXPECT_EQ(keygen.status, 0) << keygen.err;
+    return dir.write("sealed.properties",
+                     quorvel_test::readFile(quorvel_test::testDataPath("lifetime.properties")) +
+                         "quorvel.seal=on\nquorvel.seal.auditorKey=" +
+                         quorvel_test::lines(quorvel_test::readFile(dir.file("auditor.pub"))).at(0) +
+                         "\nlog4j.logger.quorvel.seal=INFO, ERR\nlog4j.additivity.quorvel.seal=false\n"
+                         "log4j.appender.ERR=org.apache.log4j.ConsoleAppender\nlog4j.appender.ERR.Target=System.err\n"
+                         "log4j.appender.ERR.layout=org.apache.log4j.PatternLayout\n"
+                         "log4j.appender.ERR.layout.ConversionPattern=%m%n\n");
+}
+
+// Whether quorvel-verify accounts for every event of a host's `outcome`.
+bool verifies(const quorvel_test::TempDir& dir, const quorvel_test::ProcessResult& outcome) {
+    const auto verdict =
+        quorvel_test::runProcess({QUORVEL_VERIFY, "--key", dir.file("auditor.key"), dir.write("out.log", outcome.out),
+                                  dir.write("err.log", outcome.err)});
+    return verdict.status == 0;
 }
 
 // A whole CEF line with its message, or a whole XDAS record.
@@ -50,12 +75,13 @@ TEST(Lifetime, ShortProcessesEndCleanlyWhileThreadsAreBlocked) {
     // The hosts inherit the catalogue's directory, so CEF lines carry a message.
     quorvel_test::CatalogDirectory catalog;
     catalog.write("101=User {suser} logged out\n");
+    const std::string properties = sealedProperties(catalog);
     int crashed = 0, hung = 0, incomplete = 0;
     std::string firstFailure;
     for (int process = 0; process < kProcesses; ++process) {
         const std::string mode = process % 2 == 0 ? "return" : "exit";
-        const quorvel_test::ProcessResult outcome = runHost(mode);
-        const bool complete = wholeLines(outcome.out) == kThreads * kEventsPerThread;
+        const quorvel_test::ProcessResult outcome = runHost(mode, properties);
+        const bool complete = wholeLines(outcome.out) == kThreads * kEventsPerThread && verifies(catalog, outcome);
         if (outcome.status == -1) {
             ++hung;
         } else if (outcome.status != 0) {
