@@ -130,6 +130,23 @@ def main(paths):
         for kind, call in (("Xdas", "XDAS_Log"), ("Cef", "CEF_Log"))
         for path in ("File", "Rsyslog")
         for threads in (1, 2)
+    ] + [
+        # Sealing on against off, through the buffered FileAppender.
+        (f"sealed / unsealed {call} items/s, {threads} thr",
+         throughput_ratio(appender_row(f"BM_{kind}Log", "Sealed", threads),
+                          appender_row(f"BM_{kind}Log", "Unsealed", threads)),
+         ">= 0.80", lambda v: v >= 0.8)
+        for kind, call in (("Xdas", "XDAS_Log"), ("Cef", "CEF_Log"))
+        for threads in (1, 2)
+    ] + [
+        (f"seal bytes / event bytes, {kind} worked example",
+         medians["BM_VerifyTrail"].get(f"{kind}_seal_share") if "BM_VerifyTrail" in medians else None,
+         "<= 0.05", lambda v: v <= 0.05)
+        for kind in ("cef", "xdas")
+    ] + [
+        ("quorvel-verify lines/s, one core",
+         medians["BM_VerifyTrail"].get("items_per_second") if "BM_VerifyTrail" in medians else None,
+         ">= 500000", lambda v: v >= 500000),
     ]
     def floor_share(baseline):
         # The least share the library can have while it looks its logger up
@@ -159,7 +176,8 @@ def main(paths):
             continue
         met = test(value)
         missed += not met
-        print(f"{what:<{label}}  {value:7.2f}  {target:<18}  {'met' if met else 'MISSED'}")
+        shown = f"{value:7.0f}" if value >= 1000 else f"{value:7.2f}"
+        print(f"{what:<{label}}  {shown}  {target:<18}  {'met' if met else 'MISSED'}")
     for what, value in informative:
         print(f"{what:<{label}}  {'n/a' if value is None else f'{value:7.2f}':>7}  {'(for information)':<18}")
     print()
