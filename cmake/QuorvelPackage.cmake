@@ -97,8 +97,9 @@ the CEF model, as exactly one line and logs it through Apache log4cxx.
 
 This package holds the operators' tools: quorvel-catalog-check checks a CEF
 message catalogue the way the library reads it, quorvel-emit logs one
-event through a log4cxx configuration exactly as a server would, and
-quorvel-verify makes the auditor's keys and verifies a sealed trail.")
+event through a log4cxx configuration exactly as a server would,
+quorvel-verify makes the auditor's keys and verifies a sealed trail, and
+quorvel-preflight checks whether a host's appenders can deliver.")
 set(CPACK_COMPONENT_HOSTPARAM_DESCRIPTION "security-audit events through log4cxx - stand-in parameter service
 libquorvel asks its host server's parameter service, a library
 libhostparam.so.1 providing GetParam, for the directory of its CEF message
@@ -115,7 +116,7 @@ in the system's, so it cannot replace a host's own library of that name.")
 # debuggers look for them.
 set(CPACK_STRIP_FILES ON)
 set(QUORVEL_DEBUG_BINARIES $<TARGET_FILE:quorvel>)
-foreach(target hostparam quorvel-catalog-check quorvel-emit quorvel-verify)
+foreach(target hostparam quorvel-catalog-check quorvel-emit quorvel-verify quorvel-preflight)
   if(TARGET ${target})
     list(APPEND QUORVEL_DEBUG_BINARIES $<TARGET_FILE:${target}>)
   endif()

@@ -1,0 +1,160 @@
+// quorvel-preflight: says, for a host's log4cxx properties file, whether each
+// appender can deliver an audit line now, and logs one test event through the
+// configured path when asked.
+#include "delivery_checks.h"
+#include "tool_error.h"
+
+#include <quorvel/quorvel.h>
+
+#include <log4cxx/helpers/exception.h>
+#include <log4cxx/helpers/fileinputstream.h>
+#include <log4cxx/helpers/loglog.h>
+#include <log4cxx/helpers/properties.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/logmanager.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quorvel_tools::AppenderCheck;
+using quorvel_tools::Delivery;
+using quorvel_tools::ToolError;
+
+constexpr const char* kProgram = "quorvel-preflight";
+constexpr const char* kUsage =
+    "usage: quorvel-preflight PROPERTIES [--send] [--logger NAME] [--module NAME] [--verbose]\n"
+    "Applies the log4cxx properties file as a host would and says, for each appender, whether it can deliver\n"
+    "an audit line now. --send also logs one test CEF event under the logger NAME (default\n"
+    "quorvel.preflight). Exit status 0 when some path can deliver (or cannot be known from here), 1 when\n"
+    "none can, 2 for a usage error or a file that cannot be applied.\n";
+
+struct Options {
+    std::string properties;
+    std::string logger = "quorvel.preflight";
+    std::string module = "XDAS-";
+    bool send = false;
+    bool verbose = false;
+};
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw ToolError{arg + " needs a value (see --help)"};
+            return argv[++i];
+        };
+        if (arg == "--help") {
+            std::cout << kUsage;
+            std::exit(0);
+        } else if (arg == "--send") {
+            options.send = true;
+        } else if (arg == "--verbose") {
+            options.verbose = true;
+        } else if (arg == "--logger") {
+            options.logger = value();
+        } else if (arg == "--module") {
+            options.module = value();
+        } else if (arg[0] == '-' || !options.properties.empty()) {
+            throw ToolError{"unexpected argument " + arg + " (see --help)"};
+        } else {
+            options.properties = arg;
+        }
+    }
+    if (options.properties.empty()) throw ToolError{"PROPERTIES is required (see --help)"};
+    return options;
+}
+
+// Every appender some logger has, with the loggers that have it.
+std::map<log4cxx::AppenderPtr, std::vector<std::string>> configuredAppenders() {
+    std::map<log4cxx::AppenderPtr, std::vector<std::string>> appenders;
+    log4cxx::LoggerList loggers = log4cxx::LogManager::getCurrentLoggers();
+    loggers.insert(loggers.begin(), log4cxx::Logger::getRootLogger());
+    for (const log4cxx::LoggerPtr& logger : loggers)
+        for (const log4cxx::AppenderPtr& appender : logger->getAllAppenders())
+            appenders[appender].push_back(logger->getName());
+    return appenders;
+}
+
+const char* verdictText(Delivery delivery) {
+    switch (delivery) {
+    case Delivery::Can: return "can deliver";
+    case Delivery::Cannot: return "CANNOT DELIVER";
+    case Delivery::Unknown: return "cannot tell";
+    }
+    return "";
+}
+
+// Prints every check; the number of paths (appenders of loggers) that can
+// deliver or cannot be known, and of all paths.
+std::pair<int, int> report(const std::map<log4cxx::AppenderPtr, std::vector<std::string>>& appenders,
+                           const log4cxx::helpers::Properties& properties) {
+    int open = 0, all = 0;
+    for (const auto& [appender, loggers] : appenders) {
+        std::string names;
+        for (const std::string& logger : loggers)
+            names += (names.empty() ? "" : ", ") + logger;
+        for (const AppenderCheck& check : quorvel_tools::checkAppender(appender, properties)) {
+            std::cout << std::string(2 + 2 * static_cast<std::size_t>(check.depth), ' ') << check.name << " ("
+                      << check.kind << (check.depth == 0 ? ", of " + names : std::string())
+                      << "): " << verdictText(check.delivery) << ": " << check.findings << '\n';
+            if (check.depth > 0) continue;
+            ++all;
+            open += check.delivery != Delivery::Cannot;
+        }
+    }
+    return {open, all};
+}
+
+void sendTestEvent(const Options& options) {
+    CEF_EVENT event;
+    event.setDeviceVendor("quorvel");
+    event.setDeviceProduct("quorvel-preflight");
+    event.setSignatureID("quorvel-preflight");
+    event.setName("pre-flight test event");
+    event.setSeverity(4);
+    event.setDeviceHostName(getCEFHostName());
+    try {
+        event.CEF_Log(options.logger);
+    } catch (const std::exception& error) {
+        throw ToolError{"the test event did not go out: " + std::string(error.what()), 1};
+    }
+    std::cout << "sent one test event (CEF, signature ID quorvel-preflight) at INFO under " << options.logger << '\n';
+}
+
+int run(const Options& options) {
+    log4cxx::helpers::LogLog::setQuietMode(!options.verbose);
+    if (initSyslog(options.properties, options.module) == 1)
+        throw ToolError{"cannot read or apply the log4cxx configuration " + options.properties};
+    log4cxx::helpers::Properties properties;
+    try {
+        properties.load(std::make_shared<log4cxx::helpers::FileInputStream>(options.properties));
+    } catch (const log4cxx::helpers::IOException&) {
+        throw ToolError{"cannot read " + options.properties};
+    }
+    std::cout << options.properties << ":\n";
+    const auto [open, all] = report(configuredAppenders(), properties);
+    if (options.send) sendTestEvent(options);
+    std::cout << open << " of " << all << " paths can deliver or cannot be known from here\n";
+    return open > 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // log4cxx 1.6 and later colour their own diagnostics even into a pipe.
+    if (!isatty(STDERR_FILENO)) setenv("LOG4CXX_COLOR", "false", 0);
+    try {
+        return run(parseOptions(argc, argv));
+    } catch (const ToolError& error) {
+        return quorvel_tools::reportToolError(kProgram, error);
+    }
+}
