@@ -56,7 +56,9 @@ int main(int argc, char** argv) {
     event.setSourceUserName("user1");
     event.CEF_Log("audit.cef");
 
-    // Drains the buffer and closes the appenders before the process ends.
+    // Drains the buffer and closes the appenders before the process ends; a
+    // sealed session's last seal goes out first.
+    closeSealedSession();
     log4cxx::LogManager::shutdown();
     return 0;
 }

@@ -24,8 +24,14 @@ const std::string kMap =
     "std::map<" + S + ", " + S + ", std::less<" + S + " >, std::allocator<std::pair<" + S + " const, " + S + " > > >";
 
 // The exported functions with plain names.
-const std::vector<std::string> kPlainFunctions = {
-    "create", "destroy", "initSyslog", "initXDAS", "getCEFHostName", "checkEventSeverity", "isAppenderEnabled"};
+const std::vector<std::string> kPlainFunctions = {"create",
+                                                  "destroy",
+                                                  "initSyslog",
+                                                  "initXDAS",
+                                                  "getCEFHostName",
+                                                  "checkEventSeverity",
+                                                  "isAppenderEnabled",
+                                                  "closeSealedSession"};
 
 // Each exported class with the members a host calls, demangled without the
 // class prefix and without ABI tags. Interfaces export only their destructor.

@@ -165,12 +165,16 @@ class CEF_EVENT {
     std::string getTimeZone() const;
 
     // Logs the event under the log4cxx logger `loggerName` (see
-    // Write_CEF_Event) and returns 0, whether or not anything was logged.
+    // Write_CEF_Event) and returns 0, whether or not anything was logged;
+    // throws what Write_CEF_Event throws.
     int CEF_Log(std::string loggerName);
     // Renders the event as one CEF line and logs it under `loggerName` at the
     // level its severity selects, if that logger enables the level. The first
-    // call of the process loads the event-description catalogue. Exceptions
-    // (memory, log4cxx) reach the caller.
+    // call of the process loads the event-description catalogue. Throws what
+    // the appenders throw on the caller's thread: log4cxx's IOException when
+    // a file cannot be written (disk full) or a datagram not sent (message
+    // too long for UDP), std::bad_alloc when memory runs out. The event is
+    // then not delivered; the library keeps nothing to retry.
     void Write_CEF_Event(std::string loggerName);
 
   private:

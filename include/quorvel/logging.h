@@ -22,6 +22,10 @@ extern "C" {
 //   2  already initialised under a different module name;
 //   otherwise the resolver's (negative) EAI_ code: logging is configured but
 //   the host name stays empty.
+// A file that is read is applied whatever it holds: an appender log4cxx
+// cannot open (a log file in a missing directory) still gives 0, and drops
+// what it is given; quorvel-preflight checks each appender's way out.
+// Throws only when memory runs out.
 int initSyslog(std::string configPath, std::string moduleName);
 
 // initSyslog(configPath, "XDAS-").
@@ -38,6 +42,16 @@ bool checkEventSeverity(int severity);
 
 // True when at least one appender is attached to the root logger itself.
 bool isAppenderEnabled();
+
+// With sealing on (quorvel.seal=on in the properties file): writes the
+// session's last seal, marked as its end, now, on the caller's thread. The
+// library does this itself when the process exits normally; a host that
+// shuts log4cxx down first (log4cxx::LogManager::shutdown(), which drains an
+// AsyncAppender) calls this just before, or the trail ends without it. A line
+// logged later gets a last seal of its own. Does nothing when sealing is off,
+// and in a forked child that has not logged. Throws only when memory runs
+// out; a seal log4cxx cannot write is lost like any line.
+void closeSealedSession();
 
 } // extern "C"
 

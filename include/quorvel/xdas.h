@@ -125,8 +125,12 @@ class I_XDAS_Event {
     virtual ~I_XDAS_Event() = 0;
     // Renders the event as its one-line JSON record and logs it under the
     // log4cxx logger `loggerName` at the level its severity selects.
+    // Throws what the appenders throw on the caller's thread: log4cxx's
+    // IOException when a file cannot be written (disk full) or a datagram not
+    // sent (message too long for UDP), std::bad_alloc when memory runs out.
+    // The event is then not delivered; the library keeps nothing to retry.
     virtual void Write_Event_Array(std::string loggerName) = 0;
-    // Calls Write_Event_Array(loggerName) and returns 0.
+    // Calls Write_Event_Array(loggerName) and returns 0; throws what it throws.
     virtual int XDAS_Log(std::string loggerName) = 0;
 };
 

@@ -3,6 +3,8 @@
 #include "logging/log_emitter.h"
 #include "logging/seal_record.h"
 
+#include <quorvel/logging.h>
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -296,3 +298,5 @@ void openSealedSession(SealSession& session) {
 void recordSealedLine(SealSession& session, std::string_view line) { session.record(line); }
 
 } // namespace quorvel
+
+extern "C" void closeSealedSession() { quorvel::closeAtExit(); }
