@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -123,6 +124,31 @@ void logEvent(int thread, int number, const std::string& pad, Outcome& outcome) 
     outcome.took(Clock::now() - start);
 }
 
+// An AsyncAppender's buffer is drained, and every appender closed, before
+// the process ends; a sealed session's last seal goes out first. A
+// downstream that does not take the buffer (a stalled daemon) would keep the
+// process from ending for as long as it stalls: after `limit` the host ends
+// without it, and what was still buffered is lost (and named missing by
+// quorvel-verify, since the last seal went out before).
+void drainForAtMost(std::chrono::seconds limit) {
+    closeSealedSession();
+    std::mutex mutex;
+    std::condition_variable drained;
+    bool done = false;
+    std::thread([&] {
+        log4cxx::LogManager::shutdown();
+        const std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        drained.notify_one();
+    }).detach();
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!drained.wait_for(lock, limit, [&] { return done; })) {
+        std::fprintf(stderr, "the appenders did not drain within %lld s: ending without them\n",
+                     static_cast<long long>(limit.count()));
+        std::_Exit(3);
+    }
+}
+
 bool parse(int argc, char** argv, Settings& settings) {
     if (argc < 3) return false;
     settings.events = std::atoi(argv[2]);
@@ -176,12 +202,7 @@ int main(int argc, char** argv) {
     }
     for (std::thread& thread : threads)
         thread.join();
-    // An AsyncAppender's buffer is drained, and every appender closed, before
-    // the process ends; a sealed session's last seal goes out first.
-    if (!settings.async.empty()) {
-        closeSealedSession();
-        log4cxx::LogManager::shutdown();
-    }
+    if (!settings.async.empty()) drainForAtMost(std::chrono::seconds(5));
     std::fprintf(stderr, "calls %ld failed %ld longest_ms %.1f first_failure %s\n",
                  static_cast<long>(settings.threads) * settings.events, outcome.failed.load(),
                  static_cast<double>(outcome.longestMicros.load()) / 1000.0,

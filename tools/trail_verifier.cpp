@@ -25,7 +25,9 @@ constexpr std::size_t kRecentSessions = 8;
 // Where an event starts in a collected line: a CEF line, or an XDAS record
 // (one blank before its object).
 constexpr std::string_view kEventStarts[] = {"CEF:", " {\""};
-constexpr std::size_t kMaxCandidates = 4;
+// A line holding more event starts than this (pieces of torn lines) is
+// tried at its first ones only.
+constexpr std::size_t kMaxCandidates = 64;
 
 std::uint64_t tagValue(const seal::LineTag& tag) {
     std::uint64_t value = 0;
