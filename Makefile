@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo relay-demo cef-interop check check-unit check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
+.PHONY: all deps configure build demo relay-demo cef-interop measure-delivery check check-unit check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
 
 all: build
 
@@ -31,6 +31,12 @@ demo: build
 # where each line went and what the SIEM parsers read, then stops them all.
 relay-demo: build
 	examples/relay/demo $(BUILD_DIR)
+
+# What each audit path a host can configure does when delivery fails, with
+# the sealed trail's verifier counting the loss (root: it uses a mount
+# namespace and tmpfs file systems); prints one line per run.
+measure-delivery: build
+	examples/measure-delivery $(BUILD_DIR)
 
 # One corpus of hostile CEF events logged through the library, read back by
 # the tests' strict parser, liblognorm (through rsyslog's mmnormalize) and
