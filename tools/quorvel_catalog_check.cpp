@@ -29,7 +29,6 @@ namespace {
 
 using quorvel::CatalogLine;
 using quorvel::EventDescriptionCatalog;
-using quorvel_tools::reportToolError;
 using quorvel_tools::ToolError;
 
 constexpr const char* kProgram = "quorvel-catalog-check";
@@ -309,11 +308,9 @@ int render(const Options& options, const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    try {
+    return quorvel_tools::runTool(kProgram, [&] {
         const Options options = parseOptions(argc, argv);
         const std::string path = options.file ? *options.file : EventDescriptionCatalog::filePath();
         return options.renderId ? render(options, path) : check(options, path);
-    } catch (const ToolError& error) {
-        return reportToolError(kProgram, error);
-    }
+    });
 }

@@ -2,6 +2,7 @@
 // line, so that operators can test a logging pipeline end to end.
 #include "cef_field_setter.h"
 #include "field_assignment.h"
+#include "log4cxx_diagnostics.h"
 #include "logging/severity_levels.h"
 #include "tool_error.h"
 #include "xdas_field_names.h"
@@ -20,7 +21,6 @@
 #include <netdb.h>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace quorvel_tools {
@@ -287,13 +287,6 @@ int run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // log4cxx 1.6 and later colour their own diagnostics with terminal escapes
-    // even into a pipe or a file; only a terminal gets them here. Set before
-    // log4cxx reads it, at its first diagnostic; older versions ignore it.
-    if (!isatty(STDERR_FILENO)) setenv("LOG4CXX_COLOR", "false", 0);
-    try {
-        return run(parseOptions(argc, argv));
-    } catch (const ToolError& error) {
-        return quorvel_tools::reportToolError(kProgram, error);
-    }
+    quorvel_tools::colourLog4cxxDiagnosticsOnlyOnATerminal();
+    return quorvel_tools::runTool(kProgram, [&] { return run(parseOptions(argc, argv)); });
 }

@@ -2,6 +2,7 @@
 // appender can deliver an audit line now, and logs one test event through the
 // configured path when asked.
 #include "delivery_checks.h"
+#include "log4cxx_diagnostics.h"
 #include "tool_error.h"
 
 #include <quorvel/quorvel.h>
@@ -13,7 +14,6 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/logmanager.h>
 
-#include <unistd.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -150,11 +150,6 @@ int run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // log4cxx 1.6 and later colour their own diagnostics even into a pipe.
-    if (!isatty(STDERR_FILENO)) setenv("LOG4CXX_COLOR", "false", 0);
-    try {
-        return run(parseOptions(argc, argv));
-    } catch (const ToolError& error) {
-        return quorvel_tools::reportToolError(kProgram, error);
-    }
+    quorvel_tools::colourLog4cxxDiagnosticsOnlyOnATerminal();
+    return quorvel_tools::runTool(kProgram, [&] { return run(parseOptions(argc, argv)); });
 }

@@ -135,7 +135,7 @@ int verify(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     using namespace quorvel_tools;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    try {
+    return runTool("quorvel-verify", [&] {
         if (args.empty()) throw ToolError{"nothing to do (see --help)"};
         if (args[0] == "--help") {
             std::cout << kUsage;
@@ -143,7 +143,5 @@ int main(int argc, char** argv) {
         }
         if (args[0] == "keygen") return keygen({args.begin() + 1, args.end()});
         return verify(args);
-    } catch (const ToolError& error) {
-        return reportToolError("quorvel-verify", error);
-    }
+    });
 }

@@ -18,4 +18,14 @@ inline int reportToolError(const char* program, const ToolError& error) {
     return error.status;
 }
 
+// A tool's main: the exit status `body` returns, or that of the ToolError it
+// throws, reported.
+template <class Body> int runTool(const char* program, Body body) {
+    try {
+        return body();
+    } catch (const ToolError& error) {
+        return reportToolError(program, error);
+    }
+}
+
 } // namespace quorvel_tools
