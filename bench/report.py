@@ -15,25 +15,30 @@ import sys
 
 
 def load_medians(paths):
-    medians, context = {}, None
+    """The median entry of each benchmark: its median aggregate, or, for a
+    benchmark run once in each of several files (seal_bench's turns), the
+    run with the median throughput (or time)."""
+    medians, plain, context = {}, {}, None
     for path in paths:
         with open(path) as handle:
             result = json.load(handle)
         context = context or result.get("context", {})
-        plain = {}
         # In the order the program registers its benchmarks, also when their
         # repetitions ran interleaved in random order.
         entries = sorted(result["benchmarks"],
                          key=lambda e: (e.get("family_index", 0), e.get("per_family_instance_index", 0)))
+        seen = set()
         for entry in entries:
             name = entry.get("run_name", entry["name"])
             if entry.get("run_type") == "aggregate":
                 if entry.get("aggregate_name") == "median":
                     medians[name] = entry
-            else:
-                plain.setdefault(name, entry)
-        for name, entry in plain.items():
-            medians.setdefault(name, entry)
+            elif name not in seen:
+                seen.add(name)
+                plain.setdefault(name, []).append(entry)
+    for name, runs in plain.items():
+        runs.sort(key=lambda e: e.get("items_per_second", -e.get("cpu_time", 0)))
+        medians.setdefault(name, runs[len(runs) // 2])
     return medians, context
 
 

@@ -1,19 +1,20 @@
-// The cost of sealing, measured in one run against sealing off:
+// The cost of sealing, against sealing off:
 //
 // - XDAS_Log and CEF_Log of the worked examples through a buffered
-//   FileAppender on one thread and on two, first with sealing off, then on
-//   (the "Sealed" rows turn it on as they first run; run without random
-//   interleaving, as `make bench` does for this program);
-// - the seal records' bytes against those of the events they cover, at the
-//   default cadence, for a trail of each worked example;
-// - quorvel-verify's engine over a trail of both worked examples, in lines
-//   per second on one core.
+//   FileAppender on one thread and on two: the rows BM_*Log_Unsealed, or
+//   with --sealed (before the benchmark's own options) BM_*Log_Sealed.
+//   Sealing, once on, stays on for the process, so `make bench` runs the
+//   program in turns, sealed and not, and compares the medians;
+// - without --sealed, BM_VerifyTrail: quorvel-verify's engine over a trail
+//   of each worked example, in lines per second on one core, and the seal
+//   records' bytes against those of the events they cover, at the default
+//   cadence.
 //
 // main() writes the trails first, each from a child process that logs and
-// exits normally (so that its session closes), then initialises logging
-// without sealing and runs the benchmarks.
+// exits normally (so that its session closes), then initialises logging,
+// sealed or not, and runs the benchmarks.
 #include "bench_support.h"
-#include "logging/seal_session.h"
+#include "logging/seal_keys.h"
 #include "tools/trail_verifier.h"
 #include "worked_examples.h"
 
@@ -42,11 +43,11 @@ fs::path directory;
 seal::AuditorPublicKey auditorPublic;
 seal::AuditorSecretKey auditorSecret;
 
-// bench.file to a buffered FileAppender, the seals to one of their own; with
-// `trail`, sealing on and both through one unbuffered appender into `trail`
-// (two appenders on one file would interleave the pieces log4cxx 1.0 writes
-// a long line in).
-fs::path writeProperties(const std::string& name, const fs::path& trail = {}) {
+// bench.file to a buffered FileAppender, the seals (with `sealed`) to one of
+// their own; with `trail`, sealing on and both through one unbuffered
+// appender into `trail` (two appenders on one file would interleave the
+// pieces log4cxx 1.0 writes a long line in).
+fs::path writeProperties(const std::string& name, const fs::path& trail = {}, bool sealed = false) {
     const fs::path properties = directory / name;
     std::ofstream out(properties);
     const auto appender = [&](const char* id, const fs::path& file, bool buffered) {
@@ -63,7 +64,7 @@ fs::path writeProperties(const std::string& name, const fs::path& trail = {}) {
     out << "log4j.logger." << kFileLogger << "=INFO, FILE\nlog4j.additivity." << kFileLogger << "=false\n"
         << "log4j.logger." << kSealLogger << "=INFO, " << (trail.empty() ? "SEALS" : "FILE") << "\nlog4j.additivity."
         << kSealLogger << "=false\n";
-    if (!trail.empty())
+    if (!trail.empty() || sealed)
         out << "quorvel.seal=on\nquorvel.seal.logger=" << kSealLogger
             << "\nquorvel.seal.auditorKey=" << seal::toBase64(auditorPublic) << "\n";
     return properties;
@@ -119,40 +120,6 @@ void cefRow(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-bool unsealed(benchmark::State& state) {
-    if (quorvel::activeSealSession() == nullptr) return true;
-    state.SkipWithError("sealing is on already: run this program without random interleaving");
-    return false;
-}
-
-// Turns sealing on, once, with the default cadence.
-void sealOnce() {
-    static const bool started = [] {
-        quorvel::SealSettings settings;
-        settings.logger = kSealLogger;
-        settings.auditor = auditorPublic;
-        quorvel::SealSession* session = quorvel::startSealing(settings, getCEFHostName(), "bench");
-        if (session) quorvel::openSealedSession(*session);
-        return session != nullptr;
-    }();
-    (void)started;
-}
-
-void BM_XdasLog_Unsealed(benchmark::State& state) {
-    if (unsealed(state)) xdasRow(state);
-}
-void BM_CefLog_Unsealed(benchmark::State& state) {
-    if (unsealed(state)) cefRow(state);
-}
-void BM_XdasLog_Sealed(benchmark::State& state) {
-    if (state.thread_index() == 0) sealOnce();
-    xdasRow(state);
-}
-void BM_CefLog_Sealed(benchmark::State& state) {
-    if (state.thread_index() == 0) sealOnce();
-    cefRow(state);
-}
-
 // The engine of quorvel-verify over the trail of both worked examples.
 void BM_VerifyTrail(benchmark::State& state) {
     quorvel_tools::VerifyOptions options;
@@ -176,22 +143,24 @@ void onOneAndTwoThreads(benchmark::internal::Benchmark* benchmark) {
     benchmark->MinTime(0.2)->UseRealTime()->Threads(1)->Threads(2);
 }
 
-BENCHMARK(BM_XdasLog_Unsealed)->Apply(onOneAndTwoThreads);
-BENCHMARK(BM_CefLog_Unsealed)->Apply(onOneAndTwoThreads);
-BENCHMARK(BM_XdasLog_Sealed)->Apply(onOneAndTwoThreads);
-BENCHMARK(BM_CefLog_Sealed)->Apply(onOneAndTwoThreads);
-BENCHMARK(BM_VerifyTrail)->Unit(benchmark::kMillisecond);
+void registerRows(bool sealed) {
+    const std::string mode = sealed ? "_Sealed" : "_Unsealed";
+    benchmark::RegisterBenchmark(("BM_XdasLog" + mode).c_str(), xdasRow)->Apply(onOneAndTwoThreads);
+    benchmark::RegisterBenchmark(("BM_CefLog" + mode).c_str(), cefRow)->Apply(onOneAndTwoThreads);
+    if (!sealed) benchmark::RegisterBenchmark("BM_VerifyTrail", BM_VerifyTrail)->Unit(benchmark::kMillisecond);
+}
 
-int run() {
+int run(bool sealed) {
     std::ofstream(directory / "OstradEventDesc.conf") << quorvel_bench::kCefTemplateLine << '\n';
     setenv("VRQ_SERVER_CONFIGDIR", directory.c_str(), 1);
     if (!seal::cryptoReady()) return 1;
     seal::makeAuditorKeys(auditorPublic, auditorSecret);
-    if (!writeTrail(directory / "cef-trail.log", logCef) || !writeTrail(directory / "xdas-trail.log", logXdas)) {
+    if (!sealed &&
+        (!writeTrail(directory / "cef-trail.log", logCef) || !writeTrail(directory / "xdas-trail.log", logXdas))) {
         std::fprintf(stderr, "the child processes did not write their trails\n");
         return 1;
     }
-    const int status = initXDAS(writeProperties("bench.properties").string());
+    const int status = initXDAS(writeProperties("bench.properties", {}, sealed).string());
     if (status != 0) {
         std::fprintf(stderr, "initXDAS failed with status %d\n", status);
         return 1;
@@ -203,12 +172,15 @@ int run() {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool sealed = argc > 1 && std::string(argv[1]) == "--sealed";
+    if (sealed) argv[1] = argv[0], --argc, ++argv;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    registerRows(sealed);
     char pattern[] = "/tmp/quorvel-seal-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return 1;
     directory = pattern;
-    const int status = run();
+    const int status = run(sealed);
     benchmark::Shutdown();
     if (!std::getenv("QUORVEL_BENCH_KEEP")) fs::remove_all(directory);
     return status;

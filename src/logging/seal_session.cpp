@@ -39,6 +39,7 @@ class SealSession {
   public:
     SealSession(SealSettings settings, std::string host, std::string module)
         : settings_(std::move(settings)), host_(std::move(host)), module_(std::move(module)) {
+        initialiseOnMonotonicClock(wake_);
         begin(false);
     }
 
@@ -53,14 +54,28 @@ class SealSession {
         startThread();
     }
 
-    // The tag is made under the lock, with the key of the seal that will
-    // cover the line: a few hundred instructions, less than taking the lock
-    // twice would cost.
+    // The tag is made with the key of the seal that will cover the line,
+    // outside the lock, which threads logging at once would otherwise wait
+    // for: the key is copied under the lock, and the tag made again under it
+    // in the rare case that a seal was cut in between.
     void record(std::string_view line) {
+        seal::TagKey key;
+        std::uint64_t index;
+        {
+            Lock lock(*this);
+            if (forked_) begin(true);
+            key = keys_.tag;
+            index = index_;
+        }
+        seal::LineTag tag = seal::tagOf(key, line);
+        seal::erase(key);
         Lock lock(*this);
-        if (forked_) begin(true);
+        if (index != index_ || forked_) {
+            if (forked_) begin(true);
+            tag = seal::tagOf(keys_.tag, line);
+        }
         if (pending_.empty()) firstPendingAt_ = Clock::now();
-        pending_.push_back(seal::tagOf(keys_.tag, line));
+        pending_.push_back(tag);
         ++nextLine_;
         if (closed_) {
             // After the last seal (exit handlers, static destructors): each
@@ -102,7 +117,7 @@ class SealSession {
     void afterForkInParent() { pthread_mutex_unlock(&mutex_); }
     void afterForkInChild() {
         mutex_ = PTHREAD_MUTEX_INITIALIZER;
-        wake_ = PTHREAD_COND_INITIALIZER;
+        initialiseOnMonotonicClock(wake_);
         finished_ = PTHREAD_COND_INITIALIZER;
         threadRunning_ = joinable_ = false;
         forked_ = true;
@@ -188,17 +203,22 @@ class SealSession {
         return lastSealAt_ + std::chrono::milliseconds(settings_.idleMillis);
     }
 
+    // wake_ waits on the monotonic clock, which steady_clock reads: the
+    // deadline is the time point itself, whatever the wall clock does.
     void waitUntil(Clock::time_point due) {
-        // pthread's clock is the real-time one: wait at most until then, and
-        // look again.
-        const auto wait = std::max(std::chrono::nanoseconds(0),
-                                   std::chrono::duration_cast<std::chrono::nanoseconds>(due - Clock::now()));
-        timespec until{};
-        clock_gettime(CLOCK_REALTIME, &until);
-        const long long nanos = until.tv_nsec + wait.count() % 1000000000;
-        until.tv_sec += static_cast<std::time_t>(wait.count() / 1000000000 + nanos / 1000000000);
-        until.tv_nsec = static_cast<long>(nanos % 1000000000);
+        const auto since = std::max(due, Clock::now()).time_since_epoch();
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+        const timespec until{static_cast<std::time_t>(seconds.count()),
+                             static_cast<long>(std::chrono::nanoseconds(since - seconds).count())};
         pthread_cond_timedwait(&wake_, &mutex_, &until);
+    }
+
+    static void initialiseOnMonotonicClock(pthread_cond_t& condition) {
+        pthread_condattr_t attributes;
+        pthread_condattr_init(&attributes);
+        pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+        pthread_cond_init(&condition, &attributes);
+        pthread_condattr_destroy(&attributes);
     }
 
     // Takes the pending lines into the next seal and moves the session on to
@@ -243,7 +263,7 @@ class SealSession {
     const std::string module_;
 
     pthread_mutex_t mutex_ = PTHREAD_MUTEX_INITIALIZER;
-    pthread_cond_t wake_ = PTHREAD_COND_INITIALIZER;     // a seal may be due
+    pthread_cond_t wake_{};                              // a seal may be due (monotonic clock)
     pthread_cond_t finished_ = PTHREAD_COND_INITIALIZER; // the thread has stopped
     pthread_t thread_{};
     bool joinable_ = false;      // thread_ was started and not joined
