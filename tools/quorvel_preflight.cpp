@@ -14,7 +14,6 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/logmanager.h>
 
-
 #include <cstdlib>
 #include <iostream>
 #include <map>
