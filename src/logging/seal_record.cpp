@@ -33,9 +33,7 @@ class FieldReader {
     explicit FieldReader(std::string_view text) : rest_(text) {}
 
     bool next(std::string_view name, std::string_view& value) {
-        if (rest_.size() < name.size() + 2 || rest_[0] != ' ' || rest_.substr(1, name.size()) != name ||
-            rest_[name.size() + 1] != '=')
-            return false;
+        if (!peek(name)) return false;
         rest_.remove_prefix(name.size() + 2);
         const std::size_t end = rest_.find(' ');
         value = rest_.substr(0, end);
@@ -63,7 +61,11 @@ class FieldReader {
         return fromBase64(encoded, reinterpret_cast<unsigned char*>(value.data()), value.size());
     }
 
-    bool peek(std::string_view name) const { return rest_.substr(0, name.size() + 2) == " " + std::string(name) + "="; }
+    // Whether the next field is " name=".
+    bool peek(std::string_view name) const {
+        return rest_.size() >= name.size() + 2 && rest_[0] == ' ' && rest_.substr(1, name.size()) == name &&
+               rest_[name.size() + 1] == '=';
+    }
     bool atEnd() const { return rest_.empty(); }
 
   private:
