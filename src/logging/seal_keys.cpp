@@ -43,6 +43,17 @@ LineTag tagOf(const TagKey& key, std::string_view line) {
     return tag;
 }
 
+LineLocator locatorOf(std::string_view line) {
+    // Public by design: anyone may compute a line's locator.
+    static constexpr unsigned char kLocatorKey[crypto_shorthash_siphash24_KEYBYTES] = {
+        'q', 'u', 'o', 'r', 'v', 'e', 'l', '-', 'l', 'o', 'c', 'a', 't', 'o', 'r', '2'};
+    unsigned char full[crypto_shorthash_siphash24_BYTES];
+    crypto_shorthash_siphash24(full, reinterpret_cast<const unsigned char*>(line.data()), line.size(), kLocatorKey);
+    LineLocator locator;
+    std::copy_n(full, locator.size(), locator.begin());
+    return locator;
+}
+
 SealMac macOf(const Bytes32& macKey, std::string_view text) {
     SealMac mac;
     crypto_generichash(mac.data(), mac.size(), reinterpret_cast<const unsigned char*>(text.data()), text.size(),

@@ -24,6 +24,12 @@ using SealKey = Bytes32;
 // so that a seal costs 8 characters a line.
 inline constexpr std::size_t kTagBytes = 6;
 using LineTag = std::array<unsigned char, kTagBytes>;
+// A line's locator in its seal: the first 3 bytes of SipHash-2-4 of the line
+// under a fixed, public key. Not a secret and no proof of anything: it only
+// lets the verifier find the seals that may hold a collected line with one
+// lookup, instead of trying the line's tag under every seal's key.
+inline constexpr std::size_t kLocatorBytes = 3;
+using LineLocator = std::array<unsigned char, kLocatorBytes>;
 // The key of the tags of one seal (SipHash's 128 bits).
 using TagKey = std::array<unsigned char, 16>;
 // A seal's MAC: keyed BLAKE2b-256 over the seal's text before " mac=".
@@ -52,6 +58,7 @@ bool cryptoReady();
 SealKeys sealKeysOf(const SealKey& key);
 SealKey nextSealKey(const SealKey& key);
 LineTag tagOf(const TagKey& key, std::string_view line);
+LineLocator locatorOf(std::string_view line);
 SealMac macOf(const Bytes32& macKey, std::string_view text);
 bool sameMac(const SealMac& a, const SealMac& b); // in constant time
 

@@ -79,11 +79,36 @@ bool readOpening(FieldReader& fields, SessionOpening& opening) {
            fields.binary("key", opening.key);
 }
 
-bool readTags(FieldReader& fields, std::uint64_t count, std::vector<LineTag>& tags) {
+// A run of `count` fixed-size items (tags or locators) encoded as one: each
+// item's bytes are a multiple of 3, so each encodes to whole characters.
+template <std::size_t N>
+bool readRun(FieldReader& fields, std::string_view name, std::uint64_t count,
+             std::vector<std::array<unsigned char, N>>& items) {
+    static_assert(N % 3 == 0);
+    constexpr std::size_t kChars = N / 3 * 4;
     std::string_view text;
-    if (!fields.next("tags", text) || text.size() % 8 != 0 || text.size() / 8 != count) return false;
-    tags.resize(count);
-    return fromBase64(text, reinterpret_cast<unsigned char*>(tags.data()), count * kTagBytes);
+    if (!fields.next(name, text) || text.size() % kChars != 0 || text.size() / kChars != count) return false;
+    items.resize(count);
+    return fromBase64(text, reinterpret_cast<unsigned char*>(items.data()), count * N);
+}
+
+template <std::size_t N>
+void putRun(std::string& out, std::string_view name, const std::vector<std::array<unsigned char, N>>& items) {
+    static_assert(sizeof(std::array<unsigned char, N>) == N);
+    out += ' ';
+    out += name;
+    out += '=';
+    out += toBase64(reinterpret_cast<const unsigned char*>(items.data()), items.size() * N);
+}
+
+// "v=1" or "v=2" after the marker: the version, or 0.
+int versionOf(std::string_view text) {
+    const std::string_view head = text.substr(0, kSealMarker.size() + 3);
+    if (head.size() < kSealMarker.size() + 3 || head.substr(0, kSealMarker.size()) != kSealMarker ||
+        head.substr(kSealMarker.size(), 2) != "v=")
+        return 0;
+    const char digit = head.back();
+    return digit == '1' || digit == '2' ? digit - '0' : 0;
 }
 
 } // namespace
@@ -107,11 +132,8 @@ std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
         putText(out, "key", toBase64(opening.key));
     }
     if (seal.end) out += " end=1";
-    // 6 bytes encode to 8 characters without padding: the tags encode as one
-    // run of bytes.
-    static_assert(sizeof(LineTag) == kTagBytes);
-    out += " tags=";
-    out += toBase64(reinterpret_cast<const unsigned char*>(seal.tags.data()), seal.tags.size() * kTagBytes);
+    putRun(out, "locs", seal.locators);
+    putRun(out, "tags", seal.tags);
     const SealMac mac = macOf(macKey, out);
     out += kMacField;
     out += toBase64(mac);
@@ -119,14 +141,15 @@ std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
 }
 
 std::optional<ReadSeal> readSeal(std::string_view text) {
-    const std::string versionField = std::string(kSealMarker) + "v=" + std::to_string(kSealVersion);
-    if (text.substr(0, versionField.size()) != versionField) return std::nullopt;
+    const int version = versionOf(text);
+    if (version == 0) return std::nullopt;
     const std::size_t macAt = text.rfind(kMacField);
     if (macAt == std::string_view::npos) return std::nullopt;
     ReadSeal seal{};
     seal.signedText = text.substr(0, macAt);
     SealRecord& record = seal.record;
-    FieldReader fields(seal.signedText.substr(versionField.size()));
+    record.version = version;
+    FieldReader fields(seal.signedText.substr(kSealMarker.size() + 3));
     std::uint64_t count = 0;
     if (!fields.binary("session", record.session) || !fields.number("index", record.index) ||
         !fields.number("time", record.time) || !fields.number("first", record.first) || !fields.number("count", count))
@@ -135,7 +158,8 @@ std::optional<ReadSeal> readSeal(std::string_view text) {
     std::string_view end;
     if (fields.peek("end") && (!fields.next("end", end) || end != "1")) return std::nullopt;
     record.end = !end.empty();
-    if (!readTags(fields, count, record.tags) || !fields.atEnd()) return std::nullopt;
+    if (version >= 2 && !readRun(fields, "locs", count, record.locators)) return std::nullopt;
+    if (!readRun(fields, "tags", count, record.tags) || !fields.atEnd()) return std::nullopt;
     if (!fromBase64(text.substr(macAt + kMacField.size()), seal.mac.data(), seal.mac.size())) return std::nullopt;
     return seal;
 }

@@ -1,12 +1,13 @@
 // A seal record: one line that vouches for a run of the lines a session
 // handed to log4cxx. Written by the library, read by the verifier.
 //
-//   quorvel-seal v=1 session=S index=I time=T first=F count=C [opening] [end=1] tags=G mac=M
+//   quorvel-seal v=2 session=S index=I time=T first=F count=C [opening] [end=1] locs=L tags=G mac=M
 //
 // S: the session's 16 random bytes; I: the seal's index in its session, from
 // 0; T: milliseconds since the Unix epoch when the seal was made; F, C: it
 // covers the lines numbered F to F+C-1 (a session numbers its lines from 0);
-// G: the C lines' tags in order, 6 bytes each; M: the MAC of everything
+// L: the C lines' locators in order, 3 bytes each; G: the C lines' tags in
+// order, 6 bytes each; M: the MAC of everything
 // before " mac=" under the seal's MAC key. Binary fields are base64 (URL
 // alphabet, no padding), numbers decimal. Seal 0 opens the session, covers
 // no line and carries [opening]:
@@ -17,7 +18,8 @@
 // process; N, L, J: the cadence (a seal every N lines or L milliseconds,
 // whichever comes first, and one every J milliseconds when idle); K: the
 // session's first key, encrypted to the auditor. "end=1" marks the seal made
-// when the process exited normally.
+// when the process exited normally. Version 1 is the same without L; it is
+// still read.
 #pragma once
 
 #include "logging/seal_keys.h"
@@ -32,7 +34,7 @@ namespace quorvel::seal {
 
 // What opens a line that holds a seal, and the version it is written in.
 inline constexpr std::string_view kSealMarker = "quorvel-seal ";
-inline constexpr int kSealVersion = 1;
+inline constexpr int kSealVersion = 2;
 
 struct SessionOpening {
     std::string host;
@@ -45,16 +47,19 @@ struct SessionOpening {
 };
 
 struct SealRecord {
+    int version = kSealVersion;
     SessionId session{};
     std::uint64_t index = 0;
     std::uint64_t time = 0;
     std::uint64_t first = 0;
-    std::vector<LineTag> tags; // of the lines numbered first, first + 1, ...
+    std::vector<LineTag> tags;         // of the lines numbered first, first + 1, ...
+    std::vector<LineLocator> locators; // the same lines' (version 2; empty in version 1)
     bool end = false;
     std::optional<SessionOpening> opening; // seal 0 only
 };
 
-// The seal's line, its MAC under `macKey` last.
+// The seal's line in the current version, its MAC under `macKey` last;
+// `seal.locators` holds one locator per tag.
 std::string writeSeal(const SealRecord& seal, const Bytes32& macKey);
 
 struct ReadSeal {
@@ -64,7 +69,7 @@ struct ReadSeal {
 };
 
 // The seal in `text`, which starts at kSealMarker and ends with the line;
-// nothing when it is not a well-formed seal of kSealVersion.
+// nothing when it is not a well-formed seal of version 1 or 2.
 std::optional<ReadSeal> readSeal(std::string_view text);
 
 } // namespace quorvel::seal

@@ -69,6 +69,7 @@ class SealSession {
         }
         seal::LineTag tag = seal::tagOf(key, line);
         seal::erase(key);
+        const seal::LineLocator locator = seal::locatorOf(line);
         Lock lock(*this);
         if (index != index_ || forked_) {
             if (forked_) begin(true);
@@ -76,6 +77,7 @@ class SealSession {
         }
         if (pending_.empty()) firstPendingAt_ = Clock::now();
         pending_.push_back(tag);
+        pendingLocators_.push_back(locator);
         ++nextLine_;
         if (closed_) {
             // After the last seal (exit handlers, static destructors): each
@@ -124,6 +126,7 @@ class SealSession {
         seal::erase(key_);
         seal::erase(keys_);
         pending_.clear();
+        pendingLocators_.clear();
     }
 
   private:
@@ -162,6 +165,7 @@ class SealSession {
         index_ = 0;
         nextLine_ = 0;
         pending_.clear();
+        pendingLocators_.clear();
         forked_ = stopping_ = closed_ = false;
         lastSealAt_ = Clock::now();
         if (startNow) startThread();
@@ -231,7 +235,9 @@ class SealSession {
         record.time = wallClockMillis();
         record.first = nextLine_ - pending_.size();
         record.tags.swap(pending_);
+        record.locators.swap(pendingLocators_);
         pending_.reserve(settings_.lines);
+        pendingLocators_.reserve(settings_.lines);
         record.end = end;
         if (index_ == 0)
             record.opening = seal::SessionOpening{
@@ -280,6 +286,7 @@ class SealSession {
     std::uint64_t index_ = 0;
     std::uint64_t nextLine_ = 0;
     std::vector<seal::LineTag> pending_;
+    std::vector<seal::LineLocator> pendingLocators_; // of the same lines
     Clock::time_point firstPendingAt_;
     Clock::time_point lastSealAt_;
 };
