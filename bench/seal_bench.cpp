@@ -15,7 +15,7 @@
 // sealed or not, and runs the benchmarks.
 #include "bench_support.h"
 #include "logging/seal_keys.h"
-#include "tools/trail_verifier.h"
+#include "trail/trail_verifier.h"
 #include "worked_examples.h"
 
 #include <quorvel/quorvel.h>
@@ -122,14 +122,14 @@ void cefRow(benchmark::State& state) {
 
 // The engine of quorvel-verify over the trail of both worked examples.
 void BM_VerifyTrail(benchmark::State& state) {
-    quorvel_tools::VerifyOptions options;
-    options.secretKey = auditorSecret;
+    quorvel::trail::VerifyOptions options;
+    options.secretKey = &auditorSecret;
     const std::vector<std::string> files = {(directory / "cef-trail.log").string(),
                                             (directory / "xdas-trail.log").string()};
     std::uint64_t lines = 0;
     bool complete = true;
     for (auto _ : state) {
-        const quorvel_tools::TrailVerdict verdict = quorvel_tools::verifyTrail(files, options);
+        const quorvel::trail::TrailVerdict verdict = quorvel::trail::verifyTrail(files, options);
         lines += verdict.lines;
         complete = complete && verdict.complete();
     }

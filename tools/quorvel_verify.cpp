@@ -1,20 +1,20 @@
 // quorvel-verify: makes the auditor's key pair, and verifies a sealed trail
 // collected from any number of hosts and files.
 #include "tool_error.h"
+#include "trail/trail_verifier.h"
 #include "trail_report.h"
-#include "trail_verifier.h"
 
 #include <fcntl.h>
+#include <sodium.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,36 +26,79 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quorvel-verify keygen PUBLIC-KEY-FILE SECRET-KEY-FILE\n"
-    "       quorvel-verify --key SECRET-KEY-FILE [--json FILE] [--at MILLIS] FILE...\n"
-    "Verifies the sealed trail in FILE...: exit status 0 when every event is accounted for, 1 when not,\n"
-    "2 for a usage error or a file that cannot be read. --json writes the verdict as JSON to FILE\n"
-    "(- for standard output, instead of the report); --at sets the end of the collection in milliseconds\n"
-    "since the epoch (default: now), against which a session without a closing seal counts as cut short.\n";
+    "       quorvel-verify --key SECRET-KEY-FILE [OPTION...] FILE...\n"
+    "Verifies the sealed trail in FILE... (oldest first): exit status 0 when every event is accounted for,\n"
+    "1 when not, 2 for a usage error or a file that cannot be read.\n"
+    "  --json FILE            the verdict as JSON to FILE (- for standard output, instead of the report)\n"
+    "  --at MILLIS            the end of the collection, milliseconds since the epoch (default: now)\n"
+    "  --max-idle MILLIS      the longest silence accepted before an open session counts as cut short\n"
+    "                         (default: each session's declared idle time)\n"
+    "  --resend-window N      a copy within N lines of its original in its session is a resend (4096)\n"
+    "  --prefix LIST          the prefixes collected lines may carry, of none,rfc3164,rfc3339,rfc5424,tag\n"
+    "                         (default: all)\n"
+    "Bounds on hostile input; what lies beyond one is reported as not checked:\n"
+    "  --max-line-bytes N (1048576)  --max-sessions N (10000)  --max-openings N (4, per session)\n"
+    "  --max-key-steps N (64, per seal read)  --max-candidates N (256, seals a line is tried under)\n";
+
+// The earliest and latest plausible --at: 2001-09-09 and 5138-11-16, in
+// milliseconds; a number below is most likely seconds.
+constexpr std::uint64_t kEarliestAt = 1000000000000u;
+constexpr std::uint64_t kLatestAt = 100000000000000u;
 
 struct VerifyCommand {
     std::string keyFile;
     std::optional<std::string> json;
-    std::uint64_t at = 0;
+    quorvel::trail::VerifyOptions options;
     std::vector<std::string> files;
 };
 
+std::uint64_t numberOption(const std::string& name, const std::string& text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        throw ToolError{name + " " + text + ": not a whole number"};
+    return value;
+}
+
 VerifyCommand parseVerify(const std::vector<std::string>& args) {
     VerifyCommand command;
+    quorvel::trail::VerifyOptions& options = command.options;
+    quorvel::trail::VerifyLimits& limits = options.limits;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&]() -> const std::string& {
             if (i + 1 >= args.size()) throw ToolError{arg + " needs a value (see --help)"};
             return args[++i];
         };
+        const auto number = [&]() { return numberOption(arg, value()); };
         if (arg == "--key") {
             command.keyFile = value();
         } else if (arg == "--json") {
             command.json = value();
         } else if (arg == "--at") {
-            const std::string& text = value();
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), command.at);
-            if (error != std::errc() || end != text.data() + text.size())
-                throw ToolError{"--at " + text + ": not milliseconds since the epoch"};
+            options.at = number();
+            if (options.at < kEarliestAt || options.at > kLatestAt)
+                throw ToolError{"--at " + std::to_string(options.at) +
+                                ": not milliseconds since the epoch of a plausible time (seconds?)"};
+        } else if (arg == "--max-idle") {
+            options.maxIdleMillis = number();
+        } else if (arg == "--resend-window") {
+            options.resendWindow = number();
+        } else if (arg == "--prefix") {
+            const auto grammars = quorvel::trail::prefixGrammarsNamed(value());
+            if (!grammars)
+                throw ToolError{"--prefix " + args[i] + ": not a list of none, rfc3164, rfc3339, rfc5424, tag"};
+            options.prefixes = *grammars;
+        } else if (arg == "--max-line-bytes") {
+            limits.lineBytes = number();
+        } else if (arg == "--max-sessions") {
+            limits.sessions = number();
+        } else if (arg == "--max-openings") {
+            limits.openingsPerSession = number();
+        } else if (arg == "--max-key-steps") {
+            limits.keyStepsPerSeal = number();
+        } else if (arg == "--max-candidates") {
+            limits.candidates = number();
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw ToolError{"unknown option " + arg + " (see --help)"};
         } else {
@@ -66,6 +109,23 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
     if (command.files.empty()) throw ToolError{"no file to verify (see --help)"};
     return command;
 }
+
+// The auditor's secret key in libsodium's guarded memory: locked where the
+// system allows, read-only once read, wiped when freed.
+class GuardedSecretKey {
+  public:
+    GuardedSecretKey() : key_(static_cast<seal::AuditorSecretKey*>(sodium_malloc(sizeof(seal::AuditorSecretKey)))) {
+        if (key_ == nullptr) throw ToolError{"cannot allocate guarded memory for the key", 1};
+    }
+    ~GuardedSecretKey() { sodium_free(key_); }
+    GuardedSecretKey(const GuardedSecretKey&) = delete;
+    GuardedSecretKey& operator=(const GuardedSecretKey&) = delete;
+    seal::AuditorSecretKey& key() { return *key_; }
+    void seal() { sodium_mprotect_readonly(key_); }
+
+  private:
+    seal::AuditorSecretKey* key_;
+};
 
 std::string firstLineOf(const std::string& path) {
     std::ifstream in(path);
@@ -102,19 +162,18 @@ int keygen(const std::vector<std::string>& args) {
 }
 
 int verify(const std::vector<std::string>& args) {
-    const VerifyCommand command = parseVerify(args);
+    VerifyCommand command = parseVerify(args);
     if (!seal::cryptoReady()) throw ToolError{"libsodium cannot start", 1};
-    VerifyOptions options;
+    // No core dump of this process: it holds the auditor's secret key.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    GuardedSecretKey secret;
     std::string keyText = firstLineOf(command.keyFile);
-    const bool keyRead = seal::fromBase64(keyText, options.secretKey.data(), options.secretKey.size());
+    const bool keyRead = seal::fromBase64(keyText, secret.key().data(), secret.key().size());
     seal::erase(keyText.data(), keyText.size());
     if (!keyRead) throw ToolError{command.keyFile + ": not an auditor secret key (quorvel-verify keygen makes one)"};
-    options.at = command.at != 0 ? command.at
-                                 : static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                  std::chrono::system_clock::now().time_since_epoch())
-                                                                  .count());
-    const TrailVerdict verdict = verifyTrail(command.files, options);
-    seal::erase(options.secretKey);
+    secret.seal();
+    command.options.secretKey = &secret.key();
+    const quorvel::trail::TrailVerdict verdict = quorvel::trail::verifyTrail(command.files, command.options);
     if (command.json && *command.json == "-") {
         writeTrailJson(std::cout, verdict);
     } else {
@@ -142,6 +201,12 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (args[0] == "keygen") return keygen({args.begin() + 1, args.end()});
-        return verify(args);
+        // Whatever the input does (a file that cannot be read, memory that
+        // runs out), the verifier ends with a message and status 2.
+        try {
+            return verify(args);
+        } catch (const std::exception& error) {
+            throw ToolError{error.what()};
+        }
     });
 }

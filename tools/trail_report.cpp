@@ -2,9 +2,10 @@
 
 #include <cstdio>
 #include <ctime>
-#include <string>
 
 namespace quorvel_tools {
+
+using namespace quorvel::trail;
 
 namespace {
 
@@ -15,163 +16,356 @@ constexpr std::size_t kListed = 20;
 std::string utcTime(std::uint64_t millis) {
     const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
     std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    if (gmtime_r(&seconds, &utc) == nullptr) return std::to_string(millis) + " ms";
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03uZ", utc.tm_year + 1900, utc.tm_mon + 1,
                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<unsigned>(millis % 1000));
     return text;
 }
 
-std::string placeText(const TrailVerdict& verdict, const LinePlace& place) {
-    return verdict.files[place.file] + ":" + std::to_string(place.line);
-}
-
-std::string rangeText(const LineRange& range) {
+std::string rangeText(const NumberRange& range) {
     return range.first == range.last ? std::to_string(range.first)
                                      : std::to_string(range.first) + ".." + std::to_string(range.last);
 }
 
-template <class Item, class Show>
-void listItems(std::ostream& out, const char* indent, const std::vector<Item>& items, Show show) {
-    for (std::size_t i = 0; i < items.size() && i < kListed; ++i)
-        out << indent << show(items[i]) << '\n';
-    if (items.size() > kListed) out << indent << "... and " << items.size() - kListed << " more\n";
-}
-
-void writeSession(std::ostream& out, const TrailVerdict& trail, const SessionVerdict& s) {
-    out << "session " << quorvel::seal::toBase64(s.id);
-    if (!s.opened) {
-        out << ": no authentic opening seal (missing, or not for this key): " << s.unopenedSeals
-            << " seals and the lines they cover cannot be verified\n";
-        return;
+// Length of the valid UTF-8 sequence at the start of `text`; 0 when none.
+std::size_t utf8Sequence(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
     }
-    out << ": host " << s.opening.host << ", module " << s.opening.module << ", pid " << s.opening.pid << ", opened "
-        << utcTime(s.openedAt) << '\n';
-    out << "  seals 0.." << s.lastSeal << " (" << s.seals << " found), " << (s.closed ? "closed " : "last ")
-        << utcTime(s.lastSealAt) << '\n';
-    out << "  verified " << s.verified << " events\n";
-    if (!s.missing.empty()) out << "  MISSING " << s.missing.size() << " events:\n";
-    listItems(out, "    ", s.missing, [](const MissingLine& m) {
-        return "line " + std::to_string(m.number) + " (seal " + std::to_string(m.seal) + ", " + utcTime(m.sealTime) +
-               ")";
-    });
-    for (std::size_t i = 0; i < s.lostSeals.size(); ++i)
-        out << "  LOST SEALS " << rangeText(s.lostSeals[i])
-            << (i < s.unverifiableLines.size() ? ": lines " + rangeText(s.unverifiableLines[i]) + " cannot be verified"
-                                               : std::string(": they covered no line"))
-            << '\n';
-    if (!s.failedMacs.empty()) out << "  FAILING MAC (altered or forged seals): " << s.failedMacs.size() << '\n';
-    listItems(out, "    ", s.failedMacs, [&](const LinePlace& p) { return placeText(trail, p); });
-    if (s.unsealedTail != 0) out << "  NOT YET SEALED: " << s.unsealedTail << " lines after the last seal\n";
-    if (s.cutShort)
-        out << "  CUT SHORT: no closing seal, and none for longer than the idle cadence (" << s.opening.idleMillis
-            << " ms) before the end of the collection (" << utcTime(trail.collectionEnd) << ")\n";
-    else if (!s.closed)
-        out << "  open: no closing seal yet\n";
-    if (s.duplicates != 0) out << "  duplicates: " << s.duplicates << " lines found again (a relay's resends)\n";
-    if (s.reordered != 0) out << "  out of sealed order: " << s.reordered << " lines found after later-numbered ones\n";
+    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return length;
 }
 
-void writeJsonString(std::ostream& out, const std::string& text) {
-    out << '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out << '\\' << c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out << escaped;
-        } else {
-            out << c;
+class PeopleReport {
+  public:
+    PeopleReport(std::ostream& out, const TrailVerdict& verdict) : out_(out), verdict_(verdict) {}
+
+    void write() {
+        out_ << verdict_.files.size() << " files, " << verdict_.lines << " lines, " << verdict_.eventLines
+             << " event lines, " << verdict_.sealLines << " seal lines, " << verdict_.sessions.size() << " sessions\n";
+        if (verdict_.prefixedLines != 0)
+            out_ << verdict_.prefixedLines << " event lines read after a prefix (the prefix is not sealed)\n";
+        for (const SessionVerdict& session : verdict_.sessions)
+            writeSession(session);
+        writeStrays();
+        writeUnchecked();
+        if (!verdict_.unreadableSeals.empty())
+            out_ << "UNREADABLE SEAL LINES: " << verdict_.unreadableSeals.size() << '\n';
+        list(verdict_.unreadableSeals, [&](const LinePlace& p) { return place(p); });
+        if (verdict_.sessions.empty()) out_ << "NO SESSION: the collection holds no seal\n";
+        out_ << (verdict_.complete() ? "result: every event is accounted for\n"
+                                     : "result: NOT every event is accounted for\n");
+    }
+
+  private:
+    std::string place(const LinePlace& p) const {
+        return escapedForPeople(verdict_.files[p.file]) + ":" + std::to_string(p.line);
+    }
+    std::string found(const FoundLine& f) const { return place(f.place) + " (line " + std::to_string(f.number) + ")"; }
+
+    template <class Item, class Show> void list(const std::vector<Item>& items, Show show) {
+        for (std::size_t i = 0; i < items.size() && i < kListed; ++i)
+            out_ << "    " << show(items[i]) << '\n';
+        if (items.size() > kListed) out_ << "    ... and " << items.size() - kListed << " more\n";
+    }
+
+    void writeOpening(const AuthenticOpening& o) {
+        out_ << "host " << escapedForPeople(o.opening.host) << ", module " << escapedForPeople(o.opening.module)
+             << ", pid " << o.opening.pid << ", opened " << utcTime(o.time);
+    }
+
+    void writeSession(const SessionVerdict& s) {
+        out_ << "session " << quorvel::seal::toBase64(s.id);
+        if (s.openings.empty()) {
+            out_ << ": NO AUTHENTIC OPENING (lost, rotated away, or not for this key): " << s.sealsRead
+                 << " seals cannot be checked; " << s.explainedByUnopened << " collected lines may be theirs\n";
+            return;
+        }
+        if (s.contested()) {
+            out_ << ": CONTESTED: " << s.openings.size()
+                 << " authentic openings for one session id (someone made one with the public key); none is "
+                    "trusted, "
+                 << s.contestedLines << " lines found under them are neither verified nor forged:\n";
+            for (const AuthenticOpening& o : s.openings) {
+                out_ << "    ";
+                writeOpening(o);
+                out_ << " at " << place(o.place) << '\n';
+            }
+            return;
+        }
+        out_ << ": ";
+        writeOpening(s.openings.front());
+        out_ << '\n';
+        out_ << "  seals 0.." << s.lastSeal << " (" << s.seals << " authentic of " << s.sealsRead << " read), "
+             << (s.closed ? "closed " : "last ") << utcTime(s.lastSealAt) << '\n';
+        out_ << "  verified " << s.verified << " events\n";
+        writeLosses(s);
+        writeFaults(s);
+        writeFindings(s);
+    }
+
+    void writeLosses(const SessionVerdict& s) {
+        if (!s.missing.empty()) out_ << "  MISSING " << s.missing.size() << " events:\n";
+        list(s.missing, [](const MissingLine& m) {
+            return "line " + std::to_string(m.number) + " (seal " + std::to_string(m.seal) + ", " +
+                   utcTime(m.sealTime) + ")";
+        });
+        for (const SealGap& gap : s.gaps) {
+            out_ << "  LOST SEALS " << rangeText(gap.seals) << ": ";
+            if (gap.lines)
+                out_ << "lines " << rangeText(*gap.lines) << " cannot be verified; " << gap.unverifiable
+                     << " collected lines may be theirs\n";
+            else
+                out_ << "the seal after them says they covered no line\n";
+        }
+        if (s.notYetSealed != 0)
+            out_ << "  NOT YET SEALED: " << s.notYetSealed << " collected lines may be the open tail's (at most "
+                 << s.tailBound << ")\n";
+        if (s.cutShort)
+            out_ << "  CUT SHORT: no closing seal, and none for longer than the idle time accepted before the end of "
+                    "the collection ("
+                 << utcTime(verdict_.collectionEnd) << ")\n";
+        else if (!s.closed)
+            out_ << "  open: no closing seal yet\n";
+    }
+
+    void writeFaults(const SessionVerdict& s) {
+        if (!s.failedMacs.empty()) out_ << "  FAILING MAC (altered or forged seals): " << s.failedMacs.size() << '\n';
+        list(s.failedMacs, [&](const LinePlace& p) { return place(p); });
+        if (!s.faults.empty()) out_ << "  SEALS OUT OF CHAIN: " << s.faults.size() << '\n';
+        list(s.faults, [&](const SealFault& f) {
+            static const char* const kWhat[] = {"its range does not continue the seal before it", "its time goes back",
+                                                "a second authentic seal for its index (made by a holder of its key)",
+                                                "dated after the end of the collection"};
+            return "seal " + std::to_string(f.seal) + " at " + place(f.place) + ": " + kWhat[f.kind];
+        });
+        if (s.uncheckedSeals != 0)
+            out_ << "  NOT CHECKED: " << s.uncheckedSeals << " seals beyond the seal or key-walk bound\n";
+    }
+
+    void writeFindings(const SessionVerdict& s) {
+        std::vector<Duplicate> replayed;
+        for (const Duplicate& d : s.duplicates)
+            if (d.replayed) replayed.push_back(d);
+        if (s.duplicates.size() > replayed.size())
+            out_ << "  resends: " << s.duplicates.size() - replayed.size()
+                 << " lines found again near their first place (a relay's resends)\n";
+        if (!replayed.empty())
+            out_ << "  REPLAYED: " << replayed.size() << " lines found again far from their first place:\n";
+        list(replayed, [&](const Duplicate& d) {
+            return place(d.place) + " (line " + std::to_string(d.number) + ", first at " + place(d.original) + ")";
+        });
+        if (!s.torn.empty()) out_ << "  FOUND ONLY INSIDE ALTERED OR TORN LINES: " << s.torn.size() << '\n';
+        list(s.torn, [&](const FoundLine& f) { return found(f); });
+        if (s.reordered != 0)
+            out_ << "  out of sealed order: " << s.reordered << " lines found after later-numbered ones\n";
+        if (!s.foreignHost.empty())
+            out_ << "  prefix names another host: " << s.foreignHost.size() << " lines (the prefix is not sealed)\n";
+        list(s.foreignHost, [&](const FoundLine& f) { return found(f); });
+    }
+
+    void writeStrays() {
+        static const char* const kHeading[] = {
+            "LINES NO SEAL COVERS (altered or inserted)",
+            "LINES ALTERED (an event behind text that is no accepted prefix)",
+            "LINES THAT CANNOT BE VERIFIED (a lost seal may have covered them)",
+            "LINES NOT YET SEALED (an open session's tail may hold them)",
+            "LINES THAT CANNOT BE VERIFIED (only a session without an authentic opening may hold them)",
+            "LINES NOT CHECKED (more candidate seals than the bound)"};
+        for (int kind = StrayLine::Uncovered; kind <= StrayLine::Unchecked; ++kind) {
+            std::vector<LinePlace> places;
+            for (const StrayLine& stray : verdict_.strays)
+                if (stray.kind == kind) places.push_back(stray.place);
+            if (places.empty()) continue;
+            out_ << kHeading[kind] << ": " << places.size() << '\n';
+            list(places, [&](const LinePlace& p) { return place(p); });
         }
     }
-    out << '"';
-}
 
-void writeJsonPlaces(std::ostream& out, const TrailVerdict& trail, const std::vector<LinePlace>& places) {
-    out << '[';
-    for (std::size_t i = 0; i < places.size(); ++i) {
-        out << (i ? "," : "") << "{\"file\":";
-        writeJsonString(out, trail.files[places[i].file]);
-        out << ",\"line\":" << places[i].line << '}';
+    void writeUnchecked() {
+        const Unchecked& u = verdict_.unchecked;
+        if (!u.any()) return;
+        out_ << "NOT CHECKED (bounds the auditor can raise):";
+        if (u.longLines) out_ << " " << u.longLines << " lines longer than --max-line-bytes;";
+        if (u.sessions) out_ << " " << u.sessions << " seal lines of sessions beyond --max-sessions;";
+        if (u.openings) out_ << " " << u.openings << " openings beyond --max-openings;";
+        if (u.candidates) out_ << " " << u.candidates << " lines with more candidate seals than --max-candidates;";
+        out_ << '\n';
     }
-    out << ']';
-}
 
-void writeJsonRanges(std::ostream& out, const std::vector<LineRange>& ranges) {
-    out << '[';
-    for (std::size_t i = 0; i < ranges.size(); ++i)
-        out << (i ? "," : "") << "{\"first\":" << ranges[i].first << ",\"last\":" << ranges[i].last << '}';
-    out << ']';
-}
+    std::ostream& out_;
+    const TrailVerdict& verdict_;
+};
 
-void writeJsonSession(std::ostream& out, const TrailVerdict& trail, const SessionVerdict& s) {
-    out << "{\"session\":\"" << quorvel::seal::toBase64(s.id) << "\",\"opened\":" << (s.opened ? "true" : "false");
-    if (s.opened) {
-        out << ",\"host\":";
-        writeJsonString(out, s.opening.host);
-        out << ",\"module\":";
-        writeJsonString(out, s.opening.module);
-        out << ",\"pid\":" << s.opening.pid << ",\"openedAt\":" << s.openedAt
-            << ",\"idleMillis\":" << s.opening.idleMillis;
+class JsonReport {
+  public:
+    JsonReport(std::ostream& out, const TrailVerdict& verdict) : out_(out), verdict_(verdict) {}
+
+    void write() {
+        out_ << "{\"files\":[";
+        for (std::size_t i = 0; i < verdict_.files.size(); ++i)
+            out_ << (i ? "," : "") << jsonString(verdict_.files[i]);
+        out_ << "],\"lines\":" << verdict_.lines << ",\"eventLines\":" << verdict_.eventLines
+             << ",\"sealLines\":" << verdict_.sealLines << ",\"prefixedLines\":" << verdict_.prefixedLines
+             << ",\"collectionEnd\":" << verdict_.collectionEnd
+             << ",\"complete\":" << (verdict_.complete() ? "true" : "false") << ",\"sessions\":[";
+        for (std::size_t i = 0; i < verdict_.sessions.size(); ++i) {
+            out_ << (i ? "," : "");
+            session(verdict_.sessions[i]);
+        }
+        out_ << "],\"strays\":";
+        array(verdict_.strays, [&](const StrayLine& s) {
+            static const char* const kKinds[] = {"uncovered", "altered",  "lostSeal",
+                                                 "openTail",  "unopened", "unchecked"};
+            out_ << "{\"place\":";
+            place(s.place);
+            out_ << ",\"kind\":\"" << kKinds[s.kind] << '"';
+            if (s.session)
+                out_ << ",\"session\":\"" << quorvel::seal::toBase64(verdict_.sessions[*s.session].id) << '"';
+            out_ << '}';
+        });
+        out_ << ",\"unreadableSeals\":";
+        array(verdict_.unreadableSeals, [&](const LinePlace& p) { place(p); });
+        const Unchecked& u = verdict_.unchecked;
+        out_ << ",\"unchecked\":{\"longLines\":" << u.longLines << ",\"sessions\":" << u.sessions
+             << ",\"openings\":" << u.openings << ",\"candidates\":" << u.candidates << "}}\n";
     }
-    out << ",\"seals\":" << s.seals << ",\"lastSeal\":" << s.lastSeal << ",\"lastSealAt\":" << s.lastSealAt
-        << ",\"closed\":" << (s.closed ? "true" : "false") << ",\"cutShort\":" << (s.cutShort ? "true" : "false")
-        << ",\"verified\":" << s.verified << ",\"missing\":[";
-    for (std::size_t i = 0; i < s.missing.size(); ++i)
-        out << (i ? "," : "") << "{\"line\":" << s.missing[i].number << ",\"seal\":" << s.missing[i].seal
-            << ",\"sealTime\":" << s.missing[i].sealTime << '}';
-    out << "],\"lostSeals\":";
-    writeJsonRanges(out, s.lostSeals);
-    out << ",\"unverifiableLines\":";
-    writeJsonRanges(out, s.unverifiableLines);
-    out << ",\"unsealedTail\":" << s.unsealedTail << ",\"failedMacs\":";
-    writeJsonPlaces(out, trail, s.failedMacs);
-    out << ",\"duplicates\":" << s.duplicates << ",\"reordered\":" << s.reordered
-        << ",\"unopenedSeals\":" << s.unopenedSeals << '}';
-}
+
+  private:
+    template <class Item, class Write> void array(const std::vector<Item>& items, Write write) {
+        out_ << '[';
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            out_ << (i ? "," : "");
+            write(items[i]);
+        }
+        out_ << ']';
+    }
+    void place(const LinePlace& p) { out_ << "{\"file\":" << p.file << ",\"line\":" << p.line << '}'; }
+    void found(const FoundLine& f) {
+        out_ << "{\"place\":";
+        place(f.place);
+        out_ << ",\"number\":" << f.number << '}';
+    }
+    void range(const NumberRange& r) { out_ << "{\"first\":" << r.first << ",\"last\":" << r.last << '}'; }
+
+    void session(const SessionVerdict& s) {
+        out_ << "{\"session\":\"" << quorvel::seal::toBase64(s.id) << "\",\"state\":\""
+             << (s.opened()      ? "opened"
+                 : s.contested() ? "contested"
+                                 : "unopened")
+             << "\",\"openings\":";
+        array(s.openings, [&](const AuthenticOpening& o) {
+            out_ << "{\"host\":" << jsonString(o.opening.host) << ",\"module\":" << jsonString(o.opening.module)
+                 << ",\"pid\":" << o.opening.pid << ",\"openedAt\":" << o.time << ",\"lines\":" << o.opening.lines
+                 << ",\"millis\":" << o.opening.millis << ",\"idleMillis\":" << o.opening.idleMillis << ",\"place\":";
+            place(o.place);
+            out_ << '}';
+        });
+        out_ << ",\"sealsRead\":" << s.sealsRead << ",\"seals\":" << s.seals << ",\"lastSeal\":" << s.lastSeal
+             << ",\"lastSealAt\":" << s.lastSealAt << ",\"closed\":" << (s.closed ? "true" : "false")
+             << ",\"cutShort\":" << (s.cutShort ? "true" : "false") << ",\"verified\":" << s.verified
+             << ",\"contestedLines\":" << s.contestedLines << ",\"missing\":";
+        array(s.missing, [&](const MissingLine& m) {
+            out_ << "{\"number\":" << m.number << ",\"seal\":" << m.seal << ",\"sealTime\":" << m.sealTime << '}';
+        });
+        out_ << ",\"gaps\":";
+        array(s.gaps, [&](const SealGap& g) {
+            out_ << "{\"seals\":";
+            range(g.seals);
+            out_ << ",\"lines\":";
+            if (g.lines)
+                range(*g.lines);
+            else
+                out_ << "null";
+            out_ << ",\"unverifiable\":" << g.unverifiable << '}';
+        });
+        out_ << ",\"notYetSealed\":" << s.notYetSealed << ",\"tailBound\":" << s.tailBound << ",\"failedMacs\":";
+        array(s.failedMacs, [&](const LinePlace& p) { place(p); });
+        out_ << ",\"faults\":";
+        array(s.faults, [&](const SealFault& f) {
+            static const char* const kKinds[] = {"rangeBreak", "timeBack", "conflicting", "fromTheFuture"};
+            out_ << "{\"seal\":" << f.seal << ",\"kind\":\"" << kKinds[f.kind] << "\",\"place\":";
+            place(f.place);
+            out_ << '}';
+        });
+        out_ << ",\"uncheckedSeals\":" << s.uncheckedSeals << ",\"duplicates\":";
+        array(s.duplicates, [&](const Duplicate& d) {
+            out_ << "{\"place\":";
+            place(d.place);
+            out_ << ",\"original\":";
+            place(d.original);
+            out_ << ",\"number\":" << d.number << ",\"replayed\":" << (d.replayed ? "true" : "false") << '}';
+        });
+        out_ << ",\"reordered\":" << s.reordered << ",\"torn\":";
+        array(s.torn, [&](const FoundLine& f) { found(f); });
+        out_ << ",\"foreignHost\":";
+        array(s.foreignHost, [&](const FoundLine& f) { found(f); });
+        out_ << ",\"explainedByUnopened\":" << s.explainedByUnopened << '}';
+    }
+
+    std::ostream& out_;
+    const TrailVerdict& verdict_;
+};
 
 } // namespace
 
-void writeTrailReport(std::ostream& out, const TrailVerdict& verdict) {
-    out << verdict.files.size() << " files, " << verdict.lines << " lines, " << verdict.eventLines << " event lines, "
-        << verdict.sessions.size() << " sessions\n";
-    for (const SessionVerdict& session : verdict.sessions)
-        writeSession(out, verdict, session);
-    const auto place = [&](const LinePlace& p) { return placeText(verdict, p); };
-    if (!verdict.uncovered.empty())
-        out << "LINES NO SEAL COVERS (altered or inserted): " << verdict.uncovered.size() << '\n';
-    listItems(out, "  ", verdict.uncovered, place);
-    if (!verdict.unverifiable.empty())
-        out << "LINES THAT CANNOT BE VERIFIED (their seal is lost or not yet written): " << verdict.unverifiable.size()
-            << '\n';
-    listItems(out, "  ", verdict.unverifiable, place);
-    if (!verdict.unreadableSeals.empty()) out << "UNREADABLE SEAL LINES: " << verdict.unreadableSeals.size() << '\n';
-    listItems(out, "  ", verdict.unreadableSeals, place);
-    out << (verdict.complete() ? "result: every event is accounted for\n"
-                               : "result: NOT every event is accounted for\n");
+std::string escapedForPeople(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            out += c;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
 }
 
-void writeTrailJson(std::ostream& out, const TrailVerdict& verdict) {
-    out << "{\"files\":[";
-    for (std::size_t i = 0; i < verdict.files.size(); ++i) {
-        out << (i ? "," : "");
-        writeJsonString(out, verdict.files[i]);
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    while (!text.empty()) {
+        const auto byte = static_cast<unsigned char>(text[0]);
+        std::size_t length = 1;
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += text[0];
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else if (byte < 0x80) {
+            out += text[0];
+        } else if ((length = utf8Sequence(text)) != 0) {
+            out.append(text.substr(0, length));
+        } else {
+            length = 1;
+            out += "\xEF\xBF\xBD"; // U+FFFD
+        }
+        text.remove_prefix(length);
     }
-    out << "],\"lines\":" << verdict.lines << ",\"eventLines\":" << verdict.eventLines
-        << ",\"collectionEnd\":" << verdict.collectionEnd << ",\"complete\":" << (verdict.complete() ? "true" : "false")
-        << ",\"sessions\":[";
-    for (std::size_t i = 0; i < verdict.sessions.size(); ++i) {
-        out << (i ? "," : "");
-        writeJsonSession(out, verdict, verdict.sessions[i]);
-    }
-    out << "],\"uncovered\":";
-    writeJsonPlaces(out, verdict, verdict.uncovered);
-    out << ",\"unverifiable\":";
-    writeJsonPlaces(out, verdict, verdict.unverifiable);
-    out << ",\"unreadableSeals\":";
-    writeJsonPlaces(out, verdict, verdict.unreadableSeals);
-    out << "}\n";
+    return out + "\"";
 }
+
+void writeTrailReport(std::ostream& out, const TrailVerdict& verdict) { PeopleReport(out, verdict).write(); }
+
+void writeTrailJson(std::ostream& out, const TrailVerdict& verdict) { JsonReport(out, verdict).write(); }
 
 } // namespace quorvel_tools

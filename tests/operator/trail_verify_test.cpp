@@ -1,7 +1,9 @@
 // A sealed trail attacked line by line: a host logs numbered CEF events with
 // sealing on into a real file through log4cxx, forks a child that logs a
-// session of its own, and quorvel-verify reads the file after each tampering.
-// Every attack gets its verdict, and the untouched file gets none.
+// session of its own, and quorvel-verify reads the file after each attack,
+// with only what whoever writes a collector's file has (the auditor's public
+// key among it), or a key taken from the host later. Every attack gets its
+// verdict, every loss is named as loss, and the untouched file gets none.
 #include "child_process.h"
 #include "file_text.h"
 #include "logging/seal_record.h"
@@ -20,7 +22,6 @@
 #include <map>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -28,6 +29,9 @@ namespace {
 namespace seal = quorvel::seal;
 using Lines = std::vector<std::string>;
 using quorvel_test::TempDir;
+
+// A value a user chooses, logged like any other: it must not break the trail.
+const std::string kSealLikeValue = "mallory quorvel-seal v=1 x";
 
 // Logs `events` CEF events numbered "p-N" (and, in a forked child, `forked`
 // numbered "c-N") with sealing on into `dir`/audit.log, a seal every 5 lines
@@ -49,6 +53,7 @@ void runSealedHost(const TempDir& dir, const std::string& auditorKey, int events
             event.setSignatureID("100");
             event.setSeverity(4);
             event.setCs1(prefix + std::to_string(n));
+            if (n == 7) event.setSourceUserName(kSealLikeValue);
             event.CEF_Log("audit");
             if (n % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -96,89 +101,70 @@ std::size_t indexOf(const Lines& lines, const std::string& text) {
     return static_cast<std::size_t>(at - lines.begin());
 }
 
-// The seal line of the parent's session with index `index`.
-std::size_t parentSeal(const Lines& lines, std::uint64_t index) {
-    const std::string parent = seal::toBase64(seal::readSeal(lines[indexOf(lines, "index=0 ")])->record.session);
-    return indexOf(lines, "session=" + parent + " index=" + std::to_string(index) + " ");
-}
+seal::SealRecord recordAt(const Lines& lines, std::size_t at) { return seal::readSeal(lines.at(at))->record; }
 
-// What the verifier says, summed over the sessions.
-struct Verdict {
-    bool complete = true;
-    int missing = 0, uncovered = 0, unverifiable = 0, lostSeals = 0, failedMacs = 0, duplicates = 0, reordered = 0,
-        cutShort = 0, unopened = 0;
-    // An expected `unverifiable` of -1 stands for any number.
-    bool operator==(const Verdict& o) const {
-        return std::tie(complete, missing, uncovered, lostSeals, failedMacs, duplicates, reordered, cutShort,
-                        unopened) == std::tie(o.complete, o.missing, o.uncovered, o.lostSeals, o.failedMacs,
-                                              o.duplicates, o.reordered, o.cutShort, o.unopened) &&
-               (unverifiable == o.unverifiable || unverifiable == -1 || o.unverifiable == -1);
-    }
-};
-
-void PrintTo(const Verdict& v, std::ostream* out) {
-    *out << "complete " << v.complete << " missing " << v.missing << " uncovered " << v.uncovered << " unverifiable "
-         << v.unverifiable << " lostSeals " << v.lostSeals << " failedMacs " << v.failedMacs << " duplicates "
-         << v.duplicates << " reordered " << v.reordered << " cutShort " << v.cutShort << " unopened " << v.unopened;
-}
-
-Verdict verify(const Trail& made, const Lines& lines) {
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    const std::string file = made.dir.write("tampered.log", text);
-    // The collection ends ten minutes after the host: a session without its
-    // closing seal is cut short by then.
-    const auto result = quorvel_test::runProcess(
-        {QUORVEL_VERIFY, "--key", made.dir.file("auditor.key"), "--json", "-", "--at", "9999999999999", file});
-    EXPECT_EQ(result.status == 0, nlohmann::json::parse(result.out).value("complete", false)) << result.out;
-    const nlohmann::json report = nlohmann::json::parse(result.out);
-    Verdict verdict;
-    verdict.complete = report["complete"];
-    verdict.uncovered = static_cast<int>(report["uncovered"].size());
-    verdict.unverifiable = static_cast<int>(report["unverifiable"].size());
-    for (const auto& session : report["sessions"]) {
-        verdict.missing += static_cast<int>(session["missing"].size());
-        verdict.lostSeals += static_cast<int>(session["lostSeals"].size());
-        verdict.failedMacs += static_cast<int>(session["failedMacs"].size());
-        verdict.duplicates += session["duplicates"].get<int>();
-        verdict.reordered += session["reordered"].get<int>();
-        verdict.cutShort += session["cutShort"].get<bool>();
-        verdict.unopened += !session["opened"].get<bool>();
-    }
-    return verdict;
-}
-
-// Re-makes the parent's seal 2 with the MAC key of seal 3, as someone who
-// took the host over at seal 3 could.
-Lines resealWithLaterKey(Lines lines) {
-    const auto opening = seal::readSeal(lines[parentSeal(lines, 0)]);
-    const std::string secret = quorvel_test::lines(quorvel_test::readFile(trail("main").dir.file("auditor.key"))).at(0);
-    const auto secretKey = seal::fromBase64<32>(secret);
-    auto key = seal::decryptAsAuditor(opening->record.opening->key, seal::publicKeyOf(*secretKey), *secretKey);
-    for (int i = 0; i < 3; ++i)
-        key = seal::nextSealKey(*key);
-    const std::size_t at = parentSeal(lines, 2);
-    lines[at] = seal::writeSeal(seal::readSeal(lines[at])->record, seal::sealKeysOf(*key).mac);
-    return lines;
+// The seal line of the parent's session with index `index`; its last seal
+// with -1.
+std::size_t parentSeal(const Lines& lines, long index) {
+    const std::string parent = "session=" + seal::toBase64(recordAt(lines, indexOf(lines, "index=0 ")).session);
+    if (index >= 0) return indexOf(lines, parent + " index=" + std::to_string(index) + " ");
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(parent) != std::string::npos) last = i;
+    return last;
 }
 
 int countOf(const std::string& sealLine) { return static_cast<int>(seal::readSeal(sealLine)->record.tags.size()); }
 
-struct Attack {
-    const char* name;
-    std::function<Lines(Lines)> apply;
-    std::function<Verdict(const Lines&)> expected; // from the untouched lines
-};
+// The key of the parent's seal `index`, as whoever took the host over at
+// that seal holds it.
+seal::SealKey takenKey(const Lines& lines, std::uint64_t index) {
+    const std::string secret = quorvel_test::lines(quorvel_test::readFile(trail("main").dir.file("auditor.key"))).at(0);
+    const auto secretKey = seal::fromBase64<32>(secret);
+    auto key = seal::decryptAsAuditor(recordAt(lines, parentSeal(lines, 0)).opening->key, seal::publicKeyOf(*secretKey),
+                                      *secretKey);
+    for (std::uint64_t i = 0; i < index; ++i)
+        key = seal::nextSealKey(*key);
+    return *key;
+}
 
-void PrintTo(const Attack& attack, std::ostream* out) { *out << attack.name; }
+// Makes the parent's seal `index` again with `change` applied and the key of
+// seal `keyIndex`.
+Lines reseal(Lines lines, std::uint64_t index, std::uint64_t keyIndex,
+             const std::function<void(seal::SealRecord&)>& change) {
+    const std::size_t at = parentSeal(lines, static_cast<long>(index));
+    seal::SealRecord record = recordAt(lines, at);
+    change(record);
+    lines[at] = seal::writeSeal(record, seal::sealKeysOf(takenKey(lines, keyIndex)).mac);
+    return lines;
+}
 
-class TrailVerify : public testing::TestWithParam<Attack> {};
+// A session of the forger's own, opened with the auditor's public key (which
+// every host's properties file holds) under `id`: an opening naming `host`,
+// then one seal that vouches for `forged`.
+Lines forgedSession(const seal::SessionId& id, const std::string& host, const std::string& forged) {
+    const auto auditor = seal::fromBase64<32>(trail("main").auditorKey);
+    const seal::SealKey first = seal::randomSealKey();
+    seal::SealRecord opening;
+    opening.session = id;
+    opening.time = 1700000000000;
+    opening.opening = seal::SessionOpening{host, "server", 1, 5, 1000, 60000, seal::encryptForAuditor(first, *auditor)};
+    seal::SealRecord covering = opening;
+    covering.opening.reset();
+    covering.index = 1;
+    covering.end = true;
+    const seal::SealKey second = seal::nextSealKey(first);
+    covering.tags = {seal::tagOf(seal::sealKeysOf(second).tag, forged)};
+    covering.locators = {seal::locatorOf(forged)};
+    return {seal::writeSeal(opening, seal::sealKeysOf(first).mac), forged,
+            seal::writeSeal(covering, seal::sealKeysOf(second).mac)};
+}
 
-TEST_P(TrailVerify, EveryAttackGetsItsVerdict) {
-    ASSERT_TRUE(seal::cryptoReady());
-    const Lines& untouched = trail("main").lines;
-    EXPECT_EQ(verify(trail("main"), GetParam().apply(untouched)), GetParam().expected(untouched));
+const std::string kForged = "CEF:0|Acme|Bank|1.0|100|Login|4|suser=root outcome=success ";
+
+Lines withInserted(Lines lines, std::size_t at, const Lines& inserted) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
+    return lines;
 }
 
 Lines without(Lines lines, std::size_t at) {
@@ -186,11 +172,99 @@ Lines without(Lines lines, std::size_t at) {
     return lines;
 }
 
+// What the verifier says, as counts summed over the sessions; absent: 0.
+using Counts = std::map<std::string, int>;
+
+Counts countsOf(const nlohmann::json& report) {
+    Counts counts;
+    for (const auto& stray : report["strays"])
+        ++counts["lines:" + stray["kind"].get<std::string>()];
+    for (const auto& session : report["sessions"]) {
+        ++counts[session["state"].get<std::string>()];
+        for (const char* list : {"missing", "gaps", "failedMacs", "torn", "foreignHost"})
+            counts[list] += static_cast<int>(session[list].size());
+        for (const auto& fault : session["faults"])
+            ++counts[fault["kind"].get<std::string>()];
+        for (const auto& duplicate : session["duplicates"])
+            ++counts[duplicate["replayed"].get<bool>() ? "replayed" : "resends"];
+        counts["reordered"] += session["reordered"].get<int>();
+        counts["cutShort"] += session["cutShort"].get<bool>();
+        counts["uncheckedSeals"] += session["uncheckedSeals"].get<int>();
+    }
+    counts["complete"] = report["complete"].get<bool>();
+    for (auto at = counts.begin(); at != counts.end();)
+        at = at->second == 0 ? counts.erase(at) : std::next(at);
+    return counts;
+}
+
+// Runs quorvel-verify on `lines` as one file, for JSON and for people: both
+// must agree with the exit status, and the report for people holds exactly
+// one result line, its last.
+Counts verify(const Trail& made, const Lines& lines, const std::vector<std::string>& options) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    const std::string file = made.dir.write("attacked.log", text);
+    // The collection ends long after the host: a session without its
+    // closing seal is cut short by then.
+    std::vector<std::string> command = {QUORVEL_VERIFY, "--key", made.dir.file("auditor.key"), "--at", "9999999999999"};
+    command.insert(command.end(), options.begin(), options.end());
+    command.push_back(file);
+    std::vector<std::string> json = command;
+    json.insert(json.begin() + 1, {"--json", "-"});
+    const auto forPeople = quorvel_test::runProcess(command);
+    const auto result = quorvel_test::runProcess(json);
+    const nlohmann::json report = nlohmann::json::parse(result.out); // throws on invalid UTF-8
+    const Lines reportLines = quorvel_test::lines(forPeople.out);
+    EXPECT_EQ(std::count_if(reportLines.begin(), reportLines.end(),
+                            [](const std::string& line) { return line.rfind("result:", 0) == 0; }),
+              1)
+        << forPeople.out;
+    EXPECT_EQ(reportLines.back(), forPeople.status == 0 ? "result: every event is accounted for"
+                                                        : "result: NOT every event is accounted for")
+        << forPeople.out;
+    EXPECT_EQ(result.status, forPeople.status);
+    EXPECT_EQ(result.status == 0, report.value("complete", false)) << result.out;
+    return countsOf(report);
+}
+
+struct Attack {
+    const char* name;
+    std::function<Lines(const Lines&)> apply;
+    std::function<Counts(const Lines&)> expected; // from the untouched lines
+    std::vector<std::string> options = {};
+};
+
+void PrintTo(const Attack& attack, std::ostream* out) { *out << attack.name; }
+
+Counts counts(Counts c) {
+    for (auto at = c.begin(); at != c.end();)
+        at = at->second == 0 ? c.erase(at) : std::next(at);
+    return c;
+}
+
+class TrailVerify : public testing::TestWithParam<Attack> {};
+
+TEST_P(TrailVerify, EveryAttackGetsItsVerdict) {
+    ASSERT_TRUE(seal::cryptoReady());
+    const Lines& untouched = trail("main").lines;
+    EXPECT_EQ(verify(trail("main"), GetParam().apply(untouched), GetParam().options), GetParam().expected(untouched));
+}
+
+// Both sessions opened; what each attack adds to that.
+Counts intact(Counts more) {
+    more["opened"] += 2;
+    return counts(more);
+}
+
 const Attack kAttacks[] = {
-    {"Untouched", [](Lines l) { return l; }, [](const Lines&) { return Verdict{}; }},
+    {"Untouched", [](Lines l) { return l; },
+     [](const Lines&) {
+         return intact({{"complete", 1}});
+     }},
     {"DeleteOneLine", [](Lines l) { return without(l, indexOf(l, "cs1=p-10 ")); },
      [](const Lines&) {
-         return Verdict{false, 1};
+         return intact({{"missing", 1}});
      }},
     {"ChangeOneByte",
      [](Lines l) {
@@ -198,52 +272,146 @@ const Attack kAttacks[] = {
          return l;
      },
      [](const Lines&) {
-         return Verdict{false, 1, 1};
+         return intact({{"missing", 1}, {"lines:uncovered", 1}});
      }},
-    {"InsertForgedLine",
+    {"InsertForgedLine", [](Lines l) { return withInserted(l, indexOf(l, "cs1=p-14 "), {kForged}); },
+     [](const Lines&) {
+         return intact({{"lines:uncovered", 1}});
+     }},
+    {"ForgedLineBeforeACopiedSeal", [](Lines l) { return withInserted(l, 20, {kForged + l[parentSeal(l, 3)]}); },
+     [](const Lines&) {
+         return intact({{"lines:uncovered", 1}});
+     }},
+    {"ForgedEventInFrontOfAGenuineOne",
      [](Lines l) {
-         const std::size_t at = indexOf(l, "cs1=p-14 ");
-         l.insert(l.begin() + static_cast<std::ptrdiff_t>(at), "CEF:0||||100||4|rt=1 dtz=UTC spt=0 cs1=p-forged ");
+         std::string& line = l[indexOf(l, "cs1=p-16 ")];
+         line = "CEF:0|Acme|Bank|1.0|100|Login|4|suser=alice outcome=success msg=" + line;
          return l;
      },
      [](const Lines&) {
-         return Verdict{false, 0, 1};
+         return intact({{"lines:altered", 1}, {"torn", 1}});
+     }},
+    {"TextBeforeAnEvent",
+     [](Lines l) {
+         l[indexOf(l, "cs1=p-18 ")].insert(0, "suser=root ");
+         return l;
+     },
+     [](const Lines&) {
+         return intact({{"lines:altered", 1}, {"torn", 1}});
      }},
     {"SwapTwoLines",
      [](Lines l) {
          std::swap(l[indexOf(l, "cs1=p-5 ")], l[indexOf(l, "cs1=p-6 ")]);
          return l;
      },
-     [](const Lines&) { return Verdict{true, 0, 0, 0, 0, 0, 0, 1}; }},
-    {"DuplicateLine",
-     [](Lines l) {
-         l.insert(l.begin() + static_cast<std::ptrdiff_t>(indexOf(l, "cs1=p-17 ")), l[indexOf(l, "cs1=p-17 ")]);
-         return l;
+     [](const Lines&) {
+         return intact({{"complete", 1}, {"reordered", 1}});
+     }},
+    {"ResendNearby", [](Lines l) { return withInserted(l, indexOf(l, "cs1=p-19 "), {l[indexOf(l, "cs1=p-17 ")]}); },
+     [](const Lines&) {
+         return intact({{"complete", 1}, {"resends", 1}});
+     }},
+    {"ReplayFarAway",
+     [](Lines l) { return withInserted(l, l.size(), Lines(5, l[indexOf(l, "cs1=p-2 ")])); },
+     [](const Lines&) {
+         return intact({{"replayed", 5}});
      },
-     [](const Lines&) { return Verdict{true, 0, 0, 0, 0, 0, 1}; }},
-    {"DeleteSeal", [](Lines l) { return without(l, parentSeal(l, 2)); },
+     {"--resend-window", "10"}},
+    {"LoseOneSeal", [](Lines l) { return without(l, parentSeal(l, 2)); },
      [](const Lines& l) {
-         return Verdict{false, 0, 0, countOf(l[parentSeal(l, 2)]), 1};
+         return intact({{"gaps", 1}, {"lines:lostSeal", countOf(l[parentSeal(l, 2)])}});
+     }},
+    {"LoseTheLastSeals",
+     [](Lines l) {
+         // The closing seal and the one before it, which covers the last lines.
+         l = without(l, parentSeal(l, -1));
+         return without(l, parentSeal(l, -1));
+     },
+     [](const Lines& l) {
+         const int tail = countOf(l[parentSeal(l, -1)]) + countOf(l[parentSeal(without(l, parentSeal(l, -1)), -1)]);
+         return intact({{"cutShort", 1}, {"lines:openTail", tail}});
      }},
     {"CutTheTail",
      [](Lines l) {
-         // The parent's last events and its closing seal; the lines before
-         // them whose seal went with them cannot be verified.
+         // The parent's last events and seals: lines whose seal went with
+         // them are its open tail, at most one seal's worth.
          l.erase(l.begin() + static_cast<std::ptrdiff_t>(indexOf(l, "cs1=p-30 ")), l.end());
          return l;
      },
-     [](const Lines&) { return Verdict{false, 0, 0, -1, 0, 0, 0, 0, 1}; }},
+     [](const Lines& l) {
+         const std::size_t cut = indexOf(l, "cs1=p-30 ");
+         int strays = 0;
+         for (std::size_t i = 0; i < cut; ++i)
+             strays += l[i].rfind("CEF:", 0) == 0;
+         for (std::size_t i = 0; i < cut; ++i)
+             if (l[i].find("session=" + seal::toBase64(recordAt(l, parentSeal(l, 0)).session)) != std::string::npos)
+                 strays -= countOf(l[i]);
+         strays -= 10; // the child's
+         return intact({{"cutShort", 1}, {"lines:openTail", strays}});
+     }},
     {"ReplaySealOfAnotherSession",
      [](Lines l) {
          const Lines& other = trail("other").lines;
-         l.insert(l.begin() + 3, other[indexOf(other, "index=1 ")]);
-         return l;
+         return withInserted(l, 3, {other[indexOf(other, "index=1 ")]});
      },
-     [](const Lines&) { return Verdict{false, 0, 0, 0, 0, 0, 0, 0, 0, 1}; }},
-    {"ResealWithLaterKey", resealWithLaterKey,
-     [](const Lines& l) { return Verdict{false, 0, 0, countOf(l[parentSeal(l, 2)]), 1, 1}; }},
+     [](const Lines&) {
+         return intact({{"unopened", 1}});
+     }},
     {"StartOverWithoutOpeningSeal", [](Lines l) { return without(l, parentSeal(l, 0)); },
-     [](const Lines&) { return Verdict{false, 0, 0, 40, 0, 0, 0, 0, 0, 1}; }},
+     [](const Lines&) {
+         return counts({{"opened", 1}, {"unopened", 1}, {"lines:unopened", 40}});
+     }},
+    {"JunkSealDoesNotExplainALaterForgery",
+     [](Lines l) {
+         seal::SealRecord junk = recordAt(l, parentSeal(l, 1));
+         junk.session = seal::randomSessionId();
+         l = withInserted(l, 0, {seal::writeSeal(junk, {})});
+         return withInserted(l, l.size(), {kForged});
+     },
+     [](const Lines&) {
+         return intact({{"unopened", 1}, {"lines:uncovered", 1}});
+     }},
+    {"ForgersChainForAGenuineSession",
+     [](Lines l) {
+         const Lines forged = forgedSession(recordAt(l, parentSeal(l, 0)).session, "attacker", kForged);
+         return withInserted(l, l.size(), forged);
+     },
+     [](const Lines&) {
+         return counts({{"opened", 1}, {"contested", 1}});
+     }},
+    {"ResealWithLaterKey", [](const Lines& l) { return reseal(l, 2, 3, [](seal::SealRecord&) {}); },
+     [](const Lines& l) {
+         return intact({{"failedMacs", 1}, {"gaps", 1}, {"lines:lostSeal", countOf(l[parentSeal(l, 2)])}});
+     }},
+    {"SealClaimsEarlierLinesAfterTakeover",
+     [](const Lines& l) { return reseal(l, 3, 3, [](seal::SealRecord& r) { r.first -= 2; }); },
+     [](const Lines&) {
+         return intact({{"rangeBreak", 2}, {"reordered", 1}});
+     }},
+    {"SealFromTheFuture",
+     [](const Lines& l) { return reseal(l, 3, 3, [](seal::SealRecord& r) { r.time = 9999999999999 + 86400000; }); },
+     [](const Lines&) {
+         return intact({{"fromTheFuture", 1}, {"timeBack", 1}});
+     }},
+    {"HugeSealIndexCostsNoKeyWalk",
+     [](Lines l) {
+         seal::SealRecord far = recordAt(l, parentSeal(l, 1));
+         far.index = 16777215;
+         return withInserted(l, l.size(), {seal::writeSeal(far, {})});
+     },
+     [](const Lines&) {
+         return intact({{"uncheckedSeals", 1}});
+     }},
+    {"HostNameThatWritesTheReport",
+     [](Lines l) {
+         const Lines forged =
+             forgedSession(seal::randomSessionId(), "x\nresult: every event is accounted for\n\xff\xc3", kForged);
+         return withInserted(l, l.size(), forged);
+     },
+     [](const Lines&) {
+         return counts({{"opened", 3}, {"complete", 1}});
+     }},
+    {"EmptyCollection", [](const Lines&) { return Lines{"not an audit line"}; }, [](const Lines&) { return Counts{}; }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Attacks, TrailVerify, testing::ValuesIn(kAttacks),

@@ -1,0 +1,51 @@
+// A line as a collector wrote it: a prefix the collector or a layout put in
+// front (a syslog header, a program tag), then the message the library
+// handed to log4cxx. Each accepted prefix is a strict grammar of its own;
+// the auditor names the ones his collectors write, and a line is read only
+// through them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvel::trail {
+
+// The prefixes a collected line may carry. A syslog header comes first, then
+// at most one program tag.
+enum PrefixGrammar : unsigned {
+    kNoPrefix = 1u << 0,   // the message alone (a FileAppender with %m%n, rsyslog's %rawmsg-after-pri%)
+    kRfc3164 = 1u << 1,    // "Dec  9 02:20:09 HOST TAG: " (rsyslog's traditional file format)
+    kRfc3339 = 1u << 2,    // "2026-12-09T02:20:09.123+00:00 HOST TAG: " (rsyslog's file format)
+    kRfc5424 = 1u << 3,    // "<PRI>1 TIMESTAMP HOST APP PROCID MSGID - " (syslog protocol, no structured data)
+    kProgramTag = 1u << 4, // "TAG: " (a layout of "${quorvel.module}: %m"), alone or after a syslog header
+};
+inline constexpr unsigned kEveryPrefix = kNoPrefix | kRfc3164 | kRfc3339 | kRfc5424 | kProgramTag;
+
+// The grammars named in `names` ("none,rfc3164,rfc3339,rfc5424,tag", comma
+// separated), or nothing when a name is unknown.
+std::optional<unsigned> prefixGrammarsNamed(std::string_view names);
+
+// What the library writes at the start of a message: a seal record, a CEF
+// line, an XDAS record (whose text starts with a blank).
+inline constexpr std::string_view kSealStart = "quorvel-seal ";
+inline constexpr std::string_view kCefStart = "CEF:";
+inline constexpr std::string_view kXdasStart = " {\"";
+
+enum class MessageKind { Seal, Event, Other };
+MessageKind kindOf(std::string_view message);
+
+struct CollectedLine {
+    std::string_view prefix;  // unsealed text before the message; empty without one
+    std::string_view host;    // the host the syslog header names; empty without one
+    std::string_view message; // what follows the prefix
+    MessageKind kind = MessageKind::Other;
+};
+
+// The line read through the accepted grammars: the first reading whose
+// message is a seal or an event; otherwise the line as a message of kind
+// Other.
+CollectedLine readCollectedLine(std::string_view line, unsigned grammars);
+
+} // namespace quorvel::trail

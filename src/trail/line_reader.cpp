@@ -1,0 +1,88 @@
+#include "trail/line_reader.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace quorvel::trail {
+
+namespace {
+
+class File {
+  public:
+    explicit File(const std::string& path) : path_(path), fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) fail("cannot read ");
+    }
+    ~File() { close(fd_); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Up to `size` bytes into `into`; 0 at the end.
+    std::size_t read(char* into, std::size_t size) {
+        while (true) {
+            const ssize_t n = ::read(fd_, into, size);
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno != EINTR) fail("read error in ");
+        }
+    }
+
+  private:
+    [[noreturn]] void fail(const char* what) const {
+        throw std::runtime_error(what + path_ + ": " + std::strerror(errno));
+    }
+    std::string path_;
+    int fd_;
+};
+
+} // namespace
+
+void forEachLine(const std::string& path, std::size_t maxBytes,
+                 const std::function<void(std::string_view, std::uint64_t)>& line,
+                 const std::function<void(std::uint64_t)>& tooLong) {
+    File file(path);
+    // The buffer holds a whole line of the longest length read, and reads
+    // in large blocks besides.
+    std::vector<char> buffer(std::max<std::size_t>(maxBytes + 1, std::size_t{1} << 20) + (std::size_t{1} << 20));
+    std::size_t begin = 0, end = 0;
+    std::uint64_t number = 0;
+    bool skipping = false; // inside a line longer than the bound
+    while (true) {
+        const char* data = buffer.data();
+        const void* feed = std::memchr(data + begin, '\n', end - begin);
+        if (feed != nullptr) {
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(feed) - data);
+            ++number;
+            if (skipping || at - begin > maxBytes)
+                tooLong(number);
+            else
+                line(std::string_view(data + begin, at - begin), number);
+            skipping = false;
+            begin = at + 1;
+            continue;
+        }
+        if (end - begin > maxBytes) { // no line feed within the bound: skip to the next one
+            skipping = true;
+            begin = end;
+        }
+        std::memmove(buffer.data(), data + begin, end - begin);
+        end -= begin;
+        begin = 0;
+        const std::size_t got = file.read(buffer.data() + end, buffer.size() - end);
+        if (got == 0) break;
+        end += got;
+    }
+    if (end > 0 || skipping) {
+        ++number;
+        if (skipping)
+            tooLong(number);
+        else
+            line(std::string_view(buffer.data(), end), number);
+    }
+}
+
+} // namespace quorvel::trail

@@ -1,0 +1,83 @@
+// The seals of one session, checked: which openings are authentic for the
+// auditor's key, which seals each opening's key chain authenticates, and
+// whether those seals continue each other. No line is read here.
+#pragma once
+
+#include "logging/seal_record.h"
+#include "trail/trail_verdict.h"
+#include "trail/trail_verifier.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quorvel::trail {
+
+// Tag keys in libsodium's guarded memory (locked where the system allows,
+// wiped when freed), one per kept seal.
+class GuardedTagKeys {
+  public:
+    explicit GuardedTagKeys(std::size_t count);
+    ~GuardedTagKeys();
+    GuardedTagKeys(const GuardedTagKeys&) = delete;
+    GuardedTagKeys& operator=(const GuardedTagKeys&) = delete;
+    seal::TagKey& operator[](std::size_t i) { return keys_[i]; }
+    const seal::TagKey& operator[](std::size_t i) const { return keys_[i]; }
+
+  private:
+    seal::TagKey* keys_;
+};
+
+// A seal line as read, before any check.
+struct StoredSeal {
+    std::string text; // from the seal marker to the end of the line
+    LinePlace place;
+};
+
+// An authentic seal of a chain, with what the line index needs of it.
+struct KeptSeal {
+    std::uint64_t index = 0;
+    std::uint64_t time = 0;
+    std::uint64_t first = 0;
+    std::uint64_t count = 0;
+    bool end = false;
+    int version = seal::kSealVersion;
+    LinePlace place;
+    std::vector<seal::LineTag> tags;
+    std::vector<seal::LineLocator> locators; // empty in version 1
+};
+
+// The seals one authentic opening's key chain authenticates, by index.
+struct SealChain {
+    AuthenticOpening opening;
+    std::vector<KeptSeal> seals;
+    std::unique_ptr<GuardedTagKeys> tagKeys; // seals[i]'s at i
+};
+
+struct CheckedSeals {
+    std::vector<SealChain> chains; // none: unopened; two or more: contested
+    std::uint64_t sealsRead = 0;   // distinct seal lines
+    std::vector<LinePlace> failedMacs;
+    std::vector<SealFault> conflicting; // a second authentic seal for one index
+    std::uint64_t uncheckedSeals = 0;   // beyond the key-walk bound
+    std::uint64_t uncheckedOpenings = 0;
+    // Without an authentic opening: each seal line's place and the lines it
+    // claims to cover, all that can be said of them.
+    std::vector<std::pair<LinePlace, std::uint64_t>> unopened;
+};
+
+struct AuditorKeys {
+    const seal::AuditorSecretKey* secretKey;
+    seal::AuditorPublicKey publicKey;
+};
+
+// Checks a session's seal lines, which it consumes.
+CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits);
+
+// What the order of a chain's seals shows: ranges that do not continue each
+// other, times that go back or lie after `at` (+ slack), and the gaps where
+// seals are lost.
+void judgeChain(const SealChain& chain, std::uint64_t at, std::vector<SealFault>& faults, std::vector<SealGap>& gaps);
+
+} // namespace quorvel::trail

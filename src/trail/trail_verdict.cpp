@@ -1,0 +1,18 @@
+#include "trail/trail_verdict.h"
+
+#include <algorithm>
+
+namespace quorvel::trail {
+
+bool TrailVerdict::complete() const {
+    if (!strays.empty() || !unreadableSeals.empty() || unchecked.any()) return false;
+    const auto sound = [](const SessionVerdict& s) {
+        const bool replayed =
+            std::any_of(s.duplicates.begin(), s.duplicates.end(), [](const Duplicate& d) { return d.replayed; });
+        return s.opened() && !s.cutShort && s.missing.empty() && s.gaps.empty() && s.failedMacs.empty() &&
+               s.faults.empty() && s.uncheckedSeals == 0 && s.notYetSealed == 0 && s.torn.empty() && !replayed;
+    };
+    return !sessions.empty() && std::all_of(sessions.begin(), sessions.end(), sound);
+}
+
+} // namespace quorvel::trail

@@ -1,0 +1,43 @@
+// The verifier of sealed trails: reads collected files (events and seals of
+// any number of hosts and sessions, interleaved as a collector writes them,
+// rotated, with the accepted prefixes before them), finds each event line's
+// place in its session through the seals' locators, and judges what it
+// found. Every input is treated as hostile: lines, sessions, openings and
+// the key walk are bounded, and the cost stays linear in the collection.
+#pragma once
+
+#include "trail/collected_line.h"
+#include "trail/trail_verdict.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvel::trail {
+
+struct VerifyLimits {
+    std::size_t lineBytes = 1u << 20;   // a longer line is not read
+    std::size_t sessions = 10000;       // distinct session ids checked
+    std::size_t openingsPerSession = 4; // openings tried per session
+    std::uint64_t sealsPerSession = 1u << 24;
+    std::uint64_t keyStepsPerSeal = 64;    // key derivations allowed per seal read, plus
+    std::uint64_t keyStepsFree = 1u << 16; // this many for every session
+    std::size_t candidates = 256;          // seals a line's tag is tried under
+    std::size_t eventStarts = 64;          // event starts searched in a line that is no event
+};
+
+struct VerifyOptions {
+    // The auditor's secret key; the caller keeps it in guarded memory.
+    const seal::AuditorSecretKey* secretKey = nullptr;
+    std::uint64_t at = 0;              // the end of the collection in ms since the epoch; 0: now
+    std::uint64_t maxIdleMillis = 0;   // the longest silence accepted; 0: each session's declared idle time
+    std::uint64_t resendWindow = 4096; // a duplicate this near its original (in its session's order) is a resend
+    unsigned prefixes = kEveryPrefix;
+    VerifyLimits limits;
+};
+
+// Verifies the trail in `files`, read in the order given (oldest first);
+// throws std::runtime_error when a file cannot be read.
+TrailVerdict verifyTrail(const std::vector<std::string>& files, const VerifyOptions& options);
+
+} // namespace quorvel::trail
