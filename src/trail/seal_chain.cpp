@@ -85,8 +85,9 @@ void walkChain(SealChain& chain, seal::SealKey& key, const std::vector<ParsedSea
         if (record.index - keyIndex > budget) break; // sorted: every later one is further still
         budget -= record.index - keyIndex;
         for (; keyIndex < record.index; ++keyIndex) {
-            const seal::SealKey next = seal::nextSealKey(key);
+            seal::SealKey next = seal::nextSealKey(key);
             key = next;
+            seal::erase(next);
         }
         reached[i] = 1;
         seal::SealKeys keys = seal::sealKeysOf(key);
