@@ -262,6 +262,37 @@ const Attack kAttacks[] = {
      [](const Lines&) {
          return intact({{"complete", 1}});
      }},
+    {"SealsInAFileOfTheirOwn",
+     [](const Lines& l) {
+         Lines seals, events;
+         for (const std::string& line : l)
+             (line.rfind("quorvel-seal ", 0) == 0 ? seals : events).push_back(line);
+         seals.insert(seals.end(), events.begin(), events.end());
+         return seals;
+     },
+     [](const Lines&) {
+         return intact({{"complete", 1}});
+     }},
+    {"SessionsInterleavedByACollector",
+     [](const Lines& l) {
+         // The child's lines spread evenly among the parent's, each
+         // session's own order kept.
+         const std::size_t parentOpening = indexOf(l, "index=0 ");
+         const Lines after(l.begin() + static_cast<std::ptrdiff_t>(parentOpening) + 1, l.end());
+         const std::string child = "session=" + seal::toBase64(recordAt(after, indexOf(after, "index=0 ")).session);
+         Lines parent, children, merged;
+         for (const std::string& line : l)
+             (line.find("cs1=c-") != std::string::npos || line.find(child) != std::string::npos ? children : parent)
+                 .push_back(line);
+         for (std::size_t p = 0, c = 0; p < parent.size() || c < children.size();) {
+             if (p < parent.size()) merged.push_back(parent[p++]);
+             if (c < children.size() && p % 3 == 0) merged.push_back(children[c++]);
+         }
+         return merged;
+     },
+     [](const Lines&) {
+         return intact({{"complete", 1}});
+     }},
     {"DeleteOneLine", [](Lines l) { return without(l, indexOf(l, "cs1=p-10 ")); },
      [](const Lines&) {
          return intact({{"missing", 1}});
