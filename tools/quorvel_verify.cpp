@@ -37,7 +37,8 @@ constexpr const char* kUsage =
     "  --prefix LIST          the prefixes collected lines may carry, of none,rfc3164,rfc3339,rfc5424,tag\n"
     "                         (default: all)\n"
     "Bounds on hostile input; what lies beyond one is reported as not checked:\n"
-    "  --max-line-bytes N (1048576)  --max-sessions N (10000)  --max-openings N (4, per session)\n"
+    "  --max-line-bytes N (1048576)  --max-sessions N (10000)\n"
+    "  --max-openings N (1024 decrypted in all, plus one per 64 lines read; at most 4 per session)\n"
     "  --max-key-steps N (64, per seal read)  --max-candidates N (256, seals a line is tried under)\n";
 
 // The earliest and latest plausible --at: 2001-09-09 and 5138-11-16, in
@@ -94,7 +95,7 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
         } else if (arg == "--max-sessions") {
             limits.sessions = number();
         } else if (arg == "--max-openings") {
-            limits.openingsPerSession = number();
+            limits.openings = number();
         } else if (arg == "--max-key-steps") {
             limits.keyStepsPerSeal = number();
         } else if (arg == "--max-candidates") {

@@ -113,7 +113,8 @@ GuardedTagKeys::GuardedTagKeys(std::size_t count)
 
 GuardedTagKeys::~GuardedTagKeys() { sodium_free(keys_); }
 
-CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits) {
+CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
+                        std::uint64_t& openingBudget) {
     CheckedSeals checked;
     const std::vector<ParsedSeal> parsed = parseDistinct(stored);
     checked.sealsRead = parsed.size();
@@ -121,11 +122,12 @@ CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& audi
     std::size_t openingsTried = 0;
     for (std::size_t i = 0; i < parsed.size() && parsed[i].read.record.index == 0; ++i) {
         if (!parsed[i].read.record.opening) continue;
-        if (openingsTried++ == limits.openingsPerSession) {
+        if (openingsTried == limits.openingsPerSession || openingBudget == 0) {
             ++checked.uncheckedOpenings;
-            --openingsTried;
             continue;
         }
+        ++openingsTried;
+        --openingBudget;
         GuardedKey firstKey;
         if (!authenticOpening(parsed[i], auditor, *firstKey)) continue;
         SealChain& chain = checked.chains.emplace_back();

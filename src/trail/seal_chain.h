@@ -72,8 +72,10 @@ struct AuditorKeys {
     seal::AuditorPublicKey publicKey;
 };
 
-// Checks a session's seal lines, which it consumes.
-CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits);
+// Checks a session's seal lines, which it consumes; each opening decrypted
+// takes one from `openingBudget`.
+CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
+                        std::uint64_t& openingBudget);
 
 // What the order of a chain's seals shows: ranges that do not continue each
 // other, times that go back or lie after `at` (+ slack), and the gaps where

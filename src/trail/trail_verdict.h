@@ -115,7 +115,7 @@ struct StrayLine {
 struct Unchecked {
     std::uint64_t longLines = 0;  // longer than the line bound
     std::uint64_t sessions = 0;   // sessions beyond the session bound
-    std::uint64_t openings = 0;   // openings beyond the per-session bound
+    std::uint64_t openings = 0;   // openings beyond the per-session or the overall bound
     std::uint64_t candidates = 0; // lines whose candidate seals exceeded the bound
     bool any() const { return longLines + sessions + openings + candidates != 0; }
 };

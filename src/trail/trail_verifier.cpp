@@ -69,6 +69,7 @@ class Verifier {
 
     TrailVerdict run() {
         eachLine([&](std::string_view line, LinePlace place) { readSealLine(line, place); }, true);
+        openingBudget_ = options_.limits.openings + verdict_.lines / 64;
         for (std::size_t s = 0; s < sessions_.size(); ++s)
             checkSession(s);
         lines_.build();
@@ -131,7 +132,7 @@ class Verifier {
 
     void checkSession(std::size_t s) {
         Session& session = sessions_[s];
-        session.checked = checkSeals(session.stored, auditor_, options_.limits);
+        session.checked = checkSeals(session.stored, auditor_, options_.limits, openingBudget_);
         CheckedSeals& checked = session.checked;
         SessionVerdict& verdict = session.verdict;
         verdict.sealsRead = checked.sealsRead;
@@ -369,6 +370,7 @@ class Verifier {
     std::unordered_map<seal::SessionId, std::size_t, SessionIdHash> ids_;
     std::vector<Session> sessions_; // in the order first read
     SealedLines lines_;
+    std::uint64_t openingBudget_ = 0;      // openings left to decrypt
     std::vector<LinePlace> pendingStrays_; // event lines no seal holds, in the collection's order
     std::vector<Explainer> unopened_;      // what unopened sessions may hold, tried last
     std::vector<Loss> unopenedLosses_;

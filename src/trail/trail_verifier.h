@@ -18,7 +18,9 @@ namespace quorvel::trail {
 struct VerifyLimits {
     std::size_t lineBytes = 1u << 20;   // a longer line is not read
     std::size_t sessions = 10000;       // distinct session ids checked
-    std::size_t openingsPerSession = 4; // openings tried per session
+    std::size_t openingsPerSession = 4; // openings tried per session, and in all
+    std::uint64_t openings = 1024;      // this many, plus one per 64 lines read (one
+                                        // decryption costs as much as reading about 80 lines)
     std::uint64_t sealsPerSession = 1u << 24;
     std::uint64_t keyStepsPerSeal = 64;    // key derivations allowed per seal read, plus
     std::uint64_t keyStepsFree = 1u << 16; // this many for every session
