@@ -40,7 +40,7 @@ class SealSession {
     SealSession(SealSettings settings, std::string host, std::string module)
         : settings_(std::move(settings)), host_(std::move(host)), module_(std::move(module)) {
         initialiseOnMonotonicClock(wake_);
-        begin(false);
+        begin();
     }
 
     // Writes the opening seal on the caller's thread, then starts the thread
@@ -61,20 +61,21 @@ class SealSession {
     void record(std::string_view line) {
         seal::TagKey key;
         std::uint64_t index;
-        {
+        while (true) {
             Lock lock(*this);
-            if (forked_) begin(true);
-            key = keys_.tag;
-            index = index_;
+            if (!forked_) {
+                key = keys_.tag;
+                index = index_;
+                break;
+            }
+            lock.release();
+            restartInChild();
         }
         seal::LineTag tag = seal::tagOf(key, line);
         seal::erase(key);
         const seal::LineLocator locator = seal::locatorOf(line);
         Lock lock(*this);
-        if (index != index_ || forked_) {
-            if (forked_) begin(true);
-            tag = seal::tagOf(keys_.tag, line);
-        }
+        if (index != index_) tag = seal::tagOf(keys_.tag, line);
         if (pending_.empty()) firstPendingAt_ = Clock::now();
         pending_.push_back(tag);
         pendingLocators_.push_back(locator);
@@ -85,9 +86,15 @@ class SealSession {
             Seal seal = cut(true);
             lock.release();
             emit(seal);
-        } else if (pending_.size() == 1 || pending_.size() == settings_.lines) {
+        } else if (pending_.size() >= settings_.lines) {
+            // The count is due: sealed here, so that no seal ever covers more
+            // lines than the session declares, however fast lines come.
+            Seal seal = cut(false);
+            lock.release();
+            emit(seal);
+        } else if (pending_.size() == 1) {
             // The first line moves the next seal from the idle time to the
-            // line's own; the count may make it due at once.
+            // line's own.
             pthread_cond_signal(&wake_);
         }
     }
@@ -153,10 +160,20 @@ class SealSession {
         pthread_mutex_t* mutex_;
     };
 
-    // A new session: identifier, first key, numbering from 0; with
-    // `startNow`, the thread, which writes its opening seal at once. Under the
+    // A forked child's first line: a session of its own, opened before the
+    // line is numbered (the child runs only the thread that forked).
+    void restartInChild() {
+        {
+            Lock lock(*this);
+            if (!forked_) return;
+            begin();
+        }
+        open();
+    }
+
+    // A new session: identifier, first key, numbering from 0. Under the
     // lock, or before the session is published.
-    void begin(bool startNow) {
+    void begin() {
         id_ = seal::randomSessionId();
         key_ = seal::randomSealKey();
         keys_ = seal::sealKeysOf(key_);
@@ -168,7 +185,6 @@ class SealSession {
         pendingLocators_.clear();
         forked_ = stopping_ = closed_ = false;
         lastSealAt_ = Clock::now();
-        if (startNow) startThread();
     }
 
     void startThread() {
