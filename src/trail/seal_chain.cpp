@@ -150,7 +150,8 @@ void judgeChain(const SealChain& chain, std::uint64_t at, std::vector<SealFault>
     const KeptSeal* previous = nullptr;
     for (const KeptSeal& seal : chain.seals) {
         if (seal.time > at + kClockSlackMillis) faults.push_back({seal.index, seal.place, SealFault::FromTheFuture});
-        if (previous == nullptr) { // the opening, which starts every chain
+        if (previous == nullptr) { // the opening, which starts every chain and covers no line
+            if (seal.count != 0 && seal.version >= 2) faults.push_back({seal.index, seal.place, SealFault::RangeBreak});
             previous = &seal;
             continue;
         }
