@@ -1,0 +1,67 @@
+// Collected lines read through the prefix grammars: each grammar on a line
+// as its collector writes it, and the lines a forger would make a prefix
+// swallow or hide a message in, which must be read as no prefix at all.
+#include "trail/collected_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using namespace quorvel::trail;
+
+struct Case {
+    const char* name;
+    std::string line;
+    unsigned grammars;
+    MessageKind kind;
+    std::string host;
+    std::string message;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+const std::string kCef = "CEF:0|Acme|Bank|1.0|100|Login|4|suser=root";
+const std::string kXdas = " {\"Id\" : \"x\"}";
+const std::string kSeal = "quorvel-seal v=2 session=x";
+
+const Case kCases[] = {
+    {"none", kCef, kNoPrefix, MessageKind::Event, "", kCef},
+    {"rfc3164", "Dec  9 02:20:09 vm quorvel-prefix: " + kCef, kRfc3164, MessageKind::Event, "vm", kCef},
+    {"rfc3164 two-digit day, pid", "Dec 19 02:20:09 vm mod[123]: " + kXdas, kRfc3164, MessageKind::Event, "vm", kXdas},
+    {"rfc3339 west of UTC", "2026-12-08T23:13:18.357893-03:30 localhost quorvel-prefix: " + kSeal, kRfc3339,
+     MessageKind::Seal, "localhost", kSeal},
+    {"rfc3339 Z", "2026-12-09T02:20:09.1Z vm.example.org mod: " + kCef, kRfc3339, MessageKind::Event, "vm.example.org",
+     kCef},
+    {"rfc5424 keeps the blank after the tag", "<86>1 2026-12-09T02:41:37.695733+00:00 vm mod - - -  " + kCef, kRfc5424,
+     MessageKind::Event, "vm", kCef},
+    {"rfc5424 XDAS", "<86>1 2026-12-09T02:41:37.695733+00:00 vm mod 123 - -  " + kXdas, kRfc5424, MessageKind::Event,
+     "vm", kXdas},
+    {"tag", "quorvel-prefix: " + kXdas, kProgramTag, MessageKind::Event, "", kXdas},
+    // Rejections: the line is one message of its own, never the one after a
+    // forged prefix.
+    {"a prefix holding a CEF header", "CEF:0|A|B|1|100|x|4|suser=root: " + kCef, kEveryPrefix & ~kNoPrefix,
+     MessageKind::Other, "", "CEF:0|A|B|1|100|x|4|suser=root: " + kCef},
+    {"a tag with a blank", "my mod: " + kCef, kProgramTag, MessageKind::Other, "", "my mod: " + kCef},
+    {"a tag with |", "a|b: " + kCef, kProgramTag, MessageKind::Other, "", "a|b: " + kCef},
+    {"a tag with =", "suser=root: " + kCef, kProgramTag, MessageKind::Other, "", "suser=root: " + kCef},
+    {"a grammar not accepted", "Dec  9 02:20:09 vm mod: " + kCef, kEveryPrefix & ~kRfc3164, MessageKind::Other, "",
+     "Dec  9 02:20:09 vm mod: " + kCef},
+    {"a blank before CEF: without a prefix", " " + kCef, kNoPrefix, MessageKind::Other, "", " " + kCef},
+};
+
+class CollectedLineRead : public testing::TestWithParam<Case> {};
+
+TEST_P(CollectedLineRead, ReadsTheMessageOnlyThroughAnAcceptedGrammar) {
+    const Case& c = GetParam();
+    const CollectedLine read = readCollectedLine(c.line, c.grammars);
+    EXPECT_EQ(read.kind, c.kind);
+    EXPECT_EQ(read.host, c.host);
+    EXPECT_EQ(read.message, c.message);
+    EXPECT_EQ(std::string(read.prefix) + std::string(read.message), c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, CollectedLineRead, testing::ValuesIn(kCases));
+
+} // namespace
