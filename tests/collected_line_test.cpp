@@ -39,6 +39,8 @@ const Case kCases[] = {
     {"rfc5424 XDAS", "<86>1 2026-12-09T02:41:37.695733+00:00 vm mod 123 - -  " + kXdas, kRfc5424, MessageKind::Event,
      "vm", kXdas},
     {"tag", "quorvel-prefix: " + kXdas, kProgramTag, MessageKind::Event, "", kXdas},
+    {"file layout", "2026-12-09 02:41:37,689 INFO  [mod] audit.xdas " + kXdas, kFileLayout, MessageKind::Event, "",
+     kXdas},
     // Rejections: the line is one message of its own, never the one after a
     // forged prefix.
     {"a prefix holding a CEF header", "CEF:0|A|B|1|100|x|4|suser=root: " + kCef, kEveryPrefix & ~kNoPrefix,

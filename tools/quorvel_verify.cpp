@@ -34,7 +34,8 @@ constexpr const char* kUsage =
     "  --max-idle MILLIS      the longest silence accepted before an open session counts as cut short\n"
     "                         (default: each session's declared idle time)\n"
     "  --resend-window N      a copy within N lines of its original in its session is a resend (4096)\n"
-    "  --prefix LIST          the prefixes collected lines may carry, of none,rfc3164,rfc3339,rfc5424,tag\n"
+    "  --prefix LIST          the prefixes collected lines may carry, of none,rfc3164,rfc3339,rfc5424,tag,\n"
+    "                         file-layout\n"
     "                         (default: all)\n"
     "Bounds on hostile input; what lies beyond one is reported as not checked:\n"
     "  --max-line-bytes N (1048576)  --max-sessions N (10000)\n"
@@ -88,7 +89,8 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
         } else if (arg == "--prefix") {
             const auto grammars = quorvel::trail::prefixGrammarsNamed(value());
             if (!grammars)
-                throw ToolError{"--prefix " + args[i] + ": not a list of none, rfc3164, rfc3339, rfc5424, tag"};
+                throw ToolError{"--prefix " + args[i] +
+                                ": not a list of none, rfc3164, rfc3339, rfc5424, tag, file-layout"};
             options.prefixes = *grammars;
         } else if (arg == "--max-line-bytes") {
             limits.lineBytes = number();

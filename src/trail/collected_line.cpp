@@ -106,6 +106,15 @@ void syslogHeader(Cursor& cursor, PrefixGrammar grammar, std::string_view& host)
         cursor.literal(" ").token(host, true).literal(" ");
         programTag(cursor);
         break;
+    case kFileLayout: {
+        std::string_view field;
+        cursor.shape("9999-99-99 99:99:99,999 ").token(field, false);
+        // The level, padded to five characters.
+        for (std::size_t padded = field.size(); cursor.ok() && padded < 5; ++padded)
+            cursor.literal(" ");
+        cursor.literal(" [").token(field, false).literal("] ").token(field, false).literal(" ");
+        break;
+    }
     case kRfc5424: {
         std::string_view field;
         cursor.literal("<").digits(1, 3).literal(">1 ");
@@ -136,7 +145,8 @@ std::string_view withoutCollectorBlank(std::string_view message) {
 
 std::optional<unsigned> prefixGrammarsNamed(std::string_view names) {
     static constexpr std::pair<std::string_view, PrefixGrammar> kNames[] = {
-        {"none", kNoPrefix}, {"rfc3164", kRfc3164}, {"rfc3339", kRfc3339}, {"rfc5424", kRfc5424}, {"tag", kProgramTag}};
+        {"none", kNoPrefix},   {"rfc3164", kRfc3164}, {"rfc3339", kRfc3339},
+        {"rfc5424", kRfc5424}, {"tag", kProgramTag},  {"file-layout", kFileLayout}};
     unsigned grammars = 0;
     while (true) {
         const std::string_view name = names.substr(0, names.find(','));
@@ -162,7 +172,7 @@ CollectedLine readCollectedLine(std::string_view line, unsigned grammars) {
         const MessageKind kind = kindOf(line);
         if (kind != MessageKind::Other) return {{}, {}, line, kind};
     }
-    for (const PrefixGrammar header : {kNoPrefix, kRfc3164, kRfc3339, kRfc5424}) {
+    for (const PrefixGrammar header : {kNoPrefix, kRfc3164, kRfc3339, kRfc5424, kFileLayout}) {
         if (header != kNoPrefix && !(grammars & header)) continue;
         Cursor cursor(line);
         std::string_view host;

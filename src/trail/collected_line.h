@@ -20,11 +20,14 @@ enum PrefixGrammar : unsigned {
     kRfc3339 = 1u << 2,    // "2026-12-09T02:20:09.123+00:00 HOST TAG: " (rsyslog's file format)
     kRfc5424 = 1u << 3,    // "<PRI>1 TIMESTAMP HOST APP PROCID MSGID - " (syslog protocol, no structured data)
     kProgramTag = 1u << 4, // "TAG: " (a layout of "${quorvel.module}: %m"), alone or after a syslog header
+    // "2026-12-09 02:41:37,689 INFO  [MODULE] LOGGER " (the file layout
+    // "%d{ISO8601} %-5p [${quorvel.module}] %c %m%n")
+    kFileLayout = 1u << 5,
 };
-inline constexpr unsigned kEveryPrefix = kNoPrefix | kRfc3164 | kRfc3339 | kRfc5424 | kProgramTag;
+inline constexpr unsigned kEveryPrefix = kNoPrefix | kRfc3164 | kRfc3339 | kRfc5424 | kProgramTag | kFileLayout;
 
-// The grammars named in `names` ("none,rfc3164,rfc3339,rfc5424,tag", comma
-// separated), or nothing when a name is unknown.
+// The grammars named in `names` ("none,rfc3164,rfc3339,rfc5424,tag,
+// file-layout", comma separated), or nothing when a name is unknown.
 std::optional<unsigned> prefixGrammarsNamed(std::string_view names);
 
 // What the library writes at the start of a message: a seal record, a CEF

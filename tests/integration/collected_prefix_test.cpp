@@ -81,7 +81,8 @@ const Row kRows[] = {
     {"syslog ${quorvel.module}: %m", "tagged-RSYSLOG_SyslogProtocol23Format.log", "rfc5424", true},
     {"syslog ${quorvel.module}: %m", "tagged-rawAfterPri.log", "tag", true},
     {"file %m%n", "file-plain.log", "none", true},
-    // examples/log4cxx-file.properties: no grammar reads its prefix.
+    // examples/log4cxx-file.properties, read only through its own grammar.
+    {"file %d{ISO8601} %-5p [${quorvel.module}] %c %m%n", "file-stamped.log", "file-layout", true},
     {"file %d{ISO8601} %-5p [${quorvel.module}] %c %m%n", "file-stamped.log", "none,rfc3164,rfc3339,rfc5424,tag",
      false},
 };
