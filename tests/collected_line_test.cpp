@@ -67,3 +67,13 @@ TEST_P(CollectedLineRead, ReadsTheMessageOnlyThroughAnAcceptedGrammar) {
 INSTANTIATE_TEST_SUITE_P(Lines, CollectedLineRead, testing::ValuesIn(kCases));
 
 } // namespace
+
+// An auditor's own prefix: read like a grammar, held to the same bytes, and
+// refused when it is no expression at all.
+TEST(CustomPrefix, ReadsItsPrefixAndNoMore) {
+    const CustomPrefix custom("[0-9]+ <[a-z]+> ");
+    EXPECT_EQ(readCollectedLine("1733 <audit> " + kCef, 0, &custom).message, kCef);
+    const CustomPrefix greedy(".*> ");
+    EXPECT_EQ(readCollectedLine("CEF:0|A|B|1|100|x|4|suser=root> " + kCef, 0, &greedy).kind, MessageKind::Other);
+    EXPECT_THROW(CustomPrefix("(unclosed"), std::invalid_argument);
+}

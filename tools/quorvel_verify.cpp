@@ -36,6 +36,8 @@ constexpr const char* kUsage =
     "  --resend-window N      a copy within N lines of its original in its session is a resend (4096)\n"
     "  --prefix LIST          the prefixes collected lines may carry, of none,rfc3164,rfc3339,rfc5424,tag,\n"
     "                         file-layout\n"
+    "  --prefix-pattern RE    also a prefix of your own: a POSIX extended regular expression matched at\n"
+    "                         the start of a line, up to the message (its match may hold no | = { \")\n"
     "                         (default: all)\n"
     "Bounds on hostile input; what lies beyond one is reported as not checked:\n"
     "  --max-line-bytes N (1048576)  --max-sessions N (10000)\n"
@@ -92,6 +94,8 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
                 throw ToolError{"--prefix " + args[i] +
                                 ": not a list of none, rfc3164, rfc3339, rfc5424, tag, file-layout"};
             options.prefixes = *grammars;
+        } else if (arg == "--prefix-pattern") {
+            options.prefixPattern = value();
         } else if (arg == "--max-line-bytes") {
             limits.lineBytes = number();
         } else if (arg == "--max-sessions") {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <stdexcept>
 
 namespace quorvel::trail {
 
@@ -167,7 +168,27 @@ MessageKind kindOf(std::string_view message) {
     return MessageKind::Other;
 }
 
-CollectedLine readCollectedLine(std::string_view line, unsigned grammars) {
+CustomPrefix::CustomPrefix(const std::string& pattern) {
+    const int error = regcomp(&regex_, ("^(" + pattern + ")").c_str(), REG_EXTENDED);
+    if (error != 0) {
+        char message[256];
+        regerror(error, &regex_, message, sizeof message);
+        throw std::invalid_argument("prefix pattern " + pattern + ": " + message);
+    }
+}
+
+CustomPrefix::~CustomPrefix() { regfree(&regex_); }
+
+std::optional<std::size_t> CustomPrefix::match(std::string_view line) const {
+    // REG_STARTEND: the line need not end with a NUL.
+    regmatch_t found[1] = {{0, static_cast<regoff_t>(line.size())}};
+    if (regexec(&regex_, line.data(), 1, found, REG_STARTEND) != 0 || found[0].rm_so != 0) return std::nullopt;
+    const std::string_view prefix = line.substr(0, static_cast<std::size_t>(found[0].rm_eo));
+    if (prefix.find_first_of("|={\"") != std::string_view::npos) return std::nullopt;
+    return prefix.size();
+}
+
+CollectedLine readCollectedLine(std::string_view line, unsigned grammars, const CustomPrefix* custom) {
     if (grammars & kNoPrefix) {
         const MessageKind kind = kindOf(line);
         if (kind != MessageKind::Other) return {{}, {}, line, kind};
@@ -188,6 +209,13 @@ CollectedLine readCollectedLine(std::string_view line, unsigned grammars) {
             const std::string_view message = header == kNoPrefix ? tag.rest() : withoutCollectorBlank(tag.rest());
             const MessageKind kind = kindOf(message);
             if (kind != MessageKind::Other) return {line.substr(0, line.size() - message.size()), host, message, kind};
+        }
+    }
+    if (custom != nullptr) {
+        if (const auto length = custom->match(line)) {
+            const std::string_view message = line.substr(*length);
+            const MessageKind kind = kindOf(message);
+            if (kind != MessageKind::Other) return {line.substr(0, *length), {}, message, kind};
         }
     }
     return {{}, {}, line, MessageKind::Other};

@@ -5,6 +5,8 @@
 // through them.
 #pragma once
 
+#include <regex.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,9 +48,28 @@ struct CollectedLine {
     MessageKind kind = MessageKind::Other;
 };
 
-// The line read through the accepted grammars: the first reading whose
-// message is a seal or an event; otherwise the line as a message of kind
-// Other.
-CollectedLine readCollectedLine(std::string_view line, unsigned grammars);
+// A prefix of the auditor's own: a POSIX extended regular expression that
+// matches from the start of a line up to the message. Like every prefix, its
+// match may hold no '|', '=', '{' or '"', so that it cannot hold an event.
+class CustomPrefix {
+  public:
+    // Throws std::invalid_argument when `pattern` is not a valid expression.
+    explicit CustomPrefix(const std::string& pattern);
+    ~CustomPrefix();
+    CustomPrefix(const CustomPrefix&) = delete;
+    CustomPrefix& operator=(const CustomPrefix&) = delete;
+
+    // The length of the prefix at the start of `line`; nothing when the
+    // pattern does not match there or its match holds a forbidden byte.
+    std::optional<std::size_t> match(std::string_view line) const;
+
+  private:
+    regex_t regex_;
+};
+
+// The line read through the accepted grammars, then `custom` when given: the
+// first reading whose message is a seal or an event; otherwise the line as a
+// message of kind Other.
+CollectedLine readCollectedLine(std::string_view line, unsigned grammars, const CustomPrefix* custom = nullptr);
 
 } // namespace quorvel::trail

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
@@ -64,6 +65,7 @@ class Verifier {
     Verifier(const std::vector<std::string>& files, const VerifyOptions& options)
         : options_(options), auditor_{options.secretKey, seal::publicKeyOf(*options.secretKey)} {
         verdict_.files = files;
+        if (!options.prefixPattern.empty()) customPrefix_ = std::make_unique<CustomPrefix>(options.prefixPattern);
         verdict_.collectionEnd = options.at != 0 ? options.at : nowMillis();
     }
 
@@ -102,7 +104,7 @@ class Verifier {
     // --- Pass 1: the seals ----------------------------------------------------
 
     void readSealLine(std::string_view text, LinePlace place) {
-        const CollectedLine line = readCollectedLine(text, options_.prefixes);
+        const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
         if (line.kind != MessageKind::Seal) return;
         ++verdict_.sealLines;
         const auto read = seal::readSeal(line.message);
@@ -150,7 +152,7 @@ class Verifier {
     // --- Pass 2: the events -----------------------------------------------------
 
     void readEventLine(std::string_view text, LinePlace place) {
-        const CollectedLine line = readCollectedLine(text, options_.prefixes);
+        const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
         if (line.kind == MessageKind::Seal) return;
         if (line.kind == MessageKind::Event) {
             ++verdict_.eventLines;
@@ -366,6 +368,7 @@ class Verifier {
 
     const VerifyOptions& options_;
     const AuditorKeys auditor_;
+    std::unique_ptr<const CustomPrefix> customPrefix_;
     TrailVerdict verdict_;
     std::unordered_map<seal::SessionId, std::size_t, SessionIdHash> ids_;
     std::vector<Session> sessions_; // in the order first read

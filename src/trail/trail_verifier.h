@@ -35,6 +35,7 @@ struct VerifyOptions {
     std::uint64_t maxIdleMillis = 0;   // the longest silence accepted; 0: each session's declared idle time
     std::uint64_t resendWindow = 4096; // a duplicate this near its original (in its session's order) is a resend
     unsigned prefixes = kEveryPrefix;
+    std::string prefixPattern; // a custom prefix (CustomPrefix), tried after the grammars; empty: none
     VerifyLimits limits;
 };
 
