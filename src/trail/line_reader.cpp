@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace quorvel::trail {
 
@@ -46,13 +46,15 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
                  const std::function<void(std::uint64_t)>& tooLong) {
     File file(path);
     // The buffer holds a whole line of the longest length read, and reads
-    // in large blocks besides.
-    std::vector<char> buffer(std::max<std::size_t>(maxBytes + 1, std::size_t{1} << 20) + (std::size_t{1} << 20));
+    // in large blocks besides. It is left unfilled: only what is read into it
+    // is ever looked at, so a small file costs no more than its bytes.
+    const std::size_t size = std::max<std::size_t>(maxBytes + 1, std::size_t{1} << 20) + (std::size_t{1} << 20);
+    const std::unique_ptr<char[]> buffer(new char[size]);
     std::size_t begin = 0, end = 0;
     std::uint64_t number = 0;
     bool skipping = false; // inside a line longer than the bound
     while (true) {
-        const char* data = buffer.data();
+        const char* data = buffer.get();
         const void* feed = std::memchr(data + begin, '\n', end - begin);
         if (feed != nullptr) {
             const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(feed) - data);
@@ -69,10 +71,10 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
             skipping = true;
             begin = end;
         }
-        std::memmove(buffer.data(), data + begin, end - begin);
+        std::memmove(buffer.get(), data + begin, end - begin);
         end -= begin;
         begin = 0;
-        const std::size_t got = file.read(buffer.data() + end, buffer.size() - end);
+        const std::size_t got = file.read(buffer.get() + end, size - end);
         if (got == 0) break;
         end += got;
     }
@@ -81,7 +83,7 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
         if (skipping)
             tooLong(number);
         else
-            line(std::string_view(buffer.data(), end), number);
+            line(std::string_view(buffer.get(), end), number);
     }
 }
 
