@@ -128,7 +128,7 @@ check-tsan: deps
 # find is kept in the build directory; crashing inputs land in its
 # artifacts/).
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = catalog_fuzzer cef_line_fuzzer xdas_string_fuzzer
+FUZZ_TARGETS = catalog_fuzzer cef_line_fuzzer xdas_string_fuzzer trail_verify_fuzzer
 FUZZ_DIR = $(BUILD_DIR)-fuzz
 
 fuzz:

@@ -1,0 +1,229 @@
+// Reads arbitrary bytes as a collected trail: every line through the seal
+// reader, and the whole through the verifier as up to three collected files
+// (split at lines that hold a single form feed), with the auditor key of
+// tests/data/sealed_trail_auditor.key and small bounds, so that every run is
+// quick. The seeds' sessions all start from the key of bytes 0 to 31: a seal
+// line that ends in " mac=*" gets the MAC its index's key gives (indexes
+// below 64), so that a seal changed in any field stays authentic and the
+// checks of chains, ranges and losses are reached. For any input:
+//   - a version 2 seal the reader accepts is the very text the writer makes
+//     of the record read: a seal has one text;
+//   - the verdict counts the lines of the files, names only places among
+//     them, and gives every event line exactly one fate: verified, found
+//     under a contested session, a copy of a line found, or a stray;
+//   - a complete verdict has no stray, and every session in it is opened;
+//   - the JSON report parses with nlohmann::json, a parser the verifier does
+//     not use, which also rejects invalid UTF-8;
+//   - the report for people holds printable ASCII and line feeds only, and
+//     exactly one line that starts with "result:".
+#include "trail/trail_verifier.h"
+#include "trail_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+namespace seal = quorvel::seal;
+namespace trail = quorvel::trail;
+
+constexpr std::size_t kMaxFiles = 3;
+// The collection's end: one minute after the seeds' sessions opened.
+constexpr std::uint64_t kCollectionEnd = 1700000060000;
+
+constexpr std::uint64_t kResealed = 64;
+constexpr std::string_view kMacToMake = " mac=*";
+
+seal::AuditorSecretKey auditorKey;
+seal::Bytes32 macKeys[kResealed]; // of the seeds' seals 0 to 63
+int fileDescriptors[kMaxFiles];
+std::vector<std::string> filePaths;
+
+[[noreturn]] void fail(const char* what, const std::string& detail = {}) {
+    std::fprintf(stderr, "%s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
+    std::abort();
+}
+
+// The input's files: pieces separated by a line of a single form feed.
+std::vector<std::string_view> filesOf(std::string_view input) {
+    std::vector<std::string_view> files;
+    for (std::size_t at; files.size() + 1 < kMaxFiles && (at = input.find("\n\f\n")) != std::string_view::npos;) {
+        files.push_back(input.substr(0, at + 1));
+        input.remove_prefix(at + 3);
+    }
+    files.push_back(input);
+    return files;
+}
+
+// Lines as the verifier numbers them: the last one counts without its line
+// feed, when it holds anything.
+std::uint64_t linesIn(std::string_view file) {
+    const auto feeds = static_cast<std::uint64_t>(std::count(file.begin(), file.end(), '\n'));
+    return feeds + (!file.empty() && file.back() != '\n');
+}
+
+// The input with each seal line that ends in " mac=*" given its MAC.
+std::string resealed(std::string_view input) {
+    std::string out;
+    out.reserve(input.size() + 64);
+    for (std::size_t start = 0; start < input.size();) {
+        const std::size_t end = std::min(input.find('\n', start), input.size());
+        const std::string_view line = input.substr(start, end - start);
+        const std::size_t marker = line.find(seal::kSealMarker);
+        if (marker != std::string_view::npos && line.size() - marker > kMacToMake.size() &&
+            line.substr(line.size() - kMacToMake.size()) == kMacToMake) {
+            const std::string_view text = line.substr(marker, line.size() - marker - kMacToMake.size());
+            const auto read = seal::readSeal(std::string(text) + " mac=" + std::string(43, 'A'));
+            if (read && read->record.index < kResealed) {
+                out.append(line.substr(0, line.size() - 1));
+                out += seal::toBase64(seal::macOf(macKeys[read->record.index], text));
+                out.append(input.substr(end, 1));
+                start = end + 1;
+                continue;
+            }
+        }
+        out.append(input.substr(start, end + 1 - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+void checkSealLine(std::string_view line) {
+    const auto read = seal::readSeal(line);
+    if (!read || read->record.version != 2) return;
+    const std::string written = seal::writeSeal(read->record, {});
+    const std::size_t macAt = written.rfind(" mac=");
+    if (std::string_view(written).substr(0, macAt) != read->signedText ||
+        seal::toBase64(read->mac) != line.substr(read->signedText.size() + 5))
+        fail("a seal read is not the text written for its record", written);
+}
+
+void checkPlace(const trail::LinePlace& place, const std::vector<std::uint64_t>& lines) {
+    if (place.file >= lines.size() || place.line == 0 || place.line > lines[place.file])
+        fail("a place that is no line of the files", std::to_string(place.file) + ":" + std::to_string(place.line));
+}
+
+void checkVerdict(const trail::TrailVerdict& verdict, const std::vector<std::uint64_t>& lines) {
+    std::uint64_t total = 0;
+    for (const std::uint64_t n : lines)
+        total += n;
+    if (verdict.lines != total)
+        fail("lines miscounted", std::to_string(verdict.lines) + " of " + std::to_string(total));
+    const auto places = [&](const auto& items, auto placeOf) {
+        for (const auto& item : items)
+            checkPlace(placeOf(item), lines);
+    };
+    const auto itself = [](const trail::LinePlace& p) { return p; };
+    places(verdict.strays, [](const trail::StrayLine& s) { return s.place; });
+    places(verdict.unreadableSeals, itself);
+    std::uint64_t fates = verdict.strays.size();
+    bool allOpened = true;
+    for (const trail::SessionVerdict& s : verdict.sessions) {
+        allOpened = allOpened && s.opened();
+        fates += s.verified + s.contestedLines + s.duplicates.size();
+        places(s.openings, [](const trail::AuthenticOpening& o) { return o.place; });
+        places(s.failedMacs, itself);
+        places(s.faults, [](const trail::SealFault& f) { return f.place; });
+        places(s.duplicates, [](const trail::Duplicate& d) { return d.place; });
+        places(s.duplicates, [](const trail::Duplicate& d) { return d.original; });
+        places(s.torn, [](const trail::FoundLine& f) { return f.place; });
+        places(s.foreignHost, [](const trail::FoundLine& f) { return f.place; });
+    }
+    if (fates != verdict.eventLines)
+        fail("event lines without exactly one fate",
+             std::to_string(fates) + " fates for " + std::to_string(verdict.eventLines) + " event lines");
+    if (verdict.complete() && (!verdict.strays.empty() || !allOpened))
+        fail("complete with a stray or a session not opened");
+}
+
+void checkReports(const trail::TrailVerdict& verdict) {
+    std::ostringstream json;
+    quorvel_tools::writeTrailJson(json, verdict);
+    try {
+        if (nlohmann::json::parse(json.str()).at("complete").get<bool>() != verdict.complete())
+            fail("the JSON report's \"complete\" differs", json.str());
+    } catch (const nlohmann::json::exception& error) {
+        fail(error.what(), json.str());
+    }
+    std::ostringstream people;
+    quorvel_tools::writeTrailReport(people, verdict);
+    const std::string report = people.str();
+    if (!std::all_of(report.begin(), report.end(), [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\n'; }))
+        fail("an unescaped byte in the report for people", report);
+    std::istringstream in(report);
+    std::size_t results = 0;
+    for (std::string line; std::getline(in, line);)
+        results += line.rfind("result:", 0) == 0;
+    if (results != 1) fail("not exactly one result line", report);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (!seal::cryptoReady()) fail("libsodium cannot start");
+    for (std::size_t i = 0; i < auditorKey.size(); ++i)
+        auditorKey[i] = static_cast<unsigned char>(0x60 + i);
+    seal::SealKey key;
+    for (std::size_t i = 0; i < key.size(); ++i)
+        key[i] = static_cast<unsigned char>(i);
+    for (seal::Bytes32& macKey : macKeys) {
+        macKey = seal::sealKeysOf(key).mac;
+        key = seal::nextSealKey(key);
+    }
+    for (int& fd : fileDescriptors) {
+        fd = memfd_create("trail", 0);
+        if (fd < 0) fail("memfd_create failed");
+        filePaths.push_back("/proc/self/fd/" + std::to_string(fd));
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text = resealed(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view input = text;
+    for (std::size_t start = 0; start <= input.size();) {
+        const std::size_t end = std::min(input.find('\n', start), input.size());
+        checkSealLine(input.substr(start, end - start));
+        start = end + 1;
+    }
+
+    const std::vector<std::string_view> files = filesOf(input);
+    std::vector<std::string> paths;
+    std::vector<std::uint64_t> lines;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string_view file = files[i];
+        if (ftruncate(fileDescriptors[i], 0) != 0 ||
+            pwrite(fileDescriptors[i], file.data(), file.size(), 0) != static_cast<ssize_t>(file.size()))
+            fail("cannot write the collected file");
+        paths.push_back(filePaths[i]);
+        lines.push_back(linesIn(file));
+    }
+    trail::VerifyOptions options;
+    options.secretKey = &auditorKey;
+    options.at = kCollectionEnd;
+    options.resendWindow = 4;
+    // Bounds small enough that inputs of a few kilobytes reach each.
+    options.limits.lineBytes = 4096;
+    options.limits.sessions = 8;
+    options.limits.openingsPerSession = 2;
+    options.limits.sealsPerSession = 32;
+    options.limits.keyStepsPerSeal = 16;
+    options.limits.keyStepsFree = 256;
+    options.limits.candidates = 4;
+    options.limits.eventStarts = 4;
+    const trail::TrailVerdict verdict = trail::verifyTrail(paths, options);
+    checkVerdict(verdict, lines);
+    checkReports(verdict);
+    return 0;
+}
