@@ -13,7 +13,9 @@
 //     under a contested session, a copy of a line found, or a stray;
 //   - a complete verdict has no stray, and every session in it is opened;
 //   - the JSON report parses with nlohmann::json, a parser the verifier does
-//     not use, which also rejects invalid UTF-8;
+//     not use, which also rejects invalid UTF-8; every line of the input,
+//     escaped as the report escapes a host's text, parses too, and back to
+//     itself when it is valid UTF-8;
 //   - the report for people holds printable ASCII and line feeds only, and
 //     exactly one line that starts with "result:".
 #include "trail/trail_verifier.h"
@@ -109,6 +111,29 @@ void checkSealLine(std::string_view line) {
         fail("a seal read is not the text written for its record", written);
 }
 
+// The reports' escaping of a line, as of any text a host chose: JSON that
+// parses to the line itself when the line is valid UTF-8 (as nlohmann::json
+// judges it), and printable ASCII for people.
+void checkEscaping(std::string_view line) {
+    const std::string json = quorvel_tools::jsonString(line);
+    std::string parsed;
+    try {
+        parsed = nlohmann::json::parse(json).get<std::string>();
+    } catch (const nlohmann::json::exception& error) {
+        fail(error.what(), json);
+    }
+    bool valid = true;
+    try {
+        (void)nlohmann::json(std::string(line)).dump();
+    } catch (const nlohmann::json::type_error&) {
+        valid = false;
+    }
+    if (valid && parsed != line) fail("valid UTF-8 changed in the JSON report", json);
+    const std::string people = quorvel_tools::escapedForPeople(line);
+    if (!std::all_of(people.begin(), people.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        fail("an unescaped byte for people", people);
+}
+
 void checkPlace(const trail::LinePlace& place, const std::vector<std::uint64_t>& lines) {
     if (place.file >= lines.size() || place.line == 0 || place.line > lines[place.file])
         fail("a place that is no line of the files", std::to_string(place.file) + ":" + std::to_string(place.line));
@@ -195,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t start = 0; start <= input.size();) {
         const std::size_t end = std::min(input.find('\n', start), input.size());
         checkSealLine(input.substr(start, end - start));
+        checkEscaping(input.substr(start, end - start));
         start = end + 1;
     }
 
