@@ -1,6 +1,7 @@
 // Reads arbitrary bytes as a collected trail: every line through the seal
 // reader, and the whole through the verifier as up to three collected files
-// (split at lines that hold a single form feed), with the auditor key of
+// (split at lines that hold a single form feed, prefixes read by every
+// grammar and one pattern of the auditor's own), with the auditor key of
 // tests/data/sealed_trail_auditor.key and small bounds, so that every run is
 // quick. The seeds' sessions all start from the key of bytes 0 to 31: a seal
 // line that ends in " mac=*" gets the MAC its index's key gives (indexes
@@ -239,6 +240,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.secretKey = &auditorKey;
     options.at = kCollectionEnd;
     options.resendWindow = 4;
+    // A prefix of the auditor's own besides the grammars: a log4cxx layout
+    // of "%d %p %c - %m%n".
+    options.prefixPattern = "[0-9-]+ [0-9:,]+ [A-Z]+ [a-z.]+ - ";
     // Bounds small enough that inputs of a few kilobytes reach each.
     options.limits.lineBytes = 4096;
     options.limits.sessions = 8;
