@@ -1,12 +1,14 @@
 #include "trail/line_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace quorvel::trail {
@@ -21,6 +23,13 @@ class File {
     ~File() { close(fd_); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
+
+    // The file's size when it is a regular file, else nothing.
+    std::optional<std::size_t> size() const {
+        struct stat status {};
+        if (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+        return static_cast<std::size_t>(status.st_size);
+    }
 
     // Up to `size` bytes into `into`; 0 at the end.
     std::size_t read(char* into, std::size_t size) {
@@ -46,10 +55,12 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
                  const std::function<void(std::uint64_t)>& tooLong) {
     File file(path);
     // The buffer holds a whole line of the longest length read, and reads
-    // in large blocks besides. It is left unfilled: only what is read into it
-    // is ever looked at, so a small file costs no more than its bytes.
-    const std::size_t size = std::max<std::size_t>(maxBytes + 1, std::size_t{1} << 20) + (std::size_t{1} << 20);
-    const std::unique_ptr<char[]> buffer(new char[size]);
+    // in large blocks besides; a small file gets one of its own size, grown
+    // should the file grow while it is read. It is left unfilled: only what
+    // is read into it is ever looked at.
+    const std::size_t full = std::max<std::size_t>(maxBytes + 1, std::size_t{1} << 20) + (std::size_t{1} << 20);
+    std::size_t size = std::min(full, file.size().value_or(full) + 4096);
+    std::unique_ptr<char[]> buffer(new char[size]);
     std::size_t begin = 0, end = 0;
     std::uint64_t number = 0;
     bool skipping = false; // inside a line longer than the bound
@@ -74,6 +85,12 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
         std::memmove(buffer.get(), data + begin, end - begin);
         end -= begin;
         begin = 0;
+        if (end == size) {
+            std::unique_ptr<char[]> larger(new char[full]);
+            std::memcpy(larger.get(), buffer.get(), end);
+            buffer = std::move(larger);
+            size = full;
+        }
         const std::size_t got = file.read(buffer.get() + end, size - end);
         if (got == 0) break;
         end += got;

@@ -292,7 +292,9 @@ class Verifier {
         // A seal may be on its way when the collection ends: one idle time,
         // one sealing period and two seconds of slack.
         const std::uint64_t idle = options_.maxIdleMillis != 0 ? options_.maxIdleMillis : opening.idleMillis;
-        verdict.cutShort = !verdict.closed && verdict_.collectionEnd > last.time + idle + opening.millis + 2000;
+        const auto plus = [](std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+        verdict.cutShort =
+            !verdict.closed && verdict_.collectionEnd > plus(plus(last.time, idle), plus(opening.millis, 2000));
         const auto earliestFrom = [&](std::size_t i) {
             for (std::size_t j = i + 1; j-- > 0;)
                 if (spans[j].first < kEnd) return spans[j].first;
