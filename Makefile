@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo relay-demo cef-interop measure-delivery check check-unit check-log4cxx check-asan check-tsan fuzz bench install package format coverage clean
+.PHONY: all deps configure build demo relay-demo cef-interop measure-delivery check check-unit check-log4cxx check-asan check-tsan fuzz bench bench-verify install package format coverage clean
 
 all: build
 
@@ -171,6 +171,20 @@ bench:
 	python3 bench/report.py $(foreach program,$(BENCH_PROGRAMS),$(BENCH_BUILD_DIR)/bench/$(program).json) \
 	  $(foreach turn,$(SEAL_BENCH_TURNS),$(BENCH_BUILD_DIR)/bench/seal_bench-$(turn).json \
 	    $(BENCH_BUILD_DIR)/bench/sealed_bench-$(turn).json)
+
+# quorvel-verify on a collector's trail (1,000 sessions merged at random,
+# about 10 million lines) against the same sessions in order, and on hostile
+# trails against an untouched one of the same size (bench/verify_bench.py);
+# the trails are written by bench/trail_collection into a temporary directory
+# and removed after each run. VERIFY_BENCH_FLAGS passes options to the script,
+# for example --lines 200000 --sessions 100 --hostile-lines 200000.
+VERIFY_BENCH_FLAGS ?=
+
+bench-verify:
+	scripts/install-deps bench
+	cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DQUORVEL_BENCH_REQUIRED=ON $(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) --target trail_collection quorvel-verify
+	python3 bench/verify_bench.py $(BENCH_BUILD_DIR) $(VERIFY_BENCH_FLAGS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(RPM_BUILD_DIR) $(BUILD_DIR)-apache-log4cxx-* $(BUILD_DIR)-coverage $(BUILD_DIR)-asan $(BUILD_DIR)-tsan $(BUILD_DIR)-fuzz $(BUILD_DIR)-bench
