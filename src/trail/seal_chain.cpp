@@ -19,21 +19,6 @@ struct ParsedSeal {
     const StoredSeal* stored;
 };
 
-// A session's first key, kept in guarded memory while its chain is walked.
-class GuardedKey {
-  public:
-    GuardedKey() : key_(static_cast<seal::SealKey*>(sodium_malloc(sizeof(seal::SealKey)))) {
-        if (key_ == nullptr) throw std::bad_alloc();
-    }
-    ~GuardedKey() { sodium_free(key_); }
-    GuardedKey(const GuardedKey&) = delete;
-    GuardedKey& operator=(const GuardedKey&) = delete;
-    seal::SealKey& operator*() { return *key_; }
-
-  private:
-    seal::SealKey* key_;
-};
-
 std::vector<ParsedSeal> parseDistinct(const std::vector<StoredSeal>& stored) {
     std::vector<ParsedSeal> parsed;
     parsed.reserve(stored.size());
@@ -70,14 +55,14 @@ bool authenticOpening(const ParsedSeal& seal, const AuditorKeys& auditor, seal::
 KeptSeal keptFrom(const ParsedSeal& seal) {
     const seal::SealRecord& record = seal.read.record;
     return KeptSeal{record.index,   record.time,        record.first, record.tags.size(), record.end,
-                    record.version, seal.stored->place, record.tags,  record.locators};
+                    record.version, seal.stored->place, nullptr,      record.tags,        record.locators};
 }
 
 // Walks `chain`'s keys along the seals, keeping those whose MAC holds;
 // `authentic[i]` and `reached[i]` note what became of parsed[i].
-void walkChain(SealChain& chain, seal::SealKey& key, const std::vector<ParsedSeal>& parsed, const VerifyLimits& limits,
-               std::vector<char>& authentic, std::vector<char>& reached, CheckedSeals& checked) {
-    chain.tagKeys = std::make_unique<GuardedTagKeys>(parsed.size());
+void walkChain(SealChain& chain, seal::SealKey& key, GuardedKeys& guarded, const std::vector<ParsedSeal>& parsed,
+               const VerifyLimits& limits, std::vector<char>& authentic, std::vector<char>& reached,
+               CheckedSeals& checked) {
     std::uint64_t budget = limits.keyStepsPerSeal * parsed.size() + limits.keyStepsFree;
     std::uint64_t keyIndex = 0;
     for (std::size_t i = 0; i < parsed.size(); ++i) {
@@ -96,8 +81,10 @@ void walkChain(SealChain& chain, seal::SealKey& key, const std::vector<ParsedSea
             if (!chain.seals.empty() && chain.seals.back().index == record.index) {
                 checked.conflicting.push_back({record.index, parsed[i].stored->place, SealFault::Conflicting});
             } else {
-                (*chain.tagKeys)[chain.seals.size()] = keys.tag;
+                seal::TagKey& tagKey = guarded.newTagKey();
+                tagKey = keys.tag;
                 chain.seals.push_back(keptFrom(parsed[i]));
+                chain.seals.back().tagKey = &tagKey;
             }
         }
         seal::erase(keys);
@@ -106,15 +93,8 @@ void walkChain(SealChain& chain, seal::SealKey& key, const std::vector<ParsedSea
 
 } // namespace
 
-GuardedTagKeys::GuardedTagKeys(std::size_t count)
-    : keys_(static_cast<seal::TagKey*>(sodium_allocarray(std::max<std::size_t>(count, 1), sizeof(seal::TagKey)))) {
-    if (keys_ == nullptr) throw std::bad_alloc();
-}
-
-GuardedTagKeys::~GuardedTagKeys() { sodium_free(keys_); }
-
 CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
-                        std::uint64_t& openingBudget) {
+                        std::uint64_t& openingBudget, GuardedKeys& keys) {
     CheckedSeals checked;
     const std::vector<ParsedSeal> parsed = parseDistinct(stored);
     checked.sealsRead = parsed.size();
@@ -128,11 +108,13 @@ CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& audi
         }
         ++openingsTried;
         --openingBudget;
-        GuardedKey firstKey;
-        if (!authenticOpening(parsed[i], auditor, *firstKey)) continue;
-        SealChain& chain = checked.chains.emplace_back();
-        chain.opening = {*parsed[i].read.record.opening, parsed[i].read.record.time, parsed[i].stored->place};
-        walkChain(chain, *firstKey, parsed, limits, authentic, reached, checked);
+        seal::SealKey& key = keys.chainKey();
+        if (authenticOpening(parsed[i], auditor, key)) {
+            SealChain& chain = checked.chains.emplace_back();
+            chain.opening = {*parsed[i].read.record.opening, parsed[i].read.record.time, parsed[i].stored->place};
+            walkChain(chain, key, keys, parsed, limits, authentic, reached, checked);
+        }
+        seal::erase(key);
     }
     for (std::size_t i = 0; i < parsed.size(); ++i) {
         if (checked.chains.empty())

@@ -4,30 +4,15 @@
 #pragma once
 
 #include "logging/seal_record.h"
+#include "trail/guarded_keys.h"
 #include "trail/trail_verdict.h"
 #include "trail/trail_verifier.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace quorvel::trail {
-
-// Tag keys in libsodium's guarded memory (locked where the system allows,
-// wiped when freed), one per kept seal.
-class GuardedTagKeys {
-  public:
-    explicit GuardedTagKeys(std::size_t count);
-    ~GuardedTagKeys();
-    GuardedTagKeys(const GuardedTagKeys&) = delete;
-    GuardedTagKeys& operator=(const GuardedTagKeys&) = delete;
-    seal::TagKey& operator[](std::size_t i) { return keys_[i]; }
-    const seal::TagKey& operator[](std::size_t i) const { return keys_[i]; }
-
-  private:
-    seal::TagKey* keys_;
-};
 
 // A seal line as read, before any check.
 struct StoredSeal {
@@ -44,6 +29,7 @@ struct KeptSeal {
     bool end = false;
     int version = seal::kSealVersion;
     LinePlace place;
+    const seal::TagKey* tagKey = nullptr; // in guarded memory
     std::vector<seal::LineTag> tags;
     std::vector<seal::LineLocator> locators; // empty in version 1
 };
@@ -52,7 +38,6 @@ struct KeptSeal {
 struct SealChain {
     AuthenticOpening opening;
     std::vector<KeptSeal> seals;
-    std::unique_ptr<GuardedTagKeys> tagKeys; // seals[i]'s at i
 };
 
 struct CheckedSeals {
@@ -73,9 +58,10 @@ struct AuditorKeys {
 };
 
 // Checks a session's seal lines, which it consumes; each opening decrypted
-// takes one from `openingBudget`.
+// takes one from `openingBudget`. The tag keys of the seals kept are put in
+// `keys`.
 CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
-                        std::uint64_t& openingBudget);
+                        std::uint64_t& openingBudget, GuardedKeys& keys);
 
 // What the order of a chain's seals shows: ranges that do not continue each
 // other, times that go back or lie after `at` (+ slack), and the gaps where

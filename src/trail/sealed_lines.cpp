@@ -19,7 +19,7 @@ void SealedLines::add(std::size_t session, const SealChain& chain) {
     for (std::size_t i = 0; i < chain.seals.size(); ++i) {
         const KeptSeal& kept = chain.seals[i];
         if (seals_.size() >= UINT32_MAX || kept.count >= UINT32_MAX) throw std::length_error("too many seals");
-        seals_.push_back({session, &kept, &(*chain.tagKeys)[i], slots_.size()});
+        seals_.push_back({session, &kept, kept.tagKey, slots_.size()});
         slots_.resize(slots_.size() + kept.count);
     }
 }

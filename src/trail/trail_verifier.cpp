@@ -134,7 +134,7 @@ class Verifier {
 
     void checkSession(std::size_t s) {
         Session& session = sessions_[s];
-        session.checked = checkSeals(session.stored, auditor_, options_.limits, openingBudget_);
+        session.checked = checkSeals(session.stored, auditor_, options_.limits, openingBudget_, keys_);
         CheckedSeals& checked = session.checked;
         SessionVerdict& verdict = session.verdict;
         verdict.sealsRead = checked.sealsRead;
@@ -371,6 +371,7 @@ class Verifier {
     const VerifyOptions& options_;
     const AuditorKeys auditor_;
     std::unique_ptr<const CustomPrefix> customPrefix_;
+    GuardedKeys keys_; // before the index, which points into it
     TrailVerdict verdict_;
     std::unordered_map<seal::SessionId, std::size_t, SessionIdHash> ids_;
     std::vector<Session> sessions_; // in the order first read
