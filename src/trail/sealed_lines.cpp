@@ -15,20 +15,20 @@ std::uint32_t locatorValue(const seal::LineLocator& locator) {
 
 } // namespace
 
-void SealedLines::add(std::size_t session, const SealChain& chain) {
-    for (std::size_t i = 0; i < chain.seals.size(); ++i) {
-        const KeptSeal& kept = chain.seals[i];
+void SealedLines::add(std::size_t session, SealChain& chain) {
+    for (KeptSeal& kept : chain.seals) {
         if (seals_.size() >= UINT32_MAX || kept.count >= UINT32_MAX) throw std::length_error("too many seals");
-        seals_.push_back({session, &kept, kept.tagKey, slots_.size()});
-        slots_.resize(slots_.size() + kept.count);
+        seals_.push_back({session, &kept, 0});
     }
 }
 
 void SealedLines::build() {
-    std::size_t located = 0;
-    for (const Seal& seal : seals_)
+    std::size_t located = 0, total = 0;
+    for (const Seal& seal : seals_) {
         located += seal.seal->locators.size();
-    if (located >= UINT32_MAX) throw std::length_error("too many sealed lines");
+        total += seal.seal->count;
+    }
+    if (total >= UINT32_MAX) throw std::length_error("too many sealed lines");
     // About one line per bucket, 2^10 buckets at least and 2^24 (every
     // locator its own) at most.
     unsigned bits = 10;
@@ -42,26 +42,40 @@ void SealedLines::build() {
             ++bucketStart_[(locatorValue(locator) >> bucketShift_) + 1];
     for (std::size_t b = 1; b < bucketStart_.size(); ++b)
         bucketStart_[b] += bucketStart_[b - 1];
-    entries_.resize(located);
+    lines_.resize(total);
     std::vector<std::uint32_t> next(bucketStart_.begin(), bucketStart_.end() - 1);
+    auto unlocated = static_cast<std::uint32_t>(located);
     // Seals in the order added (each session's in index order), so that a
     // bucket lists identical lines in the order they were sealed.
     for (std::uint32_t id = 0; id < seals_.size(); ++id) {
-        const KeptSeal& kept = *seals_[id].seal;
-        if (kept.locators.empty() && kept.count != 0) version1_.push_back(id);
-        for (std::uint32_t offset = 0; offset < kept.locators.size(); ++offset)
-            entries_[next[locatorValue(kept.locators[offset]) >> bucketShift_]++] = {id, offset};
+        KeptSeal& kept = *seals_[id].seal;
+        const bool hasLocators = !kept.locators.empty();
+        if (!hasLocators && kept.count != 0) {
+            version1_.push_back(id);
+            seals_[id].firstLine = unlocated;
+        }
+        for (std::uint32_t offset = 0; offset < kept.count; ++offset) {
+            const std::uint32_t at =
+                hasLocators ? next[locatorValue(kept.locators[offset]) >> bucketShift_]++ : unlocated++;
+            Line& line = lines_[at];
+            line.seal = id;
+            line.offset = offset;
+            line.tag = kept.tags[offset];
+            if (hasLocators) line.locator = kept.locators[offset];
+        }
+        std::vector<seal::LineTag>().swap(kept.tags);
+        std::vector<seal::LineLocator>().swap(kept.locators);
     }
 }
 
-bool SealedLines::tagFits(std::uint32_t seal, std::uint32_t offset, std::string_view message, std::uint32_t& taggedSeal,
-                          seal::LineTag& tag, std::size_t& tried) const {
-    if (seal != taggedSeal) {
+bool SealedLines::tagFits(const Line& line, std::string_view message, std::uint32_t& taggedSeal, seal::LineTag& tag,
+                          std::size_t& tried) const {
+    if (line.seal != taggedSeal) {
         ++tried;
-        tag = seal::tagOf(*seals_[seal].tagKey, message);
-        taggedSeal = seal;
+        tag = seal::tagOf(*seals_[line.seal].seal->tagKey, message);
+        taggedSeal = line.seal;
     }
-    return tag == seals_[seal].seal->tags[offset];
+    return tag == line.tag;
 }
 
 SealedLines::Match SealedLines::match(std::string_view message, std::size_t maxCandidates) {
@@ -71,37 +85,34 @@ SealedLines::Match SealedLines::match(std::string_view message, std::size_t maxC
 }
 
 SealedLines::Match SealedLines::matchLocated(std::string_view message, std::size_t maxCandidates) {
-    if (entries_.empty()) return {};
-    const std::uint32_t locator = locatorValue(seal::locatorOf(message));
-    const std::size_t bucket = locator >> bucketShift_;
+    if (bucketStart_.empty()) return {};
+    const seal::LineLocator locator = seal::locatorOf(message);
+    const std::size_t bucket = locatorValue(locator) >> bucketShift_;
     const std::uint32_t begin = bucketStart_[bucket], end = bucketStart_[bucket + 1];
     std::uint32_t taggedSeal = UINT32_MAX;
     seal::LineTag tag{};
     std::size_t tried = 0;
     bool allFound = true;
-    // A line not found yet; the entries at the bucket's start that are all
+    // A line not found yet; the lines at the bucket's start that are all
     // found are passed over for good.
     for (std::uint32_t i = begin + bucketSkip_[bucket]; i < end && tried <= maxCandidates; ++i) {
-        const Entry entry = entries_[i];
-        if (slot(entry.seal, entry.offset).found != 0) {
+        const Line& line = lines_[i];
+        if (line.found != 0) {
             if (allFound) ++bucketSkip_[bucket];
             continue;
         }
         allFound = false;
-        if (locatorValue(seals_[entry.seal].seal->locators[entry.offset]) != locator) continue;
-        if (tagFits(entry.seal, entry.offset, message, taggedSeal, tag, tried) && tried <= maxCandidates)
-            return {Match::New, entry.seal, entry.offset};
+        if (line.locator == locator && tagFits(line, message, taggedSeal, tag, tried) && tried <= maxCandidates)
+            return {Match::New, i};
     }
     // A copy of one found already.
     for (std::uint32_t i = begin; i < end && tried <= maxCandidates; ++i) {
-        const Entry entry = entries_[i];
-        if (slot(entry.seal, entry.offset).found == 0 ||
-            locatorValue(seals_[entry.seal].seal->locators[entry.offset]) != locator)
-            continue;
-        if (tagFits(entry.seal, entry.offset, message, taggedSeal, tag, tried) && tried <= maxCandidates)
-            return {Match::Again, entry.seal, entry.offset};
+        const Line& line = lines_[i];
+        if (line.found != 0 && line.locator == locator && tagFits(line, message, taggedSeal, tag, tried) &&
+            tried <= maxCandidates)
+            return {Match::Again, i};
     }
-    return {tried > maxCandidates ? Match::Unchecked : Match::None, 0, 0};
+    return {tried > maxCandidates ? Match::Unchecked : Match::None, 0};
 }
 
 SealedLines::Match SealedLines::matchVersion1(std::string_view message, std::size_t maxCandidates) {
@@ -112,22 +123,39 @@ SealedLines::Match SealedLines::matchVersion1(std::string_view message, std::siz
     }
     Match again{};
     for (const std::uint32_t id : order) {
-        const seal::LineTag tag = seal::tagOf(*seals_[id].tagKey, message);
-        const std::vector<seal::LineTag>& tags = seals_[id].seal->tags;
-        for (std::uint32_t offset = 0; offset < tags.size(); ++offset) {
-            if (tags[offset] != tag) continue;
-            if (slot(id, offset).found == 0) {
+        const seal::LineTag tag = seal::tagOf(*seals_[id].seal->tagKey, message);
+        const std::uint32_t first = seals_[id].firstLine;
+        for (std::uint32_t i = first; i < first + seals_[id].seal->count; ++i) {
+            if (lines_[i].tag != tag) continue;
+            if (lines_[i].found == 0) {
                 recentVersion1_.erase(std::remove(recentVersion1_.begin(), recentVersion1_.end(), id),
                                       recentVersion1_.end());
                 recentVersion1_.insert(recentVersion1_.begin(), id);
                 if (recentVersion1_.size() > kRecentVersion1) recentVersion1_.pop_back();
-                return {Match::New, id, offset};
+                return {Match::New, i};
             }
-            if (again.outcome == Match::None) again = {Match::Again, id, offset};
+            if (again.outcome == Match::None) again = {Match::Again, i};
         }
     }
     if (again.outcome != Match::None) return again;
-    return {order.size() < version1_.size() ? Match::Unchecked : Match::None, 0, 0};
+    return {order.size() < version1_.size() ? Match::Unchecked : Match::None, 0};
+}
+
+std::vector<SealedLines::SealFindings> SealedLines::findings() const {
+    std::vector<SealFindings> findings(seals_.size());
+    for (const Line& line : lines_) {
+        SealFindings& seal = findings[line.seal];
+        if (line.found != 0) {
+            const LinePlace place = unpackPlace(line.place);
+            seal.earliest = std::min(seal.earliest, place);
+            seal.latest = std::max(seal.latest, place);
+        } else if (!line.torn) {
+            seal.unfound.push_back(line.offset);
+        }
+    }
+    for (SealFindings& seal : findings)
+        std::sort(seal.unfound.begin(), seal.unfound.end());
+    return findings;
 }
 
 } // namespace quorvel::trail

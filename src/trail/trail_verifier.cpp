@@ -78,8 +78,9 @@ class Verifier {
         eachLine([&](std::string_view line, LinePlace place) { readEventLine(line, place); }, false);
         std::vector<Explainer> explainers;
         std::vector<Loss> losses;
+        const std::vector<SealedLines::SealFindings> findings = lines_.findings();
         for (std::size_t s = 0; s < sessions_.size(); ++s)
-            concludeSession(s, explainers, losses);
+            concludeSession(s, findings, explainers, losses);
         classifyStrays(explainers, losses);
         for (Session& session : sessions_)
             verdict_.sessions.push_back(std::move(session.verdict));
@@ -143,7 +144,7 @@ class Verifier {
         verdict.uncheckedSeals += checked.uncheckedSeals;
         verdict_.unchecked.openings += checked.uncheckedOpenings;
         session.firstSeal = static_cast<std::uint32_t>(lines_.sealCount());
-        for (const SealChain& chain : checked.chains) {
+        for (SealChain& chain : checked.chains) {
             verdict.openings.push_back(chain.opening);
             lines_.add(s, chain);
         }
@@ -190,9 +191,10 @@ class Verifier {
             hashBudget -= text.size() - at;
             const SealedLines::Match match = lines_.match(text.substr(at), options_.limits.candidates);
             if (match.outcome == SealedLines::Match::New || match.outcome == SealedLines::Match::Again) {
-                lines_.slot(match.seal, match.offset).torn = true;
-                const SealedLines::Seal& sealed = lines_.seal(match.seal);
-                sessions_[sealed.session].verdict.torn.push_back({place, sealed.seal->first + match.offset});
+                SealedLines::Line& line = lines_.line(match.line);
+                line.torn = true;
+                const SealedLines::Seal& sealed = lines_.seal(line.seal);
+                sessions_[sealed.session].verdict.torn.push_back({place, sealed.seal->first + line.offset});
                 verdict_.strays.push_back({place, StrayLine::Altered, std::nullopt});
                 return true;
             }
@@ -218,11 +220,11 @@ class Verifier {
     }
 
     void found(const SealedLines::Match& match, LinePlace place, std::string_view prefixHost) {
-        const SealedLines::Seal& sealed = lines_.seal(match.seal);
+        SealedLines::Line& slot = lines_.line(match.line);
+        const SealedLines::Seal& sealed = lines_.seal(slot.seal);
         Session& session = sessions_[sealed.session];
         SessionVerdict& verdict = session.verdict;
-        SealedLines::Slot& slot = lines_.slot(match.seal, match.offset);
-        const std::uint64_t number = sealed.seal->first + match.offset;
+        const std::uint64_t number = sealed.seal->first + slot.offset;
         if (!prefixHost.empty() && verdict.opened() && !sameHost(prefixHost, verdict.openings.front().opening.host))
             verdict.foreignHost.push_back({place, number});
         if (match.outcome == SealedLines::Match::Again) {
@@ -246,22 +248,8 @@ class Verifier {
 
     // --- Verdicts ---------------------------------------------------------------
 
-    // The earliest and latest places of the lines found for the seal with
-    // id `id`; {kEnd, kStart} when none was found.
-    std::pair<LinePlace, LinePlace> foundPlaces(std::uint32_t id) const {
-        std::pair<LinePlace, LinePlace> span{kEnd, kStart};
-        const SealedLines::Seal& sealed = lines_.seal(id);
-        for (std::uint32_t offset = 0; offset < sealed.seal->count; ++offset) {
-            const SealedLines::Slot& slot = lines_.slot(id, offset);
-            if (slot.found == 0) continue;
-            const LinePlace place = unpackPlace(slot.place);
-            span.first = std::min(span.first, place);
-            span.second = std::max(span.second, place);
-        }
-        return span;
-    }
-
-    void concludeSession(std::size_t s, std::vector<Explainer>& explainers, std::vector<Loss>& losses) {
+    void concludeSession(std::size_t s, const std::vector<SealedLines::SealFindings>& findings,
+                         std::vector<Explainer>& explainers, std::vector<Loss>& losses) {
         Session& session = sessions_[s];
         SessionVerdict& verdict = session.verdict;
         if (session.checked.chains.empty()) {
@@ -274,14 +262,11 @@ class Verifier {
         // Where each seal's lines were found, to bound where lost ones may be.
         std::vector<std::pair<LinePlace, LinePlace>> spans;
         for (std::uint32_t i = 0; i < chain.seals.size(); ++i) {
-            const std::uint32_t id = session.firstSeal + i;
-            spans.push_back(foundPlaces(id));
+            const SealedLines::SealFindings& found = findings[session.firstSeal + i];
+            spans.emplace_back(found.earliest, found.latest);
             const KeptSeal& kept = chain.seals[i];
-            for (std::uint32_t offset = 0; offset < kept.count; ++offset) {
-                const SealedLines::Slot& slot = lines_.slot(id, offset);
-                if (slot.found == 0 && !slot.torn)
-                    verdict.missing.push_back({kept.first + offset, kept.index, kept.time});
-            }
+            for (const std::uint32_t offset : found.unfound)
+                verdict.missing.push_back({kept.first + offset, kept.index, kept.time});
         }
         const KeptSeal& last = chain.seals.back();
         verdict.seals = chain.seals.size();
