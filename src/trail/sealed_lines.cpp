@@ -29,10 +29,11 @@ void SealedLines::build() {
         total += seal.seal->count;
     }
     if (total >= UINT32_MAX) throw std::length_error("too many sealed lines");
-    // About one line per bucket, 2^10 buckets at least and 2^24 (every
+    // Two to four lines per bucket (a bucket's lines lie side by side, so a
+    // few cost no more than one), 2^10 buckets at least and 2^24 (every
     // locator its own) at most.
     unsigned bits = 10;
-    while (bits < 24 && (std::size_t{1} << bits) < located)
+    while (bits < 24 && (std::size_t{4} << bits) < located)
         ++bits;
     bucketShift_ = 24 - bits;
     bucketStart_.assign((std::size_t{1} << bits) + 1, 0);

@@ -28,17 +28,18 @@ class SealedLines {
         KeptSeal* seal = nullptr;
         std::uint32_t firstLine = 0; // version 1: where its lines start among the lines
     };
-    // One sealed line and what became of it.
+    // One sealed line and what became of it, in 32 bytes.
     struct Line {
+        std::uint64_t place = 0; // where it was first found (packed)
         std::uint32_t seal = 0;
-        std::uint32_t offset = 0; // its number less the seal's first
+        std::uint32_t offset = 0;  // its number less the seal's first
+        std::uint32_t ordinal = 0; // its place in its session's order of first findings
+        std::uint16_t found = 0;   // times found as a whole message, up to 65,535
         seal::LineTag tag{};
         seal::LineLocator locator{};
-        bool torn = false;         // found inside a torn or altered line
-        std::uint32_t found = 0;   // times found as a whole message
-        std::uint32_t ordinal = 0; // its place in its session's order of first findings
-        std::uint64_t place = 0;   // where it was first found (packed)
+        bool torn = false; // found inside a torn or altered line
     };
+    static_assert(sizeof(Line) == 32);
     struct Match {
         enum Outcome { None, New, Again, Unchecked } outcome = None;
         std::uint32_t line = 0;

@@ -5,6 +5,8 @@
 #include "trail/sealed_lines.h"
 #include "trail/stray_explainer.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -74,6 +76,9 @@ class Verifier {
         openingBudget_ = options_.limits.openings + verdict_.lines / 64;
         for (std::size_t s = 0; s < sessions_.size(); ++s)
             checkSession(s);
+        // The seal lines' text is gone: its memory goes back to the system
+        // before the index takes its own.
+        malloc_trim(0);
         lines_.build();
         eachLine([&](std::string_view line, LinePlace place) { readEventLine(line, place); }, false);
         std::vector<Explainer> explainers;
@@ -228,7 +233,7 @@ class Verifier {
         if (!prefixHost.empty() && verdict.opened() && !sameHost(prefixHost, verdict.openings.front().opening.host))
             verdict.foreignHost.push_back({place, number});
         if (match.outcome == SealedLines::Match::Again) {
-            ++slot.found;
+            if (slot.found != UINT16_MAX) ++slot.found;
             verdict.duplicates.push_back(
                 {place, unpackPlace(slot.place), number, session.ordinal - slot.ordinal > options_.resendWindow});
             return;
