@@ -14,10 +14,28 @@
 
 namespace quorvel::trail {
 
-// A seal line as read, before any check.
-struct StoredSeal {
-    std::string text; // from the seal marker to the end of the line
-    LinePlace place;
+// A session's seal lines as read, before any check: their text (from the
+// seal marker to the end of the line) in one block.
+class StoredSeals {
+  public:
+    void add(std::string_view text, LinePlace place) {
+        lines_.push_back({text_.size(), text.size(), place});
+        text_.append(text);
+    }
+    std::size_t size() const { return lines_.size(); }
+    std::string_view text(std::size_t i) const {
+        return std::string_view(text_).substr(lines_[i].offset, lines_[i].length);
+    }
+    LinePlace place(std::size_t i) const { return lines_[i].place; }
+
+  private:
+    struct Line {
+        std::size_t offset;
+        std::size_t length;
+        LinePlace place;
+    };
+    std::string text_;
+    std::vector<Line> lines_;
 };
 
 // An authentic seal of a chain, with what the line index needs of it.
@@ -57,10 +75,10 @@ struct AuditorKeys {
     seal::AuditorPublicKey publicKey;
 };
 
-// Checks a session's seal lines, which it consumes; each opening decrypted
+// Checks a session's seal lines, which it frees; each opening decrypted
 // takes one from `openingBudget`. The tag keys of the seals kept are put in
 // `keys`.
-CheckedSeals checkSeals(std::vector<StoredSeal>& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
+CheckedSeals checkSeals(StoredSeals& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
                         std::uint64_t& openingBudget, GuardedKeys& keys);
 
 // What the order of a chain's seals shows: ranges that do not continue each

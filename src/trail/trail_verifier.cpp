@@ -28,7 +28,7 @@ struct SessionIdHash {
 
 struct Session {
     SessionVerdict verdict;
-    std::vector<StoredSeal> stored;
+    StoredSeals stored;
     CheckedSeals checked;
     std::uint32_t firstSeal = 0; // its first seal's id in the index
     std::uint32_t ordinal = 0;   // lines found so far
@@ -124,7 +124,7 @@ class Verifier {
         } else if (session->stored.size() >= options_.limits.sealsPerSession) {
             ++session->verdict.uncheckedSeals;
         } else {
-            session->stored.push_back({std::string(line.message), place});
+            session->stored.add(line.message, place);
         }
     }
 
