@@ -1,7 +1,7 @@
 // Known-answer vectors of the seal record format: for a fixed first key, the
 // derived keys, two lines' tags and locators, and whole seal lines. Any
 // change to a derivation, a hash, the encoding or the order of the fields
-// fails here. The expected values come from tests/seal_vectors.py, which
+// fails here. The expected values come from scripts/seal-vectors, which
 // computes them from the primitives' definitions (Python's BLAKE2b and a
 // SipHash-2-4 of its own), without the library.
 #include "logging/seal_record.h"
@@ -87,14 +87,8 @@ TEST(SealFormat, ReadsAVersion1Seal) {
     ASSERT_TRUE(read);
     const seal::SealRecord& record = read->record;
     EXPECT_EQ(record.version, 1);
-    EXPECT_EQ(record.session, kSession);
-    EXPECT_EQ(record.index, 1u);
-    EXPECT_EQ(record.time, 1700000001000u);
-    EXPECT_EQ(record.first, 7u);
     EXPECT_EQ(record.tags, (std::vector<seal::LineTag>{kCefTag, kXdasTag}));
     EXPECT_TRUE(record.locators.empty());
-    EXPECT_TRUE(record.end);
-    EXPECT_FALSE(record.opening);
     EXPECT_EQ(read->signedText, kVersion1Line.substr(0, kVersion1Line.find(" mac=")));
     EXPECT_EQ(read->mac, (seal::SealMac{0xef, 0x44, 0xd6, 0xe1, 0xd4, 0x72, 0x9e, 0x99, 0x92, 0x0d, 0x91,
                                         0xe8, 0xd9, 0x20, 0x6b, 0xcb, 0x0d, 0x11, 0xf0, 0xe9, 0x72, 0xce,

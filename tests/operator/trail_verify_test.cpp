@@ -175,26 +175,30 @@ Lines without(Lines lines, std::size_t at) {
 // What the verifier says, as counts summed over the sessions; absent: 0.
 using Counts = std::map<std::string, int>;
 
+Counts counts(Counts c) {
+    for (auto at = c.begin(); at != c.end();)
+        at = at->second == 0 ? c.erase(at) : std::next(at);
+    return c;
+}
+
 Counts countsOf(const nlohmann::json& report) {
-    Counts counts;
+    Counts tally;
     for (const auto& stray : report["strays"])
-        ++counts["lines:" + stray["kind"].get<std::string>()];
+        ++tally["lines:" + stray["kind"].get<std::string>()];
     for (const auto& session : report["sessions"]) {
-        ++counts[session["state"].get<std::string>()];
+        ++tally[session["state"].get<std::string>()];
         for (const char* list : {"missing", "gaps", "failedMacs", "torn", "foreignHost"})
-            counts[list] += static_cast<int>(session[list].size());
+            tally[list] += static_cast<int>(session[list].size());
         for (const auto& fault : session["faults"])
-            ++counts[fault["kind"].get<std::string>()];
+            ++tally[fault["kind"].get<std::string>()];
         for (const auto& duplicate : session["duplicates"])
-            ++counts[duplicate["replayed"].get<bool>() ? "replayed" : "resends"];
-        counts["reordered"] += session["reordered"].get<int>();
-        counts["cutShort"] += session["cutShort"].get<bool>();
-        counts["uncheckedSeals"] += session["uncheckedSeals"].get<int>();
+            ++tally[duplicate["replayed"].get<bool>() ? "replayed" : "resends"];
+        tally["reordered"] += session["reordered"].get<int>();
+        tally["cutShort"] += session["cutShort"].get<bool>();
+        tally["uncheckedSeals"] += session["uncheckedSeals"].get<int>();
     }
-    counts["complete"] = report["complete"].get<bool>();
-    for (auto at = counts.begin(); at != counts.end();)
-        at = at->second == 0 ? counts.erase(at) : std::next(at);
-    return counts;
+    tally["complete"] = report["complete"].get<bool>();
+    return counts(tally);
 }
 
 // Runs quorvel-verify on `lines` as one file, for JSON and for people: both
@@ -236,12 +240,6 @@ struct Attack {
 };
 
 void PrintTo(const Attack& attack, std::ostream* out) { *out << attack.name; }
-
-Counts counts(Counts c) {
-    for (auto at = c.begin(); at != c.end();)
-        at = at->second == 0 ? c.erase(at) : std::next(at);
-    return c;
-}
 
 class TrailVerify : public testing::TestWithParam<Attack> {};
 
