@@ -180,9 +180,12 @@ CustomPrefix::CustomPrefix(const std::string& pattern) {
 CustomPrefix::~CustomPrefix() { regfree(&regex_); }
 
 std::optional<std::size_t> CustomPrefix::match(std::string_view line) const {
-    // REG_STARTEND: the line need not end with a NUL.
-    regmatch_t found[1] = {{0, static_cast<regoff_t>(line.size())}};
-    if (regexec(&regex_, line.data(), 1, found, REG_STARTEND) != 0 || found[0].rm_so != 0) return std::nullopt;
+    // A copy that ends with a NUL, for whatever reads the string to its end
+    // (a sanitizer's interceptor does); REG_STARTEND bounds the match to the
+    // line, NUL bytes in it included.
+    const std::string text(line);
+    regmatch_t found[1] = {{0, static_cast<regoff_t>(text.size())}};
+    if (regexec(&regex_, text.c_str(), 1, found, REG_STARTEND) != 0 || found[0].rm_so != 0) return std::nullopt;
     const std::string_view prefix = line.substr(0, static_cast<std::size_t>(found[0].rm_eo));
     if (prefix.find_first_of("|={\"") != std::string_view::npos) return std::nullopt;
     return prefix.size();
