@@ -9,8 +9,8 @@ tools/quorvel-verify. For each case the generator writes a trail into a
 temporary directory, the verifier checks it once, and the trail is removed.
 Prints one table: the case, its lines, the verifier's wall-clock seconds,
 lines per second of wall-clock time, user seconds and peak resident memory,
-the time per line against the untouched baseline of the same size, the
-verifier's exit status and the "complete" value of the JSON it wrote; then
+the time per line against the case's baseline of the same size (in-order for
+interleaved, untouched for the hostile cases), the verifier's exit status and the "complete" value of the JSON it wrote; then
 whether each target is met. A miss is reported, not failed: the script exits
 non-zero only when the verifier crashes (an exit status other than 0 and 1)
 or the generator fails. A run that takes longer than --timeout is stopped
