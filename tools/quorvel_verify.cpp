@@ -128,7 +128,7 @@ class GuardedSecretKey {
     GuardedSecretKey(const GuardedSecretKey&) = delete;
     GuardedSecretKey& operator=(const GuardedSecretKey&) = delete;
     seal::AuditorSecretKey& key() { return *key_; }
-    void seal() { sodium_mprotect_readonly(key_); }
+    void makeReadOnly() { sodium_mprotect_readonly(key_); }
 
   private:
     seal::AuditorSecretKey* key_;
@@ -178,7 +178,7 @@ int verify(const std::vector<std::string>& args) {
     const bool keyRead = seal::fromBase64(keyText, secret.key().data(), secret.key().size());
     seal::erase(keyText.data(), keyText.size());
     if (!keyRead) throw ToolError{command.keyFile + ": not an auditor secret key (quorvel-verify keygen makes one)"};
-    secret.seal();
+    secret.makeReadOnly();
     command.options.secretKey = &secret.key();
     const quorvel::trail::TrailVerdict verdict = quorvel::trail::verifyTrail(command.files, command.options);
     if (command.json && *command.json == "-") {
