@@ -478,7 +478,7 @@ std::vector<std::unique_ptr<Stream>> makeStreams(const Options& options, std::ui
     };
 
     // The sessions' lines shared out by random weights between a half and
-    // one and a half; each session logs during a random part of the span.
+    // one and a half; each session logs during a random stretch of the span.
     seal::SessionId victim{}; // the first session, whose id the forged openings also claim
     std::vector<double> weights(options.sessions);
     for (double& weight : weights)
