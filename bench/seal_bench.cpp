@@ -14,7 +14,7 @@
 // exits normally (so that its session closes), then initialises logging,
 // sealed or not, and runs the benchmarks.
 #include "bench_support.h"
-#include "logging/seal_keys.h"
+#include "trail/seal_keys.h"
 #include "trail/trail_verifier.h"
 #include "worked_examples.h"
 

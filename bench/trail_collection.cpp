@@ -15,8 +15,8 @@
 // Writes DIR/trail.log, and the auditor's keys as `quorvel-verify keygen`
 // writes them (DIR/auditor.pub, DIR/auditor.key), then prints one line:
 // lines=N bytes=B sessions=S seals=K end=MILLIS (the latest seal time).
-#include "logging/seal_keys.h"
-#include "logging/seal_record.h"
+#include "trail/seal_keys.h"
+#include "trail/seal_record.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 // fails here. The expected values come from scripts/seal-vectors, which
 // computes them from the primitives' definitions (Python's BLAKE2b and a
 // SipHash-2-4 of its own), without the library.
-#include "logging/seal_record.h"
+#include "trail/seal_record.h"
 
 #include <gtest/gtest.h>
 

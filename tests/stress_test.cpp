@@ -6,7 +6,7 @@
 #include "cef_test_support.h"
 #include "fake_resolver.h"
 #include "file_text.h"
-#include "logging/seal_record.h"
+#include "trail/seal_record.h"
 #include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>

@@ -1,6 +1,6 @@
 #include "logging/log_emitter.h"
 
-#include "logging/seal_session.h"
+#include "logging/line_observer.h"
 #include "logging/severity_levels.h"
 
 #include <log4cxx/logmanager.h>
@@ -58,7 +58,7 @@ void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&
 
 void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
               const char* function, int lineNumber) {
-    if (SealSession* session = activeSealSession()) recordSealedLine(*session, line);
+    if (LineObserver* observer = lineObserver()) observer->observe(line);
     // The logging macros stream the message into a MessageBuffer first, which
     // only copies it; the line is handed over directly instead.
     const log4cxx::spi::LocationInfo location(file, log4cxx::spi::LocationInfo::calcShortFileName(file), function,

@@ -17,13 +17,14 @@ log4cxx::LoggerPtr loggerNamed(const std::string& name);
 // has found enabled (logger->isEnabledFor(level)) before rendering the line,
 // as log4cxx's per-level logging macros test before they build a message.
 // The event's location is the caller's: its `file` (__FILE__), `function`
-// signature and `lineNumber`. With sealing on, the line is numbered for the
-// next seal first.
+// signature and `lineNumber`. The line observer, if one is registered, sees
+// the line first.
 void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
               const char* function, int lineNumber);
 
-// Hands a seal record to the logger named `loggerName` at INFO, whatever
-// level the logger has: a seal is not an event to be filtered.
+// Hands a record of the logging core's user (a seal, say) to the logger
+// named `loggerName` at INFO, whatever level the logger has, unobserved: it
+// is not an event to be filtered.
 void emitSealLine(const std::string& loggerName, std::string&& line);
 
 } // namespace quorvel

@@ -2,9 +2,9 @@
 #include <quorvel/logging.h>
 
 #include "logging/host_identity.h"
+#include "logging/initialisation.h"
 #include "logging/module_configurator.h"
 #include "logging/no_destructor.h"
-#include "logging/seal_settings.h"
 #include "logging/severity_levels.h"
 
 #include <netdb.h>
@@ -78,41 +78,39 @@ std::string_view publishedHostName() {
 
 namespace {
 
-// Initialises under the lock; returns the status, and the sealed session it
-// started, if any, for the caller to open once the lock is released.
-int initialiseLocked(const std::string& configPath, std::string moduleName, quorvel::SealSession*& sealed) {
+// Initialises under the lock; the caller finishes `part` once the lock is
+// released when `started` is set.
+int initialiseLocked(const std::string& configPath, std::string moduleName, quorvel::InitialisationPart& part,
+                     bool& started) {
     const InitLock lock;
     // Initialised by another thread while this one waited: the same answer
     // as the check before the lock would have given.
     if (initDone.load(std::memory_order_acquire)) return resultWhenInitialised(moduleName);
     quorvel::constructSeverityLevels();
     log4cxx::helpers::Properties properties;
-    if (!quorvel::readProperties(log4cxx::File(configPath), properties)) return 1;
-    // Sealing asked for but not set up whole is a configuration that failed:
-    // nothing is applied, rather than events logged without the seals the
-    // operator counts on.
-    const quorvel::SealSetup seal = quorvel::readSealSetup(properties);
-    if (!seal.valid) return 1;
+    if (!quorvel::readProperties(log4cxx::File(configPath), properties) || !part.accept(properties, moduleName))
+        return 1;
     quorvel::configureForModule(properties, moduleName);
     initState->moduleName = std::move(moduleName);
     const int result = cacheCanonicalHostName();
-    if (seal.on) sealed = quorvel::startSealing(seal.settings, initState->hostName, initState->moduleName);
+    part.start(initState->hostName, initState->moduleName);
+    started = true;
     initDone.store(true, std::memory_order_release);
     return result;
 }
 
 } // namespace
 
-extern "C" int initSyslog(std::string configPath, std::string moduleName) {
+namespace quorvel {
+
+int initialiseLogging(const std::string& configPath, std::string moduleName, InitialisationPart& part) {
     if (initDone.load(std::memory_order_acquire)) return resultWhenInitialised(moduleName);
-    quorvel::SealSession* sealed = nullptr;
-    const int result = initialiseLocked(configPath, std::move(moduleName), sealed);
-    // The opening seal goes through log4cxx, which no lock of the library's
-    // is held around.
-    if (sealed) quorvel::openSealedSession(*sealed);
+    bool started = false;
+    const int result = initialiseLocked(configPath, std::move(moduleName), part, started);
+    if (started) part.finish();
     return result;
 }
 
-extern "C" int initXDAS(std::string configPath) { return initSyslog(configPath, "XDAS-"); }
+} // namespace quorvel
 
 extern "C" std::string getCEFHostName() { return std::string(quorvel::publishedHostName()); }

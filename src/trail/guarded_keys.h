@@ -4,7 +4,7 @@
 // key a session's seals are walked with.
 #pragma once
 
-#include "logging/seal_keys.h"
+#include "trail/seal_keys.h"
 
 #include <vector>
 

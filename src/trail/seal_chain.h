@@ -3,8 +3,8 @@
 // whether those seals continue each other. No line is read here.
 #pragma once
 
-#include "logging/seal_record.h"
 #include "trail/guarded_keys.h"
+#include "trail/seal_record.h"
 #include "trail/trail_verdict.h"
 #include "trail/trail_verifier.h"
 

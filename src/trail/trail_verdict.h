@@ -3,7 +3,7 @@
 // collection, the event lines that no authentic seal vouches for and why.
 #pragma once
 
-#include "logging/seal_record.h"
+#include "trail/seal_record.h"
 
 #include <cstdint>
 #include <optional>

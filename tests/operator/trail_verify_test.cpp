@@ -6,8 +6,8 @@
 // verdict, every loss is named as loss, and the untouched file gets none.
 #include "child_process.h"
 #include "file_text.h"
-#include "logging/seal_record.h"
 #include "temp_dir.h"
+#include "trail/seal_record.h"
 
 #include <quorvel/quorvel.h>
 

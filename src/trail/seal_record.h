@@ -22,7 +22,7 @@
 // still read.
 #pragma once
 
-#include "logging/seal_keys.h"
+#include "trail/seal_keys.h"
 
 #include <cstdint>
 #include <optional>

@@ -55,15 +55,33 @@ using EncryptedKey = std::array<unsigned char, kEncryptedKeyBytes>;
 // Initialises libsodium once; false when it cannot (no entropy source).
 bool cryptoReady();
 
-SealKeys sealKeysOf(const SealKey& key);
-SealKey nextSealKey(const SealKey& key);
+// Derivations in place: the sealing session derives into its guarded
+// memory, so that no key passes through a temporary.
+void deriveSealKeys(const SealKey& key, SealKeys& keys);
+void deriveNextSealKey(const SealKey& key, SealKey& next);
+// The same by value, for the verifier and tests, which erase what they get.
+inline SealKeys sealKeysOf(const SealKey& key) {
+    SealKeys keys;
+    deriveSealKeys(key, keys);
+    return keys;
+}
+inline SealKey nextSealKey(const SealKey& key) {
+    SealKey next;
+    deriveNextSealKey(key, next);
+    return next;
+}
 LineTag tagOf(const TagKey& key, std::string_view line);
 LineLocator locatorOf(std::string_view line);
 SealMac macOf(const Bytes32& macKey, std::string_view text);
 bool sameMac(const SealMac& a, const SealMac& b); // in constant time
 
 SessionId randomSessionId();
-SealKey randomSealKey();
+void randomSealKey(SealKey& key);
+inline SealKey randomSealKey() {
+    SealKey key;
+    randomSealKey(key);
+    return key;
+}
 EncryptedKey encryptForAuditor(const SealKey& key, const AuditorPublicKey& auditor);
 // The key, or nothing when it was not encrypted to this auditor or altered.
 std::optional<SealKey> decryptAsAuditor(const EncryptedKey& encrypted, const AuditorPublicKey& publicKey,
@@ -75,6 +93,9 @@ AuditorPublicKey publicKeyOf(const AuditorSecretKey& secretKey);
 
 // Overwrites secret bytes so that the compiler cannot drop the write.
 void erase(void* bytes, std::size_t size);
+// Overwrites the stack below the caller, where the primitives it called may
+// have left copies of keys and hash states.
+void eraseStackBelow();
 template <class Secret> void erase(Secret& secret) { erase(&secret, sizeof secret); }
 
 // Base64 without padding, URL-safe alphabet ("-" and "_"): the encoding of

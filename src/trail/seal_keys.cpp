@@ -1,4 +1,4 @@
-#include "logging/seal_keys.h"
+#include "trail/seal_keys.h"
 
 #include <sodium.h>
 
@@ -21,18 +21,12 @@ template <std::size_t N> void derive(std::array<unsigned char, N>& subkey, std::
 
 bool cryptoReady() { return sodium_init() >= 0; }
 
-SealKeys sealKeysOf(const SealKey& key) {
-    SealKeys keys;
+void deriveSealKeys(const SealKey& key, SealKeys& keys) {
     derive(keys.tag, kTagKeyNumber, key);
     derive(keys.mac, kMacKeyNumber, key);
-    return keys;
 }
 
-SealKey nextSealKey(const SealKey& key) {
-    SealKey next;
-    derive(next, kNextKeyNumber, key);
-    return next;
-}
+void deriveNextSealKey(const SealKey& key, SealKey& next) { derive(next, kNextKeyNumber, key); }
 
 LineTag tagOf(const TagKey& key, std::string_view line) {
     static_assert(sizeof(TagKey) == crypto_shorthash_siphash24_KEYBYTES);
@@ -69,11 +63,7 @@ SessionId randomSessionId() {
     return id;
 }
 
-SealKey randomSealKey() {
-    SealKey key;
-    randombytes_buf(key.data(), key.size());
-    return key;
-}
+void randomSealKey(SealKey& key) { randombytes_buf(key.data(), key.size()); }
 
 EncryptedKey encryptForAuditor(const SealKey& key, const AuditorPublicKey& auditor) {
     static_assert(kEncryptedKeyBytes == sizeof(SealKey) + crypto_box_SEALBYTES);
@@ -103,6 +93,12 @@ AuditorPublicKey publicKeyOf(const AuditorSecretKey& secretKey) {
 }
 
 void erase(void* bytes, std::size_t size) { sodium_memzero(bytes, size); }
+
+void eraseStackBelow() {
+    // BLAKE2b's state and message schedule, the largest of the primitives'
+    // frames, take about 1 KiB; twice as much covers the calls around them.
+    sodium_stackzero(2048);
+}
 
 // Base64 is the encoding of a seal's public fields (its tags above all), not
 // a secret: a plain table lookup, which costs a few instructions a character

@@ -1,4 +1,4 @@
-#include "logging/seal_record.h"
+#include "trail/seal_record.h"
 
 #include <charconv>
 

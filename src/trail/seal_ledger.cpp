@@ -1,0 +1,92 @@
+#include "trail/seal_ledger.h"
+
+#include "trail/seal_record.h"
+
+#include <limits>
+#include <utility>
+
+namespace quorvel {
+
+namespace {
+
+// `millis` after `from`, or the clock's end when that lies beyond it: a
+// cadence of any size means "that long", never a deadline in the past.
+SealLedger::Clock::time_point later(SealLedger::Clock::time_point from, std::uint64_t millis) {
+    using Clock = SealLedger::Clock;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::time_point::max() - from).count();
+    if (millis >= static_cast<std::uint64_t>(left)) return Clock::time_point::max();
+    return from + std::chrono::milliseconds(millis);
+}
+
+} // namespace
+
+SealLedger::SealLedger(SealSettings settings, std::string host, std::string module)
+    : settings_(std::move(settings)), host_(std::move(host)), module_(std::move(module)) {
+    tags_.reserve(settings_.lines);
+    locators_.reserve(settings_.lines);
+}
+
+std::string SealLedger::begin(std::uint64_t pid, Clock::time_point now, std::uint64_t wallMillis) {
+    id_ = seal::randomSessionId();
+    keys_.begin();
+    index_ = 0;
+    nextLine_ = 0;
+    tags_.clear();
+    locators_.clear();
+    seal::SealRecord record;
+    record.opening = seal::SessionOpening{host_,
+                                          module_,
+                                          pid,
+                                          settings_.lines,
+                                          settings_.millis,
+                                          settings_.idleMillis,
+                                          seal::encryptForAuditor(keys_.key(), settings_.auditor)};
+    return write(record, now, wallMillis);
+}
+
+void SealLedger::record(std::string_view line, Clock::time_point now) {
+    if (tags_.empty()) firstWaitingAt_ = now;
+    tags_.push_back(seal::tagOf(keys_.tagKey(), line));
+    locators_.push_back(seal::locatorOf(line));
+    ++nextLine_;
+}
+
+SealLedger::Clock::time_point SealLedger::nextDue() const {
+    if (tags_.size() >= settings_.lines) return Clock::time_point::min();
+    if (!tags_.empty()) return later(firstWaitingAt_, settings_.millis);
+    return later(lastSealAt_, settings_.idleMillis);
+}
+
+std::string SealLedger::cut(bool end, Clock::time_point now, std::uint64_t wallMillis) {
+    seal::SealRecord record;
+    record.first = nextLine_ - tags_.size();
+    record.tags.swap(tags_);
+    record.locators.swap(locators_);
+    record.end = end;
+    std::string line = write(record, now, wallMillis);
+    // The vectors go back for the next seal, their capacity kept.
+    record.tags.clear();
+    record.locators.clear();
+    tags_.swap(record.tags);
+    locators_.swap(record.locators);
+    return line;
+}
+
+std::string SealLedger::write(seal::SealRecord& record, Clock::time_point now, std::uint64_t wallMillis) {
+    record.session = id_;
+    record.index = index_++;
+    record.time = wallMillis;
+    std::string line = seal::writeSeal(record, keys_.macKey());
+    keys_.advance();
+    seal::eraseStackBelow();
+    lastSealAt_ = now;
+    return line;
+}
+
+void SealLedger::forget() {
+    keys_.renewInChild();
+    tags_.clear();
+    locators_.clear();
+}
+
+} // namespace quorvel

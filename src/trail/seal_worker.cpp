@@ -1,0 +1,218 @@
+#include "trail/seal_worker.h"
+
+#include "logging/log_emitter.h"
+
+#include <sodium.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <ctime>
+#include <utility>
+
+namespace quorvel {
+
+namespace {
+
+using Clock = SealLedger::Clock;
+
+std::uint64_t wallClockMillis() {
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+// How long the exit handler waits for the thread to stop, and fork() for it
+// to leave log4cxx.
+constexpr auto kExitWait = std::chrono::seconds(2);
+constexpr auto kForkWait = std::chrono::seconds(2);
+
+void initialiseOnMonotonicClock(pthread_cond_t& condition) {
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&condition, &attributes);
+    pthread_condattr_destroy(&attributes);
+}
+
+// Logs a seal. A seal that cannot be logged is lost like any line (the
+// verifier shows the gap); its failure never reaches the caller whose line
+// made it due.
+void logSeal(const std::string& logger, std::string&& line) {
+    try {
+        emitSealLine(logger, std::move(line));
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+class SealWorker::Lock {
+  public:
+    explicit Lock(SealWorker& worker) : mutex_(&worker.mutex_) { pthread_mutex_lock(mutex_); }
+    ~Lock() {
+        if (held_) pthread_mutex_unlock(mutex_);
+    }
+    void release() {
+        pthread_mutex_unlock(mutex_);
+        held_ = false;
+    }
+    void take() {
+        pthread_mutex_lock(mutex_);
+        held_ = true;
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+  private:
+    pthread_mutex_t* mutex_;
+    bool held_ = true;
+};
+
+SealWorker::SealWorker(SealSettings settings, std::string host, std::string module)
+    : logger_(settings.logger), ledger_(std::move(settings), std::move(host), std::move(module)),
+      opening_(ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis())) {
+    resetSynchronisation();
+}
+
+void SealWorker::resetSynchronisation() {
+    mutex_ = PTHREAD_MUTEX_INITIALIZER;
+    initialiseOnMonotonicClock(wake_);
+    initialiseOnMonotonicClock(quiet_);
+}
+
+void SealWorker::open() {
+    Lock lock(*this);
+    std::string opening = std::move(opening_);
+    lock.release();
+    logSeal(logger_, std::move(opening));
+    lock.take();
+    // The thread inherits the caller's signal mask: it blocks everything,
+    // so that a signal the host handles (or waits for with sigwait) is never
+    // delivered to it.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    running_ = joinable_ = pthread_create(&thread_, nullptr, &SealWorker::runThread, this) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+bool SealWorker::threadRunning() {
+    Lock lock(*this);
+    return running_;
+}
+
+void SealWorker::observe(std::string_view line) {
+    Lock lock(*this);
+    if (forked_) restartInChild(lock);
+    const Clock::time_point now = Clock::now();
+    ledger_.record(line, now);
+    if (closed_) {
+        // After the last seal (exit handlers, static destructors): each line
+        // gets a last seal of its own at once.
+        cutAndLog(lock, true);
+    } else if (now >= ledger_.nextDue()) {
+        // Due by count or by time: cut here rather than wait for the thread,
+        // so that no seal covers more lines or waits longer than declared.
+        cutAndLog(lock, false);
+    } else if (ledger_.waiting() == 1 && running_) {
+        // The first line moves the next seal from the idle time to its own.
+        pthread_cond_signal(&wake_);
+    }
+}
+
+// A forked child's first line: a session of its own, opened before the line
+// is numbered (the child runs only the thread that forked).
+void SealWorker::restartInChild(Lock& lock) {
+    forked_ = false;
+    std::string opening = ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis());
+    lock.release();
+    logSeal(logger_, std::move(opening));
+    lock.take();
+}
+
+void SealWorker::cutAndLog(Lock& lock, bool end) {
+    std::string line = ledger_.cut(end, Clock::now(), wallClockMillis());
+    lock.release();
+    logSeal(logger_, std::move(line));
+    lock.take();
+}
+
+void* SealWorker::runThread(void* worker) {
+    static_cast<SealWorker*>(worker)->run();
+    return nullptr;
+}
+
+// The library's thread: a seal whenever one is due, until close().
+void SealWorker::run() {
+    Lock lock(*this);
+    while (!stopping_) {
+        const Clock::time_point due = ledger_.nextDue();
+        if (forking_ || Clock::now() < due) {
+            waitUntil(wake_, forking_ ? Clock::time_point::max() : due);
+            continue;
+        }
+        std::string line = ledger_.cut(false, Clock::now(), wallClockMillis());
+        inLog4cxx_ = true;
+        lock.release();
+        logSeal(logger_, std::move(line));
+        lock.take();
+        inLog4cxx_ = false;
+        pthread_cond_broadcast(&quiet_);
+    }
+    running_ = false;
+    pthread_cond_broadcast(&quiet_);
+}
+
+// Waits on `condition` (monotonic clock) until `due` at the latest.
+void SealWorker::waitUntil(pthread_cond_t& condition, Clock::time_point due) {
+    if (due == Clock::time_point::max()) {
+        pthread_cond_wait(&condition, &mutex_);
+        return;
+    }
+    // steady_clock reads CLOCK_MONOTONIC: the deadline is the time point.
+    const auto since = std::max(due, Clock::now()).time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
+    const timespec until{static_cast<std::time_t>(seconds.count()),
+                         static_cast<long>(std::chrono::nanoseconds(since - seconds).count())};
+    pthread_cond_timedwait(&condition, &mutex_, &until);
+}
+
+void SealWorker::close() {
+    Lock lock(*this);
+    if (forked_ || closed_) return;
+    stopping_ = true;
+    pthread_cond_signal(&wake_);
+    const Clock::time_point deadline = Clock::now() + kExitWait;
+    while (running_ && Clock::now() < deadline)
+        waitUntil(quiet_, deadline);
+    if (joinable_ && !running_) {
+        pthread_join(thread_, nullptr);
+        joinable_ = false;
+    }
+    closed_ = true;
+    cutAndLog(lock, true);
+}
+
+void SealWorker::prepareFork() {
+    pthread_mutex_lock(&mutex_);
+    forking_ = true;
+    const Clock::time_point deadline = Clock::now() + kForkWait;
+    while (inLog4cxx_ && Clock::now() < deadline)
+        waitUntil(quiet_, deadline);
+}
+
+void SealWorker::afterForkInParent() {
+    forking_ = false;
+    pthread_cond_signal(&wake_);
+    pthread_mutex_unlock(&mutex_);
+}
+
+void SealWorker::afterForkInChild() {
+    resetSynchronisation();
+    running_ = joinable_ = inLog4cxx_ = forking_ = false;
+    forked_ = true;
+    ledger_.forget();
+    // The child must not draw the random numbers its parent draws next.
+    randombytes_stir();
+}
+
+} // namespace quorvel
