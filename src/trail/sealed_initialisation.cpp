@@ -6,8 +6,9 @@
 
 #include "logging/initialisation.h"
 #include "logging/line_observer.h"
+#include "trail/sealed_initialisation.h"
+
 #include "trail/seal_settings.h"
-#include "trail/seal_worker.h"
 
 #include <pthread.h>
 
@@ -72,6 +73,8 @@ SealingPart& sealingPart() {
 }
 
 } // namespace
+
+SealWorker* sealedSession() { return session.load(std::memory_order_acquire); }
 
 } // namespace quorvel
 
