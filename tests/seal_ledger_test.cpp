@@ -1,0 +1,166 @@
+// The sealed session's ledger without threads, driven with times of the
+// test's choosing: what each seal covers, when the next one falls due, and
+// what a forked child's copy keeps; and the settings that initialisation
+// refuses because a seal could not be bounded as declared.
+#include "trail/seal_ledger.h"
+#include "trail/seal_record.h"
+
+#include <log4cxx/helpers/properties.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace seal = quorvel::seal;
+using quorvel::SealLedger;
+using Clock = SealLedger::Clock;
+using std::chrono::milliseconds;
+
+struct Auditor {
+    Auditor() { seal::makeAuditorKeys(publicKey, secretKey); }
+    seal::AuditorPublicKey publicKey;
+    seal::AuditorSecretKey secretKey;
+};
+
+quorvel::SealSettings settingsFor(const Auditor& auditor, std::uint64_t lines = 3) {
+    quorvel::SealSettings settings;
+    settings.auditor = auditor.publicKey;
+    settings.lines = lines;
+    settings.millis = 100;
+    settings.idleMillis = 1000;
+    return settings;
+}
+
+seal::SealRecord readOrFail(const std::string& line) {
+    const std::optional<seal::ReadSeal> read = seal::readSeal(line);
+    EXPECT_TRUE(read) << line;
+    return read ? read->record : seal::SealRecord{};
+}
+
+// The opening covers no line; each seal then covers the lines logged since
+// the one before, numbered on, each line tagged and the seal MACed with the
+// keys of its index, which follow from the first key the auditor decrypts.
+TEST(SealLedger, SealsCoverTheLinesSinceTheLastUnderTheKeysOfTheirIndex) {
+    ASSERT_TRUE(seal::cryptoReady());
+    const Auditor auditor;
+    SealLedger ledger(settingsFor(auditor), "host-a", "server");
+    const Clock::time_point t0 = Clock::now();
+    std::vector<std::string> seals = {ledger.begin(4242, t0, 1700000000000)};
+    const std::vector<std::vector<std::string>> runs = {{"CEF:0|a", "CEF:0|b"}, {"CEF:0|c"}, {}};
+    for (const auto& run : runs) {
+        for (const std::string& line : run)
+            ledger.record(line, t0);
+        seals.push_back(ledger.cut(&run == &runs.back(), t0, 1700000000001));
+    }
+    const seal::SealRecord opening = readOrFail(seals[0]);
+    ASSERT_TRUE(opening.opening);
+    EXPECT_EQ(opening.index, 0u);
+    EXPECT_TRUE(opening.tags.empty());
+    std::optional<seal::SealKey> key =
+        seal::decryptAsAuditor(opening.opening->key, auditor.publicKey, auditor.secretKey);
+    ASSERT_TRUE(key);
+    std::uint64_t next = 0;
+    for (std::size_t i = 0; i < seals.size(); ++i) {
+        const auto read = seal::readSeal(seals[i]);
+        ASSERT_TRUE(read) << seals[i];
+        const seal::SealKeys keys = seal::sealKeysOf(*key);
+        EXPECT_TRUE(seal::sameMac(seal::macOf(keys.mac, read->signedText), read->mac)) << seals[i];
+        EXPECT_EQ(read->record.index, i);
+        EXPECT_EQ(read->record.first, next);
+        EXPECT_EQ(read->record.end, i == runs.size());
+        const std::vector<std::string> covered = i == 0 ? std::vector<std::string>{} : runs[i - 1];
+        ASSERT_EQ(read->record.tags.size(), covered.size()) << seals[i];
+        for (std::size_t l = 0; l < covered.size(); ++l) {
+            EXPECT_EQ(read->record.tags[l], seal::tagOf(keys.tag, covered[l])) << covered[l];
+            EXPECT_EQ(read->record.locators[l], seal::locatorOf(covered[l])) << covered[l];
+        }
+        next += covered.size();
+        key = seal::nextSealKey(*key);
+    }
+}
+
+// When the next seal falls due, after what happened since the last, with
+// cadence numbers of any size.
+TEST(SealLedger, NextSealFallsDueByCountByTimeOrWhenIdleNeverInThePast) {
+    ASSERT_TRUE(seal::cryptoReady());
+    const Auditor auditor;
+    const Clock::time_point t0 = Clock::now();
+    const Clock::time_point never = Clock::time_point::max();
+    const struct {
+        const char* what;
+        std::uint64_t millis;
+        std::uint64_t idleMillis;
+        int lines; // logged 10 ms apart from t0 + 10 ms
+        Clock::time_point due;
+    } cases[] = {
+        {"no line: idle time after the last seal", 100, 1000, 0, t0 + milliseconds(1000)},
+        {"a line: its own time after the first", 100, 1000, 2, t0 + milliseconds(110)},
+        {"the count reached: at once", 100, 1000, 3, Clock::time_point::min()},
+        {"a time beyond the clock: never", 10000000000000, 1000, 1, never},
+        {"an idle time beyond the clock: never", 100, UINT64_MAX, 0, never},
+    };
+    for (const auto& c : cases) {
+        quorvel::SealSettings settings = settingsFor(auditor);
+        settings.millis = c.millis;
+        settings.idleMillis = c.idleMillis;
+        SealLedger ledger(settings, "host-a", "server");
+        ledger.begin(1, t0, 0);
+        for (int line = 1; line <= c.lines; ++line)
+            ledger.record("CEF:0|" + std::to_string(line), t0 + milliseconds(10 * line));
+        EXPECT_EQ(ledger.nextDue(), c.due) << c.what;
+    }
+}
+
+// A forked child's copy: nothing waiting, and a session of its own once it
+// begins again, opened before any line.
+TEST(SealLedger, AForkedCopyForgetsItsParentsLinesAndOpensASessionOfItsOwn) {
+    ASSERT_TRUE(seal::cryptoReady());
+    const Auditor auditor;
+    SealLedger ledger(settingsFor(auditor), "host-a", "server");
+    const Clock::time_point t0 = Clock::now();
+    const seal::SealRecord parent = readOrFail(ledger.begin(1, t0, 0));
+    ledger.record("CEF:0|parent", t0);
+    ledger.forget();
+    EXPECT_EQ(ledger.waiting(), 0u);
+    const seal::SealRecord child = readOrFail(ledger.begin(2, t0, 0));
+    EXPECT_NE(child.session, parent.session);
+    ledger.record("CEF:0|child", t0);
+    const seal::SealRecord first = readOrFail(ledger.cut(false, t0, 0));
+    EXPECT_EQ(first.first, 0u);
+    EXPECT_EQ(first.tags.size(), 1u);
+}
+
+// Settings that cannot hold their promise are refused: a seal must fit the
+// path's longest line, whatever the host's name.
+TEST(SealSettings, RefusesWhatNoSealCouldFit) {
+    ASSERT_TRUE(seal::cryptoReady());
+    const Auditor auditor;
+    const struct {
+        const char* settings;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"quorvel.seal.lines=4097\nquorvel.seal.maxBytes=100000\n", false},
+        {"quorvel.seal.lines=4096\n", false},
+        {"quorvel.seal.lines=4096\nquorvel.seal.maxBytes=49800\n", true},
+        {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=500\n", false},
+        {"quorvel.seal.idleMillis=10000000000000\n", true},
+        {"quorvel.seal.maxBytes=0\n", false},
+    };
+    for (const auto& c : cases) {
+        log4cxx::helpers::Properties properties;
+        properties.setProperty(LOG4CXX_STR("quorvel.seal"), LOG4CXX_STR("on"));
+        properties.setProperty(LOG4CXX_STR("quorvel.seal.auditorKey"), seal::toBase64(auditor.publicKey));
+        std::istringstream lines(c.settings);
+        for (std::string line; std::getline(lines, line);)
+            properties.setProperty(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
+        EXPECT_EQ(quorvel::readSealSetup(properties, "server").valid, c.valid) << c.settings;
+    }
+}
+
+} // namespace
