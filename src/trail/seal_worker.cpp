@@ -85,9 +85,13 @@ void SealWorker::open() {
     lock.release();
     logSeal(logger_, std::move(opening));
     lock.take();
-    // The thread inherits the caller's signal mask: it blocks everything,
-    // so that a signal the host handles (or waits for with sigwait) is never
-    // delivered to it.
+    startThread();
+}
+
+// Under the lock. The thread would inherit the caller's signal mask: it
+// blocks everything, so that a signal the host handles (or waits for with
+// sigwait) is never delivered to it.
+void SealWorker::startThread() {
     sigset_t all, previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
@@ -120,13 +124,15 @@ void SealWorker::observe(std::string_view line) {
 }
 
 // A forked child's first line: a session of its own, opened before the line
-// is numbered (the child runs only the thread that forked).
+// is numbered, with a thread of its own (the child runs only the thread that
+// forked).
 void SealWorker::restartInChild(Lock& lock) {
     forked_ = false;
     std::string opening = ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis());
     lock.release();
     logSeal(logger_, std::move(opening));
     lock.take();
+    startThread();
 }
 
 void SealWorker::cutAndLog(Lock& lock, bool end) {

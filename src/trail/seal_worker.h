@@ -41,6 +41,7 @@ class SealWorker final : public LineObserver {
   private:
     class Lock;
 
+    void startThread();
     static void* runThread(void* worker);
     void run();
     void restartInChild(Lock& lock);
