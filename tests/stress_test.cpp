@@ -162,7 +162,8 @@ std::uint64_t linesSealed(const std::string& file) {
 
 // The longest time a line waited for the seal that covers it, in ms: the
 // seal's time less the latest time a line with the seal's locator was
-// logged at (another line sharing the locator can only shorten it).
+// logged at. Another line sharing the locator can only shorten it, as can
+// the moment log4cxx stamps a line, after the library numbered it.
 std::int64_t longestWait(const std::string& file,
                          std::vector<std::pair<quorvel::seal::LineLocator, std::int64_t>> logged) {
     std::sort(logged.begin(), logged.end());
@@ -170,13 +171,10 @@ std::int64_t longestWait(const std::string& file,
     for (const std::string& line : quorvel_test::lines(quorvel_test::readFile(file))) {
         const auto seal = quorvel::seal::readSeal(line);
         if (!seal) continue;
-        const auto sealedAt = static_cast<std::int64_t>(seal->record.time);
         for (const quorvel::seal::LineLocator& locator : seal->record.locators) {
-            const auto first = std::lower_bound(logged.begin(), logged.end(), std::make_pair(locator, INT64_MIN));
-            std::int64_t latest = INT64_MIN;
-            for (auto at = first; at != logged.end() && at->first == locator; ++at)
-                if (at->second <= sealedAt + 5) latest = std::max(latest, at->second);
-            if (latest != INT64_MIN) longest = std::max(longest, sealedAt - latest);
+            const auto last = std::upper_bound(logged.begin(), logged.end(), std::make_pair(locator, INT64_MAX));
+            if (last != logged.begin() && std::prev(last)->first == locator)
+                longest = std::max(longest, static_cast<std::int64_t>(seal->record.time) - std::prev(last)->second);
         }
     }
     return longest;
