@@ -47,7 +47,10 @@ std::uint64_t linesThatFit(SealSettings settings, std::string_view module, std::
     std::uint64_t fits = 0, tooMany = quorvel::kMostSealLines + 1;
     while (tooMany - fits > 1) {
         settings.lines = fits + (tooMany - fits) / 2;
-        (quorvel::longestSealBytes(settings, module) + overhead <= limit ? fits : tooMany) = settings.lines;
+        if (quorvel::longestSealBytes(settings, module) + overhead <= limit)
+            fits = settings.lines;
+        else
+            tooMany = settings.lines;
     }
     return fits;
 }
