@@ -1,9 +1,13 @@
 // quorvel-preflight: says, for a host's log4cxx properties file, whether each
-// appender can deliver an audit line now, and logs one test event through the
+// appender can deliver an audit line now and, with sealing on, whether the
+// trail can verify what they deliver; logs one test event through the
 // configured path when asked.
+#include "appender_routes.h"
 #include "delivery_checks.h"
 #include "log4cxx_diagnostics.h"
+#include "seal_path_checks.h"
 #include "tool_error.h"
+#include "trail/sealed_initialisation.h"
 
 #include <quorvel/quorvel.h>
 
@@ -12,7 +16,6 @@
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/helpers/properties.h>
 #include <log4cxx/logger.h>
-#include <log4cxx/logmanager.h>
 
 #include <cstdlib>
 #include <iostream>
@@ -32,8 +35,9 @@ constexpr const char* kUsage =
     "usage: quorvel-preflight PROPERTIES [--send] [--logger NAME] [--module NAME] [--verbose]\n"
     "Applies the log4cxx properties file as a host would and says, for each appender, whether it can deliver\n"
     "an audit line now. --send also logs one test CEF event under the logger NAME (default\n"
-    "quorvel.preflight). Exit status 0 when some path can deliver (or cannot be known from here), 1 when\n"
-    "none can, 2 for a usage error or a file that cannot be applied.\n";
+    "quorvel.preflight). With sealing on, also checks that seals reach an appender whole and that no\n"
+    "appender drops event lines. Exit status 0 when some path can deliver (or cannot be known from here)\n"
+    "and the seal path has no failure, 1 otherwise, 2 for a usage error or a file that cannot be applied.\n";
 
 struct Options {
     std::string properties;
@@ -75,9 +79,7 @@ Options parseOptions(int argc, char** argv) {
 // Every appender some logger has, with the loggers that have it.
 std::map<log4cxx::AppenderPtr, std::vector<std::string>> configuredAppenders() {
     std::map<log4cxx::AppenderPtr, std::vector<std::string>> appenders;
-    log4cxx::LoggerList loggers = log4cxx::LogManager::getCurrentLoggers();
-    loggers.insert(loggers.begin(), log4cxx::Logger::getRootLogger());
-    for (const log4cxx::LoggerPtr& logger : loggers)
+    for (const log4cxx::LoggerPtr& logger : quorvel_tools::configuredLoggers())
         for (const log4cxx::AppenderPtr& appender : logger->getAllAppenders())
             appenders[appender].push_back(logger->getName());
     return appenders;
@@ -113,6 +115,26 @@ std::pair<int, int> report(const std::map<log4cxx::AppenderPtr, std::vector<std:
     return {open, all};
 }
 
+// With sealing on, prints what the seal path needs and lacks, and whether
+// the sealing thread runs; the number of failures.
+int reportSealPath(const Options& options, const log4cxx::helpers::Properties& properties) {
+    const quorvel::SealSetup setup = quorvel::readSealSetup(properties, options.module);
+    if (!setup.on) return 0;
+    std::cout << "sealing on: seals go to the logger " << setup.settings.logger << ", the longest line "
+              << quorvel::longestSealBytes(setup.settings, options.module) << " bytes\n";
+    if (quorvel::SealWorker* session = quorvel::sealedSession())
+        std::cout << (session->threadRunning() ? "  the sealing thread runs\n"
+                                               : "  the sealing thread could not start: logging callers cut every "
+                                                 "seal themselves, so nothing goes unsealed, but no seal is cut while "
+                                                 "the host logs nothing (idle seals are not written)\n");
+    int failures = 0;
+    for (const quorvel_tools::SealPathFinding& finding : quorvel_tools::checkSealPath(setup.settings, options.module)) {
+        std::cout << "  " << finding.text << '\n';
+        failures += finding.failure;
+    }
+    return failures;
+}
+
 void sendTestEvent(const Options& options) {
     CEF_EVENT event;
     event.setDeviceVendor("quorvel");
@@ -141,9 +163,12 @@ int run(const Options& options) {
     }
     std::cout << options.properties << ":\n";
     const auto [open, all] = report(configuredAppenders(), properties);
+    const int sealFailures = reportSealPath(options, properties);
     if (options.send) sendTestEvent(options);
     std::cout << open << " of " << all << " paths can deliver or cannot be known from here\n";
-    return open > 0 ? 0 : 1;
+    if (sealFailures > 0)
+        std::cout << sealFailures << (sealFailures == 1 ? " failure" : " failures") << " on the seal path\n";
+    return open > 0 && sealFailures == 0 ? 0 : 1;
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 
 #include <log4cxx/level.h>
 
+#include <array>
+
 namespace quorvel {
 
 // XDAS: 3, 4, 5, 7, 8 and 9 stay as they are; every other code becomes 7.
@@ -34,6 +36,11 @@ struct SeverityLevels {
     log4cxx::LevelPtr error = log4cxx::Level::getError();
     log4cxx::LevelPtr fatal = log4cxx::Level::getFatal();
     log4cxx::LevelPtr none; // for a code that selects no level
+
+    // The six, from the least severe to the most.
+    std::array<const log4cxx::LevelPtr*, 6> selectable() const {
+        return {&trace, &debug, &info, &warn, &error, &fatal};
+    }
 };
 
 // Built by the first call, never destroyed: threads and exit handlers may log

@@ -1,7 +1,9 @@
 // quorvel-preflight on the ways out it checks: a writable file, a full file
 // system, a missing syslog socket, a UDP port something listens on and one
 // nothing listens on. The file system and the socket are made in a mount
-// namespace of their own (root only).
+// namespace of their own (root only). With sealing on, on the seal path: a
+// seal too long for a syslog appender, seals that reach no appender, event
+// lines an appender's threshold drops.
 #include "child_process.h"
 #include "temp_dir.h"
 
@@ -11,7 +13,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -95,5 +99,62 @@ TEST_P(Preflight, SaysWhetherEachWayOutCanDeliver) {
 
 INSTANTIATE_TEST_SUITE_P(Ways, Preflight, testing::ValuesIn(kWays),
                          [](const testing::TestParamInfo<Way>& info) { return info.param.name; });
+
+// Sealed files, each with one fault of the seal path or none; the file
+// appender F takes the events.
+struct SealPath {
+    const char* name;
+    const char* loggers; // the file's loggers and appenders besides F; DIR and PORT filled in
+    int status;
+    const char* line; // a whole line of the output
+};
+
+void PrintTo(const SealPath& path, std::ostream* out) { *out << path.name; }
+
+constexpr const char* kSealedWithF = "quorvel.seal=on\n"
+                                     "quorvel.seal.auditorKey=LoPw37M3AONaCUGvT7HfHqcUgrAMpPPsiTGxl9ispRA\n"
+                                     "log4j.appender.F=org.apache.log4j.FileAppender\n"
+                                     "log4j.appender.F.File=DIR/audit.log\n"
+                                     "log4j.appender.F.layout=org.apache.log4j.PatternLayout\n";
+
+const SealPath kSealPaths[] = {
+    {"Clean", "log4j.rootLogger=INFO, F\n", 0, "  the sealing thread runs"},
+    {"SealLongerThanSyslogLimit",
+     "log4j.rootLogger=INFO, F\nlog4j.logger.quorvel.seal=INFO, S\n"
+     "log4j.appender.S=org.apache.log4j.net.SyslogAppender\nlog4j.appender.S.SyslogHost=127.0.0.1:PORT\n"
+     "log4j.appender.S.layout=org.apache.log4j.PatternLayout\n",
+     1,
+     "  S (SyslogAppender): SPLITS SEALS: the longest seal line, 3275 bytes, is 3276 with its layout, over its "
+     "MaxMessageLength 1024 (log4cxx sends it in pieces, which do not verify): set quorvel.seal.lines to 68 or less, "
+     "or MaxMessageLength to 3276 or more"},
+    {"SealsReachNoAppender",
+     "log4j.rootLogger=INFO, F\nlog4j.logger.quorvel.seal=INFO, Q\nlog4j.additivity.quorvel.seal=false\n"
+     "log4j.appender.Q=org.apache.log4j.FileAppender\nlog4j.appender.Q.File=DIR/seals.log\n"
+     "log4j.appender.Q.Threshold=WARN\nlog4j.appender.Q.layout=org.apache.log4j.PatternLayout\n",
+     1,
+     "  quorvel.seal: SEALS REACH NO APPENDER: each one it reaches drops an INFO line (Q by its Threshold WARN): "
+     "nothing vouches for the event lines; give it an appender that lets INFO through"},
+    {"EventThresholdDropsLines", "log4j.rootLogger=DEBUG, F\nlog4j.appender.F.Threshold=INFO\n", 1,
+     "  F (FileAppender), lines of root: DROPS EVENT LINES at DEBUG (its Threshold INFO): no appender takes them, and "
+     "the verifier reports each one missing for good; lower the Threshold, or raise the level of root so that they "
+     "are not logged"},
+};
+
+class SealedPreflight : public testing::TestWithParam<SealPath> {};
+
+TEST_P(SealedPreflight, SaysWhatTheSealPathLacks) {
+    const SealPath& path = GetParam();
+    TempDir dir("preflight");
+    UdpListener listener;
+    const std::string properties =
+        dir.write("host.properties", filled(std::string(kSealedWithF) + path.loggers, dir.path(), listener.port()));
+    const auto result = quorvel_test::runProcess({QUORVEL_PREFLIGHT, properties});
+    EXPECT_EQ(result.status, path.status) << result.out << result.err;
+    const std::vector<std::string> lines = quorvel_test::lines(result.out);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), path.line), lines.end()) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(SealPaths, SealedPreflight, testing::ValuesIn(kSealPaths),
+                         [](const testing::TestParamInfo<SealPath>& info) { return info.param.name; });
 
 } // namespace
