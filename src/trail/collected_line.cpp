@@ -162,7 +162,7 @@ std::optional<unsigned> prefixGrammarsNamed(std::string_view names) {
 }
 
 MessageKind kindOf(std::string_view message) {
-    if (message.substr(0, kSealStart.size()) == kSealStart) return MessageKind::Seal;
+    if (message.substr(0, seal::kSealMarker.size()) == seal::kSealMarker) return MessageKind::Seal;
     if (message.substr(0, kCefStart.size()) == kCefStart || message.substr(0, kXdasStart.size()) == kXdasStart)
         return MessageKind::Event;
     return MessageKind::Other;

@@ -5,6 +5,8 @@
 // through them.
 #pragma once
 
+#include "trail/seal_record.h"
+
 #include <regex.h>
 
 #include <cstdint>
@@ -32,9 +34,9 @@ inline constexpr unsigned kEveryPrefix = kNoPrefix | kRfc3164 | kRfc3339 | kRfc5
 // file-layout", comma separated), or nothing when a name is unknown.
 std::optional<unsigned> prefixGrammarsNamed(std::string_view names);
 
-// What the library writes at the start of a message: a seal record, a CEF
-// line, an XDAS record (whose text starts with a blank).
-inline constexpr std::string_view kSealStart = "quorvel-seal ";
+// What the library writes at the start of a message: a seal record
+// (seal::kSealMarker), a CEF line, an XDAS record (whose text starts with a
+// blank).
 inline constexpr std::string_view kCefStart = "CEF:";
 inline constexpr std::string_view kXdasStart = " {\"";
 
