@@ -14,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -22,6 +21,7 @@
 #include <bitset>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -76,7 +76,7 @@ void logSealedEvents(const std::function<void()>& quiet) {
 }
 
 // A secret sought in memory, held as two random-looking halves whose XOR is
-// the secret, so that the test itself never holds a key to be found.
+// the secret: the memory searched holds no key through the search itself.
 struct Sought {
     unsigned char masked[32];
     unsigned char mask[32];
@@ -117,21 +117,13 @@ std::vector<Sought> sessionKeys(const std::string& trail, const SealedHost& host
         last = std::max(last, read->record.index);
     }
     std::vector<Sought> sought;
-    for (std::uint32_t index = 0; key && index <= last + 2; ++index) {
-        seal::SealKeys derived;
-        seal::deriveSealKeys(*key, derived);
+    for (std::uint32_t index = 0; key && index <= last + 2; ++index, key = seal::nextSealKey(*key)) {
+        const seal::SealKeys derived = seal::sealKeysOf(*key);
         addSought(sought, key->data(), key->size(), index, 'K');
         addSought(sought, key->data(), key->size(), index, 'K', true);
         addSought(sought, derived.tag.data(), derived.tag.size(), index, 'T');
         addSought(sought, derived.mac.data(), derived.mac.size(), index, 'M');
-        seal::SealKey next;
-        seal::deriveNextSealKey(*key, next);
-        *key = next;
-        seal::erase(next);
-        seal::erase(derived);
     }
-    if (key) seal::erase(*key);
-    seal::eraseStackBelow();
     return sought;
 }
 
@@ -194,16 +186,10 @@ std::string faultsOf(const std::vector<Sought>& sought, const std::vector<long>&
     std::string faults;
     long controls = 0;
     for (std::size_t k = 0; k < sought.size(); ++k) {
-        if (sought[k].control) {
-            controls += hits[k];
-        } else if (hits[k] > 0) {
-            faults += std::string(1, sought[k].what) + std::to_string(sought[k].seal) + " found " +
-                      std::to_string(hits[k]) + " times; ";
-        }
+        controls += sought[k].control ? hits[k] : 0;
+        if (!sought[k].control && hits[k] > 0) faults += sought[k].what + std::to_string(sought[k].seal) + " found; ";
     }
-    if (sought.empty()) faults += "no key derived from the trail; ";
-    if (controls == 0) faults += "control not found: the search finds nothing; ";
-    return faults;
+    return controls > 0 ? faults : faults + "no control found: the search finds nothing";
 }
 
 // The VmFlags of each mapping of this process that overlaps [start, end).
@@ -270,21 +256,16 @@ TEST(SealHygiene, ForkedChildHoldsNoKeyOfItsParent) {
 
 TEST(SealHygiene, CoreDumpHoldsNoKey) {
     SealedHost host;
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
     quorvel_test::Child sealing([&] {
         if (initSyslog(host.properties, "host") != 0) _exit(3);
         auto* control = new unsigned char[32];
         logSealedEvents([&] { holdControl(control); });
         std::this_thread::sleep_for(100ms); // the thread has cut the waiting lines' seal
-        if (write(ready[1], "r", 1) != 1) _exit(4);
+        std::ofstream(host.dir.file("ready")).put('r');
         for (;;)
             pause();
     });
-    char byte = 0;
-    pollfd wait{ready[0], POLLIN, 0};
-    ASSERT_EQ(poll(&wait, 1, 20000), 1);
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    ASSERT_TRUE(sealing.waitUntilReady([&] { return !host.dir.read("ready").empty(); }, Clock::now() + 20s));
     const std::string core = host.dir.file("core");
     const auto gcore = quorvel_test::runProcess({"gcore", "-o", core, std::to_string(sealing.pid())});
     if (gcore.status == 127) GTEST_SKIP() << "gcore (gdb) is not installed";
@@ -295,23 +276,22 @@ TEST(SealHygiene, CoreDumpHoldsNoKey) {
 
     const std::vector<Sought> sought = sessionKeys(host.dir.file("audit.log"), host);
     const std::string dump = core + "." + std::to_string(sealing.pid());
-    const int file = open(dump.c_str(), O_RDONLY);
-    struct stat size {};
-    ASSERT_EQ(fstat(file, &size), 0) << dump;
-    void* bytes = mmap(nullptr, static_cast<std::size_t>(size.st_size), PROT_READ, MAP_PRIVATE, file, 0);
-    ASSERT_NE(bytes, MAP_FAILED);
+    const std::string bytes = quorvel_test::readFile(dump);
     std::vector<long> hits(sought.size());
-    countIn(static_cast<const unsigned char*>(bytes), static_cast<std::size_t>(size.st_size), 0, sought, hits);
-    munmap(bytes, static_cast<std::size_t>(size.st_size));
-    close(file);
+    countIn(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), 0, sought, hits);
     EXPECT_EQ(faultsOf(sought, hits), "") << "in " << dump;
 }
 
 TEST(SealHygiene, SealingThreadTakesNoSignalItsHostBlocks) {
-    SealedHost host;
+    SealedHost host("quorvel.seal.idleMillis=20\n");
     quorvel_test::Child blocking([&] {
         if (initSyslog(host.properties, "host") != 0) _exit(3);
-        if (!quorvel::sealedSession()->threadRunning()) _exit(4);
+        // The thread has cut a seal: it runs, with its own signal mask.
+        for (const auto deadline = Clock::now() + 10s;
+             host.dir.read("audit.log").find(" index=1 ") == std::string::npos;) {
+            if (Clock::now() > deadline) _exit(4);
+            std::this_thread::sleep_for(5ms);
+        }
         sigset_t term;
         sigemptyset(&term);
         sigaddset(&term, SIGTERM);
@@ -334,7 +314,6 @@ TEST(SealHygiene, ForkWhileTheSealAppenderStallsLeavesAChildThatLogs) {
     const std::string fifo = fifoDir.file("seals");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
     ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
     SealedHost host("quorvel.seal.idleMillis=10\nlog4j.logger.quorvel.seal=INFO, SEALS\n"
                     "log4j.additivity.quorvel.seal=false\nlog4j.appender.SEALS=org.apache.log4j.FileAppender\n"
@@ -350,24 +329,13 @@ TEST(SealHygiene, ForkWhileTheSealAppenderStallsLeavesAChildThatLogs) {
         if (initSyslog(host.properties, "host") != 0) _exit(3);
         char byte;
         if (read(go[0], &byte, 1) != 1) _exit(4);
-        const pid_t parent = getpid();
-        const pid_t child = fork();
-        if (child == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (getppid() != parent) _exit(7);
+        quorvel_test::Child child([] {
             logEvents(0, 1);
             std::exit(0);
-        }
-        int status = 0;
-        for (const auto deadline = Clock::now() + 10s; waitpid(child, &status, WNOHANG) == 0;) {
-            if (Clock::now() > deadline) {
-                kill(child, SIGKILL);
-                waitpid(child, &status, 0);
-                _exit(5); // the child is stuck: deadlocked at its first line
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        std::exit(WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 6);
+        });
+        // 5: the child is stuck (deadlocked at its first line); it dies
+        // with the host.
+        std::exit(child.waitUntil(Clock::now() + 10s) ? child.exitStatus() : 5);
     });
     close(go[0]);
     // Full when what waits in the pipe stays the same for 100 ms, ten idle
@@ -384,15 +352,14 @@ TEST(SealHygiene, ForkWhileTheSealAppenderStallsLeavesAChildThatLogs) {
     ASSERT_EQ(write(go[1], "g", 1), 1);
     std::this_thread::sleep_for(300ms); // less than fork()'s bound of 2 s
     std::string seals;
-    char buffer[4096];
-    for (const auto deadline = Clock::now() + 20s; Clock::now() < deadline;) {
-        const bool ended = !forking.running();
-        pollfd readable{reader, POLLIN, 0};
-        poll(&readable, 1, 10);
+    const auto drain = [&] {
+        char buffer[4096];
         for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;)
             seals.append(buffer, static_cast<std::size_t>(n));
-        if (ended) break;
-    }
+        return false;
+    };
+    forking.waitUntilReady(drain, Clock::now() + 20s);
+    drain();
     close(reader);
     close(go[1]);
     ASSERT_FALSE(forking.running()) << "the host did not end";
