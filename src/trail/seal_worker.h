@@ -37,6 +37,8 @@ class SealWorker final : public LineObserver {
     void afterForkInChild();
 
     bool threadRunning();
+    // The session's keys, for the checks of how they are kept.
+    const seal::SealingKeys& keys() const { return ledger_.keys(); }
 
   private:
     class Lock;

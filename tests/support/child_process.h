@@ -111,6 +111,7 @@ class Child {
         return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
     }
     bool exitedCleanly() { return exitStatus() == 0; }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
