@@ -76,7 +76,7 @@ class LineWriter {
     __attribute__((always_inline)) bool field(std::size_t row, bool withKey, CefEscaping escaping) {
         const CefField& field = CefFieldTable[row];
         if (field.kind == CefFieldKind::Text && isEmptyCefText(event_.*field.text)) return false;
-        char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field) + 1);
+        char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field, escaping) + 1);
         if (withKey) to = writeKey(to, row);
         line_.advance(writeCefFieldValue(to, event_, field, escaping));
         return true;
