@@ -12,6 +12,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -70,6 +71,17 @@ struct CefLineSection {
 // library is built. Constant-initialised, never changed.
 inline constexpr std::size_t kCefLineSectionCount = 6;
 extern const std::array<CefLineSection, kCefLineSectionCount> CefLineSections;
+
+// The extension rows an event's line shows, as bits of a mask, bit n for
+// row n, as their line roles decide: number singles always, text singles
+// and pair labels when not empty, a pair's value with its label. And the
+// bytes of those rows' text values before escaping.
+using CefRowMask = std::uint64_t;
+struct CefShownRows {
+    CefRowMask rows;
+    std::size_t textBytes;
+};
+CefShownRows cefShownRows(const CEF_EVENT& event);
 
 // The row of the signature ID (key "signature"), whose value selects an
 // event's template in the catalogue.
