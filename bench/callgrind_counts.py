@@ -43,6 +43,8 @@ ROWS = {
     "cef bare by name": ("cef_bench", "BM_CefBareByName_Enabled$", "quorvel_bench::runBareByName(",
                          "log4cxx::Logger::forcedLog"),
     "getLogger": ("cef_bench", "BM_GetLogger$", "log4cxx::Logger::getLogger(", None),
+    "XDAS_Log's lookup": ("xdas_bench", "BM_XdasLog_Enabled$", "quorvel::loggerNamed(", None),
+    "CEF_Log's lookup": ("cef_bench", "BM_CefLog_Enabled$", "quorvel::loggerNamed(", None),
 }
 
 
