@@ -130,13 +130,27 @@ bool initBenchLogging(benchmark::State& state) {
     return true;
 }
 
-std::string escapeHeavyText(std::size_t length) {
-    static constexpr char kPattern[] = "a\"b\\c\nd\te=f|g\rh\x01";
+namespace {
+
+// `pattern` repeated to `length` bytes, cut in the middle of a repetition
+// where the length says.
+template <std::size_t N> std::string repeated(const char (&pattern)[N], std::size_t length) {
     std::string text;
     text.reserve(length);
     for (std::size_t i = 0; i < length; ++i)
-        text += kPattern[i % (sizeof kPattern - 1)];
+        text += pattern[i % (N - 1)];
     return text;
+}
+
+} // namespace
+
+std::string escapeHeavyText(std::size_t length) { return repeated("a\"b\\c\nd\te=f|g\rh\x01", length); }
+
+std::string typicalText(std::size_t length) {
+    return repeated("GET https://portal.example.com/api/v2/users?id=4711&sort=name "
+                    "/srv/app/releases/2026-12/bin/worker token=eyJhbGciOiJIUzI1NiJ9.c3ViIjoi "
+                    "C:\\ProgramData\\App\\logs ",
+                    length);
 }
 
 namespace {

@@ -71,4 +71,10 @@ void runBareByName(benchmark::State& state, const std::string& loggerName, const
 // tab, "=", "|" and the control byte 0x01, between plain letters.
 std::string escapeHeavyText(std::size_t length);
 
+// `length` bytes of text such as audit events carry: URLs with queries, file
+// paths, tokens. A few bytes in a hundred need escaping: in extension values
+// "=" and backslash (about four), in header values and JSON strings the
+// backslash (about two).
+std::string typicalText(std::size_t length);
+
 } // namespace quorvel_bench

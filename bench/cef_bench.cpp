@@ -6,9 +6,10 @@
 // template from 10 entries and from 100,000.
 //
 // Argument of the line benchmarks: 0 for the worked example as it is, or a
-// length in bytes that every text field of the example takes instead, filled
-// with characters that need escaping (the signature ID stays, so that the
-// template still applies).
+// length in bytes that every text field of the example takes instead (the
+// signature ID stays, so that the template still applies): filled with
+// characters that need escaping, or, in the rows named _Typical, with URLs,
+// paths and tokens that need a few escapes per hundred bytes.
 #include "bench_support.h"
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
@@ -35,6 +36,7 @@
 namespace {
 
 using quorvel_bench::AllocationCounter;
+using quorvel_bench::FieldText;
 using quorvel_bench::fillCefWorkedExample;
 using quorvel_bench::kCefTemplateLine;
 namespace fs = std::filesystem;
@@ -139,9 +141,9 @@ void fmtLine(fmt::memory_buffer& out, const EscapedValues& v) {
 
 // --- Line benchmarks -------------------------------------------------------------
 
-void BM_CefLine_Quorvel(benchmark::State& state) {
+void cefLineQuorvel(benchmark::State& state, FieldText kind) {
     CEF_EVENT event;
-    fillCefWorkedExample(event, static_cast<std::size_t>(state.range(0)));
+    fillCefWorkedExample(event, static_cast<std::size_t>(state.range(0)), kind);
     const quorvel::EventDescriptionCatalog& catalog = smallCatalog();
     // Both renderers must write the same line.
     std::string check;
@@ -164,9 +166,9 @@ void BM_CefLine_Quorvel(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-void BM_CefLine_FmtFloor(benchmark::State& state) {
+void cefLineFmtFloor(benchmark::State& state, FieldText kind) {
     CEF_EVENT event;
-    fillCefWorkedExample(event, static_cast<std::size_t>(state.range(0)));
+    fillCefWorkedExample(event, static_cast<std::size_t>(state.range(0)), kind);
     const EscapedValues values = escapedValues(event);
     fmt::memory_buffer out;
     std::size_t bytes = 0;
@@ -181,8 +183,15 @@ void BM_CefLine_FmtFloor(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
+void BM_CefLine_Quorvel(benchmark::State& state) { cefLineQuorvel(state, FieldText::EscapeHeavy); }
+void BM_CefLine_FmtFloor(benchmark::State& state) { cefLineFmtFloor(state, FieldText::EscapeHeavy); }
+void BM_CefLine_Quorvel_Typical(benchmark::State& state) { cefLineQuorvel(state, FieldText::Typical); }
+void BM_CefLine_FmtFloor_Typical(benchmark::State& state) { cefLineFmtFloor(state, FieldText::Typical); }
+
 BENCHMARK(BM_CefLine_Quorvel)->Arg(0)->Arg(2048)->Arg(4096);
 BENCHMARK(BM_CefLine_FmtFloor)->Arg(0)->Arg(2048)->Arg(4096);
+BENCHMARK(BM_CefLine_Quorvel_Typical)->Arg(4096);
+BENCHMARK(BM_CefLine_FmtFloor_Typical)->Arg(4096);
 
 // --- Logging benchmarks -------------------------------------------------------------
 

@@ -103,8 +103,15 @@ def main(paths):
          ratio("BM_XdasRecord_Quorvel/4096", "BM_XdasRecord_RapidJson/4096"), "<= 1.00", lambda v: v <= 1.0),
         ("XDAS record / nlohmann", ratio("BM_XdasRecord_Quorvel/0", "BM_XdasRecord_Nlohmann/0"),
          "<= 0.25", lambda v: v <= 0.25),
+        ("XDAS record 4 KiB typical text: quorvel / RapidJSON",
+         ratio("BM_XdasRecord_Quorvel_Typical/4096", "BM_XdasRecord_RapidJson_Typical/4096"), "<= 0.30",
+         lambda v: v <= 0.3),
         ("CEF line / fmt floor", ratio("BM_CefLine_Quorvel/0", "BM_CefLine_FmtFloor/0"),
          "<= 1.50", lambda v: v <= 1.5),
+        ("CEF line 4 KiB typical text: quorvel / fmt floor",
+         ratio("BM_CefLine_Quorvel_Typical/4096", "BM_CefLine_FmtFloor_Typical/4096"), "<= 4.00", lambda v: v <= 4.0),
+        ("CEF line 4 KiB escape-heavy: quorvel / fmt floor",
+         ratio("BM_CefLine_Quorvel/4096", "BM_CefLine_FmtFloor/4096"), "<= 10.00", lambda v: v <= 10.0),
         ("XDAS_Log disabled / bare by name", ratio("BM_XdasLog_Disabled", "BM_XdasBareByName_Disabled"),
          "<= 1.15", lambda v: v <= 1.15),
         ("CEF_Log disabled / bare by name", ratio("BM_CefLog_Disabled", "BM_CefBareByName_Disabled"),
@@ -167,7 +174,6 @@ def main(paths):
         ("least CEF_Log share with getLogger", floor_share("BM_CefForcedLog")),
         ("XDAS_Log disabled / enabled", ratio("BM_XdasLog_Disabled", "BM_XdasLog_Enabled")),
         ("CEF_Log disabled / enabled", ratio("BM_CefLog_Disabled", "BM_CefLog_Enabled")),
-        ("CEF line 4 KiB: quorvel / fmt floor", ratio("BM_CefLine_Quorvel/4096", "BM_CefLine_FmtFloor/4096")),
     ]
 
     label = max([len(what) for what, *_ in checks + informative] + [40])

@@ -11,15 +11,16 @@ namespace quorvel_bench {
 
 namespace {
 
-// `value`, or escape-heavy text of `fieldLength` bytes when that is not zero.
-std::string textOf(const char* value, std::size_t fieldLength) {
-    return fieldLength == 0 ? std::string(value) : escapeHeavyText(fieldLength);
+// `value`, or `kind` text of `fieldLength` bytes when that is not zero.
+std::string textOf(const char* value, std::size_t fieldLength, FieldText kind) {
+    if (fieldLength == 0) return value;
+    return kind == FieldText::Typical ? typicalText(fieldLength) : escapeHeavyText(fieldLength);
 }
 
 } // namespace
 
-XdasEventPtr xdasWorkedExample(std::size_t fieldLength) {
-    const auto text = [fieldLength](const char* value) { return textOf(value, fieldLength); };
+XdasEventPtr xdasWorkedExample(std::size_t fieldLength, FieldText kind) {
+    const auto text = [fieldLength, kind](const char* value) { return textOf(value, fieldLength, kind); };
     XdasEventPtr event(create());
     event->setId(text("42"));
     event->setSource(text("audit-svc"));
@@ -45,8 +46,8 @@ XdasEventPtr xdasWorkedExample(std::size_t fieldLength) {
     return event;
 }
 
-void fillCefWorkedExample(CEF_EVENT& event, std::size_t fieldLength) {
-    const auto text = [fieldLength](const char* value) { return textOf(value, fieldLength); };
+void fillCefWorkedExample(CEF_EVENT& event, std::size_t fieldLength, FieldText kind) {
+    const auto text = [fieldLength, kind](const char* value) { return textOf(value, fieldLength, kind); };
     event.setDeviceVendor(text("ExampleVendor"));
     event.setDeviceProduct(text("ExampleProduct"));
     event.setDeviceVersion(text("1.0"));

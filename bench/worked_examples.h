@@ -17,10 +17,14 @@ struct XdasEventDeleter {
 };
 using XdasEventPtr = std::unique_ptr<I_XDAS_Event, XdasEventDeleter>;
 
+// What the long text values of a worked example hold: escapeHeavyText() or
+// typicalText() (bench_support.h).
+enum class FieldText { EscapeHeavy, Typical };
+
 // The XDAS worked example; with a non-zero `fieldLength` every text value
-// that the example sets is replaced by escape-heavy text of that length (keys
-// and severity stay).
-XdasEventPtr xdasWorkedExample(std::size_t fieldLength = 0);
+// that the example sets is replaced by `kind` text of that length (keys and
+// severity stay).
+XdasEventPtr xdasWorkedExample(std::size_t fieldLength = 0, FieldText kind = FieldText::EscapeHeavy);
 
 // The CEF worked example's signature ID, and the catalogue line of its
 // template.
@@ -28,9 +32,9 @@ inline constexpr const char* kCefSignatureId = "100";
 inline constexpr const char* kCefTemplateLine = "100=User {suser} logged in";
 
 // Fills `event` with the CEF worked example; with a non-zero `fieldLength`
-// every text value it sets but the signature ID is escape-heavy text of that
+// every text value it sets but the signature ID is `kind` text of that
 // length instead, so that the template still applies.
-void fillCefWorkedExample(CEF_EVENT& event, std::size_t fieldLength = 0);
+void fillCefWorkedExample(CEF_EVENT& event, std::size_t fieldLength = 0, FieldText kind = FieldText::EscapeHeavy);
 
 // The line XDAS_Log hands to log4cxx for `event` now: the record with the
 // cached host name and the current time.

@@ -3,8 +3,9 @@
 // discarding appender against a bare forcedLog of the same line.
 //
 // Argument of the record benchmarks: 0 for the worked example as it is, or a
-// length in bytes that every text field of the example takes instead, filled
-// with characters that need escaping.
+// length in bytes that every text field of the example takes instead: filled
+// with characters that need escaping, or, in the rows named _Typical, with
+// URLs, paths and tokens that need a few escapes per hundred bytes.
 #include "bench_support.h"
 #include "worked_examples.h"
 #include "xdas/xdas_record_writer.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using quorvel_bench::AllocationCounter;
+using quorvel_bench::FieldText;
 using quorvel_bench::XdasEventPtr;
 using quorvel_bench::xdasWorkedExample;
 
@@ -291,8 +293,8 @@ bool sameContent(benchmark::State& state, I_XDAS_Event& event) {
 
 // --- Record benchmarks ------------------------------------------------------------
 
-void BM_XdasRecord_Quorvel(benchmark::State& state) {
-    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)));
+void xdasRecordQuorvel(benchmark::State& state, FieldText kind) {
+    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)), kind);
     if (!sameContent(state, *event)) return;
     std::size_t bytes = 0;
     AllocationCounter allocations(state);
@@ -306,8 +308,8 @@ void BM_XdasRecord_Quorvel(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
-void BM_XdasRecord_RapidJson(benchmark::State& state) {
-    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)));
+void xdasRecordRapidJson(benchmark::State& state, FieldText kind) {
+    const XdasEventPtr event = xdasWorkedExample(static_cast<std::size_t>(state.range(0)), kind);
     const std::string hostName(kHostName);
     rapidjson::StringBuffer buffer; // reused, as RapidJSON recommends
     RapidWriter writer(buffer);
@@ -338,8 +340,15 @@ void BM_XdasRecord_Nlohmann(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
 }
 
+void BM_XdasRecord_Quorvel(benchmark::State& state) { xdasRecordQuorvel(state, FieldText::EscapeHeavy); }
+void BM_XdasRecord_RapidJson(benchmark::State& state) { xdasRecordRapidJson(state, FieldText::EscapeHeavy); }
+void BM_XdasRecord_Quorvel_Typical(benchmark::State& state) { xdasRecordQuorvel(state, FieldText::Typical); }
+void BM_XdasRecord_RapidJson_Typical(benchmark::State& state) { xdasRecordRapidJson(state, FieldText::Typical); }
+
 BENCHMARK(BM_XdasRecord_Quorvel)->Arg(0)->Arg(2048)->Arg(4096);
 BENCHMARK(BM_XdasRecord_RapidJson)->Arg(0)->Arg(2048)->Arg(4096);
+BENCHMARK(BM_XdasRecord_Quorvel_Typical)->Arg(4096);
+BENCHMARK(BM_XdasRecord_RapidJson_Typical)->Arg(4096);
 BENCHMARK(BM_XdasRecord_Nlohmann)->Arg(0)->Arg(2048)->Arg(4096);
 
 // --- Logging benchmarks -------------------------------------------------------------

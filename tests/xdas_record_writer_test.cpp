@@ -235,6 +235,40 @@ TEST(XdasRecord, OverriddenGettersAreHonoured) {
         R"( {"Source" : "from-override","Action" : {"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7}}})");
 }
 
+// Components of classes derived from the library's own are read through
+// their getters, not in place.
+TEST(XdasRecord, DerivedComponentsAreReadThroughTheirGetters) {
+    struct Acc : XDASAcc {
+        std::string getName() override { return "acc"; }
+    };
+    struct Entity : XDASEntity {
+        std::string getSvcName() override { return "svc"; }
+    };
+    struct Evnt : XDASEvnt {
+        std::string getName() override { return "evnt"; }
+    };
+    struct Action : XDASAction {
+        I_XDASEvnt* getEvnt() override { return &evnt; }
+        std::string getDetails() override { return "details"; }
+        Evnt evnt;
+    };
+    struct Initiator : XDASInitiator {
+        I_XDASAcc* getAccount() override { return &acc; }
+        I_XDASEntity* getEntity() override { return &entity; }
+        Acc acc;
+        Entity entity;
+    };
+    struct Event : XDAS_Event {
+        I_XDASInitiator* getInitiator() override { return &initiator; }
+        I_XDASAction* getAction() override { return &action; }
+        Initiator initiator;
+        Action action;
+    } event;
+    EXPECT_EQ(recordAt1700000000(event),
+              R"( {"Initiator" : {"Account" : {"Name" : "acc"},"Entity" : {"SvcName" : "svc"}},"Action" : {"Event" : )"
+              R"({"Name" : "evnt"},"Time" : {"Offset" : 1700000000},"Log" : {"Severity" : 7},"Details" : "details"}})");
+}
+
 // A call at a level the logger does not pass renders nothing: the event is
 // not even read.
 TEST(XdasRecord, NothingIsReadForACallThatCannotLog) {

@@ -150,6 +150,7 @@ class XDASAcc : public I_XDASAcc {
     ~XDASAcc() override;
 
   private:
+    friend struct quorvel::internal::XdasComponentAccess;
     std::string Domain;
     std::string Name;
     std::string Id;
@@ -169,6 +170,7 @@ class XDASEntity : public I_XDASEntity {
     ~XDASEntity() override;
 
   private:
+    friend struct quorvel::internal::XdasComponentAccess;
     std::string SysAddr;
     std::string SysName;
     std::string SvcName;
@@ -233,6 +235,7 @@ class XDASEvnt : public I_XDASEvnt {
     ~XDASEvnt() override;
 
   private:
+    friend struct quorvel::internal::XdasComponentAccess;
     std::string Id;
     std::string Name;
     std::string CorrelationID;
@@ -266,6 +269,7 @@ class XDASAction : public I_XDASAction {
     ~XDASAction() override;
 
   private:
+    friend struct quorvel::internal::XdasComponentAccess;
     XDASEvnt event;
     std::int64_t time = 0;
     XDASLog log;
@@ -290,6 +294,7 @@ class XDAS_Event : public I_XDAS_Event {
     int XDAS_Log(std::string loggerName) override;
 
   private:
+    friend struct quorvel::internal::XdasComponentAccess;
     std::string Id;
     std::string Source;
     XDASObserver observer;

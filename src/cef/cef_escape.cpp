@@ -1,5 +1,7 @@
 #include "cef/cef_escape.h"
 
+#include "logging/byte_scan.h"
+
 #include <algorithm>
 
 namespace quorvel {
@@ -37,28 +39,42 @@ constexpr CefEscapeTables makeCefEscapeTables() {
 
 constexpr CefEscapeTables kCefEscapes = makeCefEscapeTables();
 
+// The bytes each mode stops at: those with an escape or a replacement.
+constexpr ByteSet kExtensionStops = byteSetOf([](unsigned byte) { return kCefEscapes.extension[byte] != 0; });
+constexpr ByteSet kHeaderStops = byteSetOf([](unsigned byte) { return kCefEscapes.header[byte] != 0; });
+
+// Writes `value` with each byte that `stops` holds as its escape or as the
+// replacement.
+template <const ByteSet& stops> char* writeEscaped(char* to, std::string_view value, const char* letters) {
+    return writeWithStops<stops>(to, value, [value, letters](char*& at, std::size_t position) -> std::size_t {
+        const char letter = letters[static_cast<unsigned char>(value[position])];
+        if (letter == kReplaced) {
+            at = std::copy_n(kReplacement, 3, at);
+        } else {
+            at[0] = '\\';
+            at[1] = letter;
+            at += 2;
+        }
+        return 1;
+    });
+}
+
 } // namespace
 
+std::size_t measuredCefEscapedSize(std::string_view value, CefEscaping escaping) {
+    const std::size_t stops =
+        escaping == CefEscaping::Header ? countInSet<kHeaderStops>(value) : countInSet<kExtensionStops>(value);
+    return value.size() + 2 * stops;
+}
+
 char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping) {
-    const char* const letters = escaping == CefEscaping::Header ? kCefEscapes.header : kCefEscapes.extension;
-    for (const char c : value) {
-        const char letter = letters[static_cast<unsigned char>(c)];
-        if (letter == 0) {
-            *to++ = c;
-        } else if (letter == kReplaced) {
-            to = std::copy_n(kReplacement, 3, to);
-        } else {
-            to[0] = '\\';
-            to[1] = letter;
-            to += 2;
-        }
-    }
-    return to;
+    if (escaping == CefEscaping::Header) return writeEscaped<kHeaderStops>(to, value, kCefEscapes.header);
+    return writeEscaped<kExtensionStops>(to, value, kCefEscapes.extension);
 }
 
 void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping escaping) {
     const std::size_t start = out.size();
-    out.resize(start + cefEscapedSizeBound(value.size()));
+    out.resize(start + cefEscapedSizeBound(value, escaping));
     char* const end = writeEscapedCefValue(out.data() + start, value, escaping);
     out.resize(static_cast<std::size_t>(end - out.data()));
 }

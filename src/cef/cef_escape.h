@@ -21,8 +21,17 @@ enum class CefEscaping {
     Header,
 };
 
-// The most bytes escaping a value of `size` bytes writes.
-inline constexpr std::size_t cefEscapedSizeBound(std::size_t size) { return 3 * size; }
+// The bytes escaping `value` by `escaping` writes, counted: the value's size
+// and two for each byte written as an escape or as U+FFFD.
+std::size_t measuredCefEscapedSize(std::string_view value, CefEscaping escaping);
+
+// The most bytes escaping `value` by `escaping` writes. A short value is
+// given three per byte, which saves reading it twice; a long one is measured,
+// so that the line grows only by what it needs.
+inline constexpr std::size_t kCefUnmeasuredSize = 64;
+inline std::size_t cefEscapedSizeBound(std::string_view value, CefEscaping escaping) {
+    return value.size() <= kCefUnmeasuredSize ? 3 * value.size() : measuredCefEscapedSize(value, escaping);
+}
 
 // Writes `value` escaped by `escaping` at `to`, which must have room for
 // cefEscapedSizeBound() bytes; returns the end of what it wrote.

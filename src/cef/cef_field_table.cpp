@@ -4,6 +4,7 @@
 #include "cef/cef_field_table.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace quorvel {
 
@@ -210,6 +211,62 @@ static_assert(spans(2, CefLineRole::PairLabel, "cn1Label", "cn3"));
 static_assert(spans(3, CefLineRole::Single, "cs1Label", "flexString2"));
 static_assert(spans(4, CefLineRole::PairLabel, "flexNumber1Label", "flexNumber2"));
 static_assert(spans(5, CefLineRole::Single, "cat", "outcome"));
+
+namespace {
+
+// The extension rows by what decides whether a line shows them.
+struct ItemRows {
+    CefRowMask always = 0;     // number singles
+    CefRowMask whenSet = 0;    // text singles and pair labels
+    CefRowMask pairLabels = 0; // labels, whose value row is the next
+};
+
+constexpr ItemRows itemRows() {
+    static_assert(kCefFieldCount <= 64, "a row mask has a bit for every row");
+    ItemRows rows;
+    for (std::size_t row = 0; row < kCefFieldCount; ++row) {
+        const CefRowMask bit = CefRowMask{1} << row;
+        const CefField& field = CefFieldTable[row];
+        const bool text = field.kind == CefFieldKind::Text;
+        if (field.role == CefLineRole::Single) (text ? rows.whenSet : rows.always) |= bit;
+        if (field.role == CefLineRole::PairLabel) {
+            if (!text) throw "a pair label is text";
+            rows.whenSet |= bit;
+            rows.pairLabels |= bit;
+        }
+        if (field.role == CefLineRole::PairValue && text) throw "a pair value is a number";
+    }
+    return rows;
+}
+constexpr ItemRows kItemRows = itemRows();
+
+// The rows of kItemRows.whenSet in table order.
+constexpr std::size_t kWhenSetCount = static_cast<std::size_t>(__builtin_popcountll(kItemRows.whenSet));
+constexpr std::array<std::size_t, kWhenSetCount> whenSetRows() {
+    std::array<std::size_t, kWhenSetCount> rows{};
+    std::size_t next = 0;
+    for (std::size_t row = 0; row < kCefFieldCount; ++row)
+        if ((kItemRows.whenSet >> row & 1) != 0) rows[next++] = row;
+    return rows;
+}
+constexpr std::array<std::size_t, kWhenSetCount> kWhenSetRows = whenSetRows();
+
+// Each text row read at its constant place in the record, without a branch.
+template <std::size_t... index> CefShownRows shownTextRows(const CEF_EVENT& event, std::index_sequence<index...>) {
+    CefShownRows shown{0, 0};
+    ((shown.rows |= CefRowMask{!isEmptyCefText(event.*CefFieldTable[kWhenSetRows[index]].text)} << kWhenSetRows[index],
+      shown.textBytes += (event.*CefFieldTable[kWhenSetRows[index]].text).size()),
+     ...);
+    return shown;
+}
+
+} // namespace
+
+CefShownRows cefShownRows(const CEF_EVENT& event) {
+    CefShownRows shown = shownTextRows(event, std::make_index_sequence<kWhenSetCount>());
+    shown.rows |= kItemRows.always | (shown.rows & kItemRows.pairLabels) << 1;
+    return shown;
+}
 
 constexpr std::size_t kSignatureRow = rowOfKey("signature");
 static_assert(kSignatureRow < kCefFieldCount, "a row has the key \"signature\"");

@@ -12,6 +12,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -71,6 +72,17 @@ struct CefLineSection {
 inline constexpr std::size_t kCefLineSectionCount = 6;
 extern const std::array<CefLineSection, kCefLineSectionCount> CefLineSections;
 
+// The extension rows an event's line shows, as bits of a mask, bit n for
+// row n, as their line roles decide: number singles always, text singles
+// and pair labels when not empty, a pair's value with its label. And the
+// bytes of those rows' text values before escaping.
+using CefRowMask = std::uint64_t;
+struct CefShownRows {
+    CefRowMask rows;
+    std::size_t textBytes;
+};
+CefShownRows cefShownRows(const CEF_EVENT& event);
+
 // The row of the signature ID (key "signature"), whose value selects an
 // event's template in the catalogue.
 extern const CefField& CefSignatureField;
@@ -91,11 +103,12 @@ void clearCefFields(CEF_EVENT& event);
 // and hide the value.)
 inline bool isEmptyCefText(std::string_view value) { return value.empty(); }
 
-// The most bytes writeCefFieldValue() writes for `field` of `event`: the
-// escaped length of a text value, the widest number for a number.
+// The most bytes writeCefFieldValue() writes for `field` of `event` escaped
+// by `escaping`: the escaped length of a text value, the widest number for a
+// number.
 inline constexpr std::size_t kCefNumberWidth = 20; // a 64-bit long with its sign
-inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& field) {
-    return field.kind == CefFieldKind::Text ? cefEscapedSizeBound((event.*field.text).size()) : kCefNumberWidth;
+inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
+    return field.kind == CefFieldKind::Text ? cefEscapedSizeBound(event.*field.text, escaping) : kCefNumberWidth;
 }
 
 // Writes the bare value of `field` for `event` at `to`, which must have room

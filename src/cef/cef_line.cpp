@@ -58,52 +58,32 @@ class LineWriter {
         line_.put(' ');
     }
 
-    // The rows of `section`, each written as its role says.
-    void section(const CefLineSection& section) {
-        switch (section.role) {
-        case CefLineRole::Header: header(section.begin, section.end); return;
-        case CefLineRole::Single: singles(section.begin, section.end); return;
-        case CefLineRole::PairLabel: pairs(section.begin, section.end); return;
-        case CefLineRole::PairValue:
-        case CefLineRole::None: return; // no section starts with such a row
-        }
-    }
-
-  private:
-    // The value of the table's `row` (with "key=" before it when `withKey`),
-    // escaped by `escaping`, and room for one more byte after it; false,
-    // writing nothing, for an empty text value.
-    __attribute__((always_inline)) bool field(std::size_t row, bool withKey, CefEscaping escaping) {
-        const CefField& field = CefFieldTable[row];
-        if (field.kind == CefFieldKind::Text && isEmptyCefText(event_.*field.text)) return false;
-        char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field) + 1);
-        if (withKey) to = writeKey(to, row);
-        line_.advance(writeCefFieldValue(to, event_, field, escaping));
-        return true;
-    }
-
-    // Bare values, each followed by "|", empty ones too.
-    void header(std::size_t begin, std::size_t end) {
-        for (std::size_t row = begin; row < end; ++row) {
+    // The header's bare values, each followed by "|", empty ones too.
+    void header() {
+        const CefLineSection& header = CefLineSections[0];
+        for (std::size_t row = header.begin; row < header.end; ++row) {
             field(row, false, CefEscaping::Header);
             line_.put('|');
         }
     }
 
-    // Items written when non-empty, each followed by a blank.
-    void singles(std::size_t begin, std::size_t end) {
-        for (std::size_t row = begin; row < end; ++row)
-            if (field(row, true, CefEscaping::Extension)) line_.putInRoom(' ');
-    }
-
-    // Label and value items, both written only when the label is non-empty.
-    void pairs(std::size_t begin, std::size_t end) {
-        for (std::size_t row = begin; row + 1 < end; row += 2) {
-            if (!field(row, true, CefEscaping::Extension)) continue;
-            line_.putInRoom(' ');
-            field(row + 1, true, CefEscaping::Extension);
+    // The items of `rows`, in table order, each followed by a blank.
+    void items(CefRowMask rows) {
+        for (; rows != 0; rows &= rows - 1) {
+            field(static_cast<std::size_t>(__builtin_ctzll(rows)), true, CefEscaping::Extension);
             line_.putInRoom(' ');
         }
+    }
+
+  private:
+    // The value of the table's `row` (with "key=" before it when `withKey`),
+    // escaped by `escaping`, and room for one more byte after it; an empty
+    // text value writes nothing.
+    __attribute__((always_inline)) void field(std::size_t row, bool withKey, CefEscaping escaping) {
+        const CefField& field = CefFieldTable[row];
+        char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field, escaping) + 1);
+        if (withKey) to = writeKey(to, row);
+        line_.advance(writeCefFieldValue(to, event_, field, escaping));
     }
 
     static char* writeKey(char* to, std::size_t row) {
@@ -119,11 +99,13 @@ class LineWriter {
 } // namespace
 
 void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out) {
-    // Lines of the usual handful of short fields fit in the first size.
-    LineWriter writer(event, out, 256);
+    const CefShownRows shown = cefShownRows(event);
+    // Room for the usual handful of short fields, and for the text values
+    // as they are, so that only escapes make a line grow.
+    LineWriter writer(event, out, 256 + shown.textBytes);
     writer.put("CEF:");
-    for (const CefLineSection& section : CefLineSections)
-        writer.section(section);
+    writer.header();
+    writer.items(shown.rows);
     if (const auto eventTemplate = catalog.templateOf(event)) writer.message(*eventTemplate);
     writer.finish();
 }

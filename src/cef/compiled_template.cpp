@@ -123,7 +123,7 @@ void EventDescTemplate::writeMessage(LineBuffer& line, const CEF_EVENT& event) c
     decode(
         compiled_, [&](std::string_view literal) { line.put(literal); },
         [&](const CefField& field) {
-            char* const to = line.room(cefFieldValueBound(event, field));
+            char* const to = line.room(cefFieldValueBound(event, field, CefEscaping::Extension));
             line.advance(writeCefFieldValue(to, event, field, CefEscaping::Extension));
         });
 }

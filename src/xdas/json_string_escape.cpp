@@ -1,5 +1,7 @@
 #include "xdas/json_string_escape.h"
 
+#include "logging/byte_scan.h"
+
 #include <langinfo.h>
 
 #include <array>
@@ -21,6 +23,9 @@ struct EscapedByte {
 static_assert(sizeof(EscapedByte) == 8);
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// The most bytes one byte of a value takes in the string form (\u00XX).
+constexpr std::size_t kMostPerByte = 6;
 
 constexpr EscapedByte escapedAsciiByte(int byte) {
     EscapedByte escaped{};
@@ -54,16 +59,10 @@ constexpr std::array<EscapedByte, 256> makeEscapeTable() {
 }
 constexpr std::array<EscapedByte, 256> kEscaped = makeEscapeTable();
 
-// The bytes each byte takes at most in the string form: its ASCII form, or 6
-// for bytes from 0x80 up, which may be copied or escaped (\u00XX) depending on
-// the locale.
-constexpr std::array<unsigned char, 256> makeLengthTable() {
-    std::array<unsigned char, 256> table{};
-    for (std::size_t byte = 0; byte < 256; ++byte)
-        table[byte] = byte < 0x80 ? kEscaped[byte].length : 6;
-    return table;
-}
-constexpr std::array<unsigned char, 256> kEscapedLength = makeLengthTable();
+// The bytes the writer stops at: all but printable ASCII other than the
+// double quote and the backslash, which are copied as they are.
+constexpr ByteSet kJsonStops = byteSetOf(
+    [](unsigned byte) { return kEscaped[byte].length != 1 || kEscaped[byte].text[0] != static_cast<char>(byte); });
 
 char* writeUnicodeEscape(char* to, unsigned char byte) {
     std::memcpy(to, "\\u00", 4);
@@ -139,29 +138,22 @@ std::size_t writeNonAscii(char*& to, std::string_view rest, bool utf8Locale) {
 } // namespace
 
 std::size_t jsonStringSizeBound(std::string_view value) {
-    std::size_t size = 2;
-    for (const char c : value)
-        size += kEscapedLength[static_cast<unsigned char>(c)];
-    return size;
+    return 2 + value.size() + (kMostPerByte - 1) * countInSet<kJsonStops>(value);
 }
 
 char* writeJsonString(char* to, std::string_view value) {
     *to++ = '"';
     int utf8Locale = -1; // asked only when a byte from 0x80 up appears
-    const char* const data = value.data();
-    const std::size_t size = value.size();
-    std::size_t position = 0;
-    while (position < size) {
-        const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(data[position])];
+    to = writeWithStops<kJsonStops>(to, value, [value, &utf8Locale](char*& at, std::size_t position) -> std::size_t {
+        const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(value[position])];
         if (escaped.length == 0) {
             if (utf8Locale < 0) utf8Locale = localeIsUtf8();
-            position += writeNonAscii(to, value.substr(position), utf8Locale == 1);
-            continue;
+            return writeNonAscii(at, value.substr(position), utf8Locale == 1);
         }
-        std::memcpy(to, &escaped, sizeof escaped); // within the scratch room past the end
-        to += escaped.length;
-        ++position;
-    }
+        std::memcpy(at, &escaped, sizeof escaped); // within the scratch room past the end
+        at += escaped.length;
+        return 1;
+    });
     *to++ = '"';
     return to;
 }

@@ -23,7 +23,8 @@ void appendJsonString(std::string& out, std::string_view value);
 constexpr std::size_t maxJsonStringSize(std::size_t size) { return 6 * size + 2; }
 
 // An upper bound of the bytes that the JSON string form of `value` takes,
-// exact for ASCII text (every byte from 0x80 up counts six bytes).
+// exact for text that needs no escape: every byte that is not printable
+// ASCII, or is a double quote or a backslash, counts six bytes.
 std::size_t jsonStringSizeBound(std::string_view value);
 
 // The bytes past the end of its string form that writeJsonString may

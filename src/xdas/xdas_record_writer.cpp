@@ -16,33 +16,73 @@ namespace quorvel {
 
 namespace internal {
 
-// Reads the members of the library's own component classes in place.
+// Names the members of the library's own component classes, which the
+// record writer reads in place.
 struct XdasComponentAccess {
     static const json_spirit::Object& assertions(const XDASInitiator& initiator) { return initiator.assertions; }
     static const json_spirit::Object& data(const XDASTarget& target) { return target.data; }
+    static constexpr auto kEventId = &XDAS_Event::Id;
+    static constexpr auto kEventSource = &XDAS_Event::Source;
+    static constexpr auto kAccountDomain = &XDASAcc::Domain;
+    static constexpr auto kAccountName = &XDASAcc::Name;
+    static constexpr auto kAccountId = &XDASAcc::Id;
+    static constexpr auto kEntitySysAddr = &XDASEntity::SysAddr;
+    static constexpr auto kEntitySysName = &XDASEntity::SysName;
+    static constexpr auto kEntitySvcName = &XDASEntity::SvcName;
+    static constexpr auto kEntitySvcComp = &XDASEntity::SvcComp;
+    static constexpr auto kEvntId = &XDASEvnt::Id;
+    static constexpr auto kEvntName = &XDASEvnt::Name;
+    static constexpr auto kEvntCorrelationId = &XDASEvnt::CorrelationID;
+    static constexpr auto kEvntSubEvent = &XDASEvnt::SubEvent;
+    static constexpr auto kActionOutcome = &XDASAction::Outcome;
+    static constexpr auto kActionExtendedOutcome = &XDASAction::ExtendedOutcome;
+    static constexpr auto kActionDetails = &XDASAction::Details;
 };
 
 } // namespace internal
 
 namespace {
 
+using Access = internal::XdasComponentAccess;
+
 // The assertions and the target data come as copies from their getters. When
 // the component is exactly the library's own class, whose getter returns its
 // member unchanged, the member is read in place instead; any other class
 // (an override of the getter) is asked through the getter.
 const json_spirit::Object& assertionsOf(I_XDASInitiator& initiator, json_spirit::Object& copy) {
-    if (typeid(initiator) == typeid(XDASInitiator))
-        return internal::XdasComponentAccess::assertions(static_cast<XDASInitiator&>(initiator));
+    if (typeid(initiator) == typeid(XDASInitiator)) return Access::assertions(static_cast<XDASInitiator&>(initiator));
     copy = initiator.getIni_Ass_Obj();
     return copy;
 }
 
 const json_spirit::Object& dataOf(I_XDASTarget& target, json_spirit::Object& copy) {
-    if (typeid(target) == typeid(XDASTarget))
-        return internal::XdasComponentAccess::data(static_cast<XDASTarget&>(target));
+    if (typeid(target) == typeid(XDASTarget)) return Access::data(static_cast<XDASTarget&>(target));
     copy = target.getTarg_Data_Obj();
     return copy;
 }
+
+// Reads the string fields of a component in the same way: in place when it
+// is exactly the library's class `Own`, whose getters return copies of its
+// members unchanged; through the getters of `Interface`, each called once,
+// when it is any other class (a host's own, or an override).
+template <class Own, class Interface> class StringFields {
+  public:
+    explicit StringFields(Interface& component)
+        : component_(component), own_(typeid(component) == typeid(Own) ? &static_cast<Own&>(component) : nullptr) {}
+
+    // The field: the member itself, or the getter's copy, kept until the
+    // next read.
+    const std::string& operator()(std::string (Interface::*getter)(), std::string Own::*member) {
+        if (own_ != nullptr) return own_->*member;
+        copy_ = (component_.*getter)();
+        return copy_;
+    }
+
+  private:
+    Interface& component_;
+    const Own* own_;
+    std::string copy_;
+};
 
 // Writes nested objects in the record's compact form ({"key" : value,...}),
 // leaving out empty strings and objects that end up without members.
@@ -190,24 +230,26 @@ class CompactObjectWriter {
 };
 
 void writeAccount(CompactObjectWriter& writer, I_XDASAcc& account) {
+    StringFields<XDASAcc, I_XDASAcc> field(account);
     writer.beginObject("Account");
-    writer.string("Domain", account.getDomain());
-    writer.string("Name", account.getName());
-    writer.string("Id", account.getId());
+    writer.string("Domain", field(&I_XDASAcc::getDomain, Access::kAccountDomain));
+    writer.string("Name", field(&I_XDASAcc::getName, Access::kAccountName));
+    writer.string("Id", field(&I_XDASAcc::getId, Access::kAccountId));
     writer.endObject();
 }
 
 // `sysName` replaces the entity's own SysName where the caller says so.
 void writeEntity(CompactObjectWriter& writer, I_XDASEntity& entity, const std::string_view* sysName = nullptr) {
+    StringFields<XDASEntity, I_XDASEntity> field(entity);
     writer.beginObject("Entity");
-    writer.string("SysAddr", entity.getSysAddr());
+    writer.string("SysAddr", field(&I_XDASEntity::getSysAddr, Access::kEntitySysAddr));
     if (sysName != nullptr) {
         writer.string("SysName", *sysName);
     } else {
-        writer.string("SysName", entity.getSysName());
+        writer.string("SysName", field(&I_XDASEntity::getSysName, Access::kEntitySysName));
     }
-    writer.string("SvcName", entity.getSvcName());
-    writer.string("SvcComp", entity.getSvcComp());
+    writer.string("SvcName", field(&I_XDASEntity::getSvcName, Access::kEntitySvcName));
+    writer.string("SvcComp", field(&I_XDASEntity::getSvcComp, Access::kEntitySvcComp));
     writer.endObject();
 }
 
@@ -238,12 +280,12 @@ void writeTarget(CompactObjectWriter& writer, I_XDASTarget& target) {
 
 int writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t offset) {
     writer.beginObject("Action");
-    I_XDASEvnt& identity = *action.getEvnt();
+    StringFields<XDASEvnt, I_XDASEvnt> identity(*action.getEvnt());
     writer.beginObject("Event");
-    writer.string("Id", identity.getId());
-    writer.string("Name", identity.getName());
-    writer.string("CorrelationID", identity.getCorrelationID());
-    writer.string("SubEvent", identity.getSubEvent());
+    writer.string("Id", identity(&I_XDASEvnt::getId, Access::kEvntId));
+    writer.string("Name", identity(&I_XDASEvnt::getName, Access::kEvntName));
+    writer.string("CorrelationID", identity(&I_XDASEvnt::getCorrelationID, Access::kEvntCorrelationId));
+    writer.string("SubEvent", identity(&I_XDASEvnt::getSubEvent, Access::kEvntSubEvent));
     writer.endObject();
     writer.beginObject("Time");
     writer.integer("Offset", offset);
@@ -252,9 +294,10 @@ int writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t 
     writer.beginObject("Log");
     writer.integer("Severity", severity);
     writer.endObject();
-    writer.string("Outcome", action.getOutcome());
-    writer.string("ExtendedOutcome", action.getExtendedOutcome());
-    writer.string("Details", action.getDetails());
+    StringFields<XDASAction, I_XDASAction> field(action);
+    writer.string("Outcome", field(&I_XDASAction::getOutcome, Access::kActionOutcome));
+    writer.string("ExtendedOutcome", field(&I_XDASAction::getExtendedOutcome, Access::kActionExtendedOutcome));
+    writer.string("Details", field(&I_XDASAction::getDetails, Access::kActionDetails));
     writer.endObject();
     return severity;
 }
@@ -263,8 +306,9 @@ int writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t 
 
 int writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out) {
     CompactObjectWriter writer(out, " {");
-    writer.string("Id", event.getId());
-    writer.string("Source", event.getSource());
+    StringFields<XDAS_Event, I_XDAS_Event> field(event);
+    writer.string("Id", field(&I_XDAS_Event::getId, Access::kEventId));
+    writer.string("Source", field(&I_XDAS_Event::getSource, Access::kEventSource));
     writeObserver(writer, *event.getObserver(), hostName);
     writeInitiator(writer, *event.getInitiator());
     writeTarget(writer, *event.getTarget());

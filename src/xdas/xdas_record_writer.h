@@ -12,8 +12,9 @@ namespace quorvel {
 // Replaces `out` with the record text of `event`: a blank, then the event
 // object with "Id", "Source", "Observer", "Initiator", "Target" and "Action",
 // empty strings and empty objects left out. The observer's "SysName" is
-// `hostName` (left out when empty), "Offset" is `offset`. Reads the event only
-// through its interfaces and returns the normalised severity it wrote.
+// `hostName` (left out when empty), "Offset" is `offset`. Reads the fields of
+// the library's own classes in place and those of any other class through
+// its interfaces' getters; returns the normalised severity it wrote.
 int writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out);
 
 } // namespace quorvel

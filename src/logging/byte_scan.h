@@ -1,0 +1,225 @@
+// Finding the bytes of a value that its line format cannot copy as they
+// are: sixteen bytes at a time with SSE2 on x86-64, a byte at a time on other
+// targets. Both event writers' escapers copy the runs between such bytes
+// whole through it.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quorvel {
+
+// The bytes an escaper stops at: every byte below `below`, every byte from
+// `from` up (when `from` is not 0), and up to four named bytes.
+struct ByteSet {
+    unsigned char below;
+    unsigned char from;
+    unsigned char named[4];
+    std::size_t namedCount;
+
+    constexpr bool contains(unsigned char byte) const {
+        if (byte < below || (from != 0 && byte >= from)) return true;
+        for (std::size_t i = 0; i < namedCount; ++i)
+            if (byte == named[i]) return true;
+        return false;
+    }
+};
+
+// The ByteSet of the bytes for which `stops(byte)` is true: the run from 0
+// and the run up to 0xFF, and the others named, of which there may be at
+// most four (more fail the build where the set is a constant).
+template <class Stops> constexpr ByteSet byteSetOf(Stops stops) {
+    ByteSet set{0, 0, {}, 0};
+    unsigned below = 0;
+    while (below < 256 && stops(below))
+        ++below;
+    unsigned from = 256;
+    while (from > below && stops(from - 1))
+        --from;
+    if (below == 256) throw "a byte set leaves some byte out";
+    set.below = static_cast<unsigned char>(below);
+    set.from = static_cast<unsigned char>(from == 256 ? 0 : from);
+    for (unsigned byte = below; byte < from; ++byte) {
+        if (!stops(byte)) continue;
+        if (set.namedCount == 4) throw "a byte set names at most four bytes";
+        set.named[set.namedCount++] = static_cast<unsigned char>(byte);
+    }
+    return set;
+}
+
+namespace byte_scan_detail {
+
+// `set` as one flag per byte value, for the bytes scanned one at a time.
+template <const ByteSet& set> struct ByteTable {
+    bool contains[256] = {};
+    constexpr ByteTable() {
+        for (unsigned byte = 0; byte < 256; ++byte)
+            contains[byte] = set.contains(static_cast<unsigned char>(byte));
+    }
+};
+template <const ByteSet& set> inline constexpr ByteTable<set> kByteTable{};
+
+#if defined(__SSE2__)
+// 0xFF in each byte of `block` that `set` contains, 0 in the others.
+template <const ByteSet& set> inline __m128i matchBytes(__m128i block) {
+    __m128i hits = _mm_setzero_si128();
+    if constexpr (set.below != 0) {
+        const __m128i last = _mm_set1_epi8(static_cast<char>(set.below - 1));
+        hits = _mm_cmpeq_epi8(_mm_min_epu8(block, last), block);
+    }
+    if constexpr (set.from != 0) {
+        const __m128i first = _mm_set1_epi8(static_cast<char>(set.from));
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(_mm_max_epu8(block, first), block));
+    }
+    for (std::size_t i = 0; i < set.namedCount; ++i)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(set.named[i]))));
+    return hits;
+}
+
+// One bit per byte of `block` that `set` contains, the first byte lowest.
+template <const ByteSet& set> inline unsigned matches(__m128i block) {
+    return static_cast<unsigned>(_mm_movemask_epi8(matchBytes<set>(block)));
+}
+
+inline __m128i load16(const char* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+#endif
+
+} // namespace byte_scan_detail
+
+// How many bytes of `text` `set` contains.
+template <const ByteSet& set> inline std::size_t countInSet(std::string_view text) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    std::size_t count = 0;
+    std::size_t position = 0;
+#if defined(__SSE2__)
+    // Each block's matches as ones, summed across the bytes into two 64-bit
+    // lanes (no popcount instruction in the x86-64 baseline).
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i sums = zero;
+    for (; position + 16 <= size; position += 16) {
+        const __m128i hits = byte_scan_detail::matchBytes<set>(byte_scan_detail::load16(data + position));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(hits, one), zero));
+    }
+    count = static_cast<std::size_t>(_mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+#endif
+    const bool* const contains = byte_scan_detail::kByteTable<set>.contains;
+    for (; position < size; ++position)
+        count += contains[static_cast<unsigned char>(data[position])];
+    return count;
+}
+
+#if defined(__SSE2__)
+namespace byte_scan_detail {
+
+inline void store16(char* at, __m128i bytes) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), bytes); }
+
+// True when none of the `size` bytes at `at`, 4 to 16 of them, is in `set`:
+// read as two words of 8 bytes (or of 4 below 8) that overlap as needed, so
+// that nothing outside them is read.
+template <const ByteSet& set> inline bool shortRunIsClean(const char* at, std::size_t size) {
+    __m128i bytes;
+    if (size >= 8) {
+        long long low, high;
+        std::memcpy(&low, at, 8);
+        std::memcpy(&high, at + size - 8, 8);
+        bytes = _mm_set_epi64x(high, low);
+    } else {
+        int low, high;
+        std::memcpy(&low, at, 4);
+        std::memcpy(&high, at + size - 4, 4);
+        bytes = _mm_set_epi32(high, low, high, low);
+    }
+    return matches<set>(bytes) == 0;
+}
+
+// Copies the `size` bytes at `from`, `word` to 2 * `word` of them, as two
+// words that overlap as needed.
+template <std::size_t word> inline char* copyTwoWords(char* to, const char* from, std::size_t size) {
+    char low[word], high[word];
+    std::memcpy(low, from, word);
+    std::memcpy(high, from + size - word, word);
+    std::memcpy(to, low, word);
+    std::memcpy(to + size - word, high, word);
+    return to + size;
+}
+
+// Copies the `size` bytes at `from`, 4 to 16 of them.
+inline char* copyShortRun(char* to, const char* from, std::size_t size) {
+    return size >= 8 ? copyTwoWords<8>(to, from, size) : copyTwoWords<4>(to, from, size);
+}
+
+} // namespace byte_scan_detail
+#endif
+
+// Writes `text` at `to`: the bytes `stops` does not contain copied as they
+// are, runs of them whole, and each byte it does contain by
+// `writeStop(to, position)`, which writes that byte's form (advancing `to`)
+// and returns how many bytes of `text` from `position` on it consumed, at
+// least 1. Returns the end of what it wrote.
+//
+// It copies in sixteen-byte moves that may run past the run they copy, later
+// writes landing over the excess, so `to` must have room for at least one
+// byte per byte of `text` left to write: true of every escaper whose forms
+// take at least one byte per byte consumed.
+template <const ByteSet& stops, class WriteStop>
+inline char* writeWithStops(char* to, std::string_view text, WriteStop writeStop) {
+    const char* const data = text.data();
+    const std::size_t size = text.size();
+    std::size_t position = 0;
+#if defined(__SSE2__)
+    using namespace byte_scan_detail;
+    // A block at a time while a sixteen-byte move from anywhere in the block
+    // stays inside the text. The stops of a block come from one scan, so that
+    // the next one's position does not wait on the last one's form.
+    while (position + 32 <= size) {
+        const char* const block = data + position;
+        unsigned hits = matches<stops>(load16(block));
+        std::size_t done = 0; // bytes of the block consumed
+        while (hits != 0) {
+            const auto stop = static_cast<std::size_t>(__builtin_ctz(hits));
+            store16(to, load16(block + done));
+            to += stop - done;
+            done = stop + writeStop(to, position + stop);
+            hits = done < 16 ? hits & (~0u << done) : 0;
+        }
+        if (done < 16) {
+            store16(to, load16(block + done));
+            to += 16 - done;
+            done = 16;
+        }
+        position += done;
+    }
+    // What is left, under 32 bytes: a clean block whole, then a clean rest
+    // of 4 to 16 bytes whole; bytes a stop leaves one at a time.
+    if (position + 16 <= size) {
+        const __m128i block = load16(data + position);
+        if (matches<stops>(block) == 0) {
+            store16(to, block);
+            to += 16;
+            position += 16;
+        }
+    }
+    if (size - position >= 4 && size - position <= 16 && shortRunIsClean<stops>(data + position, size - position))
+        return copyShortRun(to, data + position, size - position);
+#endif
+    const bool* const contains = byte_scan_detail::kByteTable<stops>.contains;
+    while (position < size) {
+        const char c = data[position];
+        if (contains[static_cast<unsigned char>(c)]) {
+            position += writeStop(to, position);
+        } else {
+            *to++ = c;
+            ++position;
+        }
+    }
+    return to;
+}
+
+} // namespace quorvel
