@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -36,12 +37,6 @@ quorvel::SealSettings settingsFor(const Auditor& auditor, std::uint64_t lines = 
     return settings;
 }
 
-seal::SealRecord readOrFail(const std::string& line) {
-    const std::optional<seal::ReadSeal> read = seal::readSeal(line);
-    EXPECT_TRUE(read) << line;
-    return read ? read->record : seal::SealRecord{};
-}
-
 // The opening covers no line; each seal then covers the lines logged since
 // the one before, numbered on, each line tagged and the seal MACed with the
 // keys of its index, which follow from the first key the auditor decrypts.
@@ -51,36 +46,29 @@ TEST(SealLedger, SealsCoverTheLinesSinceTheLastUnderTheKeysOfTheirIndex) {
     SealLedger ledger(settingsFor(auditor), "host-a", "server");
     const Clock::time_point t0 = Clock::now();
     std::vector<std::string> seals = {ledger.begin(4242, t0, 1700000000000)};
-    const std::vector<std::vector<std::string>> runs = {{"CEF:0|a", "CEF:0|b"}, {"CEF:0|c"}, {}};
-    for (const auto& run : runs) {
-        for (const std::string& line : run)
+    const std::vector<std::vector<std::string>> runs = {{}, {"CEF:0|a", "CEF:0|b"}, {"CEF:0|c"}, {}};
+    for (std::size_t i = 1; i < runs.size(); ++i) {
+        for (const std::string& line : runs[i])
             ledger.record(line, t0);
-        seals.push_back(ledger.cut(&run == &runs.back(), t0, 1700000000001));
+        seals.push_back(ledger.cut(i + 1 == runs.size(), t0, 1700000000001));
     }
-    const seal::SealRecord opening = readOrFail(seals[0]);
-    ASSERT_TRUE(opening.opening);
-    EXPECT_EQ(opening.index, 0u);
-    EXPECT_TRUE(opening.tags.empty());
-    std::optional<seal::SealKey> key =
-        seal::decryptAsAuditor(opening.opening->key, auditor.publicKey, auditor.secretKey);
-    ASSERT_TRUE(key);
+    std::optional<seal::SealKey> key;
     std::uint64_t next = 0;
-    for (std::size_t i = 0; i < seals.size(); ++i) {
+    for (std::size_t i = 0; i < seals.size(); ++i, key = seal::nextSealKey(*key)) {
         const auto read = seal::readSeal(seals[i]);
         ASSERT_TRUE(read) << seals[i];
+        const seal::SealRecord& record = read->record;
+        ASSERT_EQ(record.opening.has_value(), i == 0) << seals[i];
+        if (i == 0) key = seal::decryptAsAuditor(record.opening->key, auditor.publicKey, auditor.secretKey);
+        ASSERT_TRUE(key);
         const seal::SealKeys keys = seal::sealKeysOf(*key);
         EXPECT_TRUE(seal::sameMac(seal::macOf(keys.mac, read->signedText), read->mac)) << seals[i];
-        EXPECT_EQ(read->record.index, i);
-        EXPECT_EQ(read->record.first, next);
-        EXPECT_EQ(read->record.end, i == runs.size());
-        const std::vector<std::string> covered = i == 0 ? std::vector<std::string>{} : runs[i - 1];
-        ASSERT_EQ(read->record.tags.size(), covered.size()) << seals[i];
-        for (std::size_t l = 0; l < covered.size(); ++l) {
-            EXPECT_EQ(read->record.tags[l], seal::tagOf(keys.tag, covered[l])) << covered[l];
-            EXPECT_EQ(read->record.locators[l], seal::locatorOf(covered[l])) << covered[l];
-        }
-        next += covered.size();
-        key = seal::nextSealKey(*key);
+        EXPECT_EQ(std::make_tuple(record.index, record.first, record.end), std::make_tuple(i, next, i == 3));
+        ASSERT_EQ(record.tags.size(), runs[i].size()) << seals[i];
+        for (std::size_t l = 0; l < runs[i].size(); ++l)
+            EXPECT_EQ(std::make_pair(record.tags[l], record.locators[l]),
+                      std::make_pair(seal::tagOf(keys.tag, runs[i][l]), seal::locatorOf(runs[i][l])));
+        next += runs[i].size();
     }
 }
 
@@ -117,22 +105,21 @@ TEST(SealLedger, NextSealFallsDueByCountByTimeOrWhenIdleNeverInThePast) {
 }
 
 // A forked child's copy: nothing waiting, and a session of its own once it
-// begins again, opened before any line.
+// begins again, whose first seal covers only the child's line.
 TEST(SealLedger, AForkedCopyForgetsItsParentsLinesAndOpensASessionOfItsOwn) {
     ASSERT_TRUE(seal::cryptoReady());
     const Auditor auditor;
     SealLedger ledger(settingsFor(auditor), "host-a", "server");
     const Clock::time_point t0 = Clock::now();
-    const seal::SealRecord parent = readOrFail(ledger.begin(1, t0, 0));
+    const auto parent = seal::readSeal(ledger.begin(1, t0, 0));
     ledger.record("CEF:0|parent", t0);
     ledger.forget();
-    EXPECT_EQ(ledger.waiting(), 0u);
-    const seal::SealRecord child = readOrFail(ledger.begin(2, t0, 0));
-    EXPECT_NE(child.session, parent.session);
+    const auto child = seal::readSeal(ledger.begin(2, t0, 0));
     ledger.record("CEF:0|child", t0);
-    const seal::SealRecord first = readOrFail(ledger.cut(false, t0, 0));
-    EXPECT_EQ(first.first, 0u);
-    EXPECT_EQ(first.tags.size(), 1u);
+    const auto first = seal::readSeal(ledger.cut(false, t0, 0));
+    ASSERT_TRUE(parent && child && first);
+    EXPECT_NE(child->record.session, parent->record.session);
+    EXPECT_EQ(std::make_pair(first->record.first, first->record.tags.size()), std::make_pair(0ul, 1ul));
 }
 
 // Settings that cannot hold their promise are refused: a seal must fit the
