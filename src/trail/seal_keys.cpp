@@ -120,19 +120,20 @@ constexpr std::array<signed char, 256> kBase64Values = makeBase64Values();
 } // namespace
 
 std::string toBase64(const unsigned char* bytes, std::size_t size) {
-    std::string text;
-    text.reserve((size * 4 + 2) / 3);
+    // Written in place: a seal's runs of tags are thousands of characters.
+    std::string text((size * 4 + 2) / 3, '\0');
+    char* out = text.data();
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3) {
         const unsigned group = unsigned{bytes[i]} << 16 | unsigned{bytes[i + 1]} << 8 | bytes[i + 2];
         for (const int shift : {18, 12, 6, 0})
-            text += kBase64Alphabet[group >> shift & 63];
+            *out++ = kBase64Alphabet[group >> shift & 63];
     }
     if (i < size) {
         const std::size_t rest = size - i; // 1 or 2 bytes: 2 or 3 characters
         const unsigned group = unsigned{bytes[i]} << 16 | (rest == 2 ? unsigned{bytes[i + 1]} << 8 : 0u);
         for (std::size_t c = 0; c <= rest; ++c)
-            text += kBase64Alphabet[group >> (18 - 6 * c) & 63];
+            *out++ = kBase64Alphabet[group >> (18 - 6 * c) & 63];
     }
     return text;
 }
