@@ -1,17 +1,23 @@
 // The sealed session's ledger without threads, driven with times of the
 // test's choosing: what each seal covers, when the next one falls due, and
-// what a forked child's copy keeps; and the settings that initialisation
-// refuses because a seal could not be bounded as declared.
+// what a forked child's copy keeps; the session without its thread; and the
+// settings that initialisation refuses because a seal could not be bounded
+// as declared.
+#include "capturing_appender.h"
 #include "trail/seal_ledger.h"
 #include "trail/seal_record.h"
+#include "trail/seal_worker.h"
 
+#include <log4cxx/file.h>
 #include <log4cxx/helpers/properties.h>
+#include <log4cxx/propertyconfigurator.h>
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -120,6 +126,27 @@ TEST(SealLedger, AForkedCopyForgetsItsParentsLinesAndOpensASessionOfItsOwn) {
     ASSERT_TRUE(parent && child && first);
     EXPECT_NE(child->record.session, parent->record.session);
     EXPECT_EQ(std::make_pair(first->record.first, first->record.tags.size()), std::make_pair(0ul, 1ul));
+}
+
+// A session whose thread never started (it could not be created): the
+// logging calls cut every seal themselves, when the count is reached and when
+// the first waiting line has waited its time, so that nothing goes unsealed.
+TEST(SealWorker, WithoutItsThreadTheLoggingCallsCutEverySealThatFallsDue) {
+    ASSERT_TRUE(seal::cryptoReady());
+    log4cxx::PropertyConfigurator::configure(log4cxx::File(quorvel_test::testDataPath("capture_all.properties")));
+    const Auditor auditor;
+    quorvel::SealSettings settings = settingsFor(auditor);
+    settings.logger = "seals";
+    quorvel::SealWorker worker(settings, "host-a", "server"); // open() not called: no thread
+    for (const char* line : {"CEF:0|a", "CEF:0|b", "CEF:0|c", "CEF:0|d"})
+        worker.observe(line);
+    std::this_thread::sleep_for(milliseconds(150)); // beyond `millis` and a coarse clock's tick
+    worker.observe("CEF:0|e");
+    std::vector<std::pair<std::uint64_t, std::size_t>> seals; // first line, lines covered
+    for (const quorvel_test::CapturedLine& captured : quorvel_test::capturedLines())
+        if (const auto read = seal::readSeal(captured.message))
+            seals.emplace_back(read->record.first, read->record.tags.size());
+    EXPECT_EQ(seals, (std::vector<std::pair<std::uint64_t, std::size_t>>{{0, 3}, {3, 2}}));
 }
 
 // Settings that cannot hold their promise are refused: a seal must fit the
