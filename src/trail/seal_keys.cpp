@@ -119,10 +119,11 @@ constexpr std::array<signed char, 256> kBase64Values = makeBase64Values();
 
 } // namespace
 
-std::string toBase64(const unsigned char* bytes, std::size_t size) {
+void appendBase64(std::string& text, const unsigned char* bytes, std::size_t size) {
     // Written in place: a seal's runs of tags are thousands of characters.
-    std::string text((size * 4 + 2) / 3, '\0');
-    char* out = text.data();
+    const std::size_t start = text.size();
+    text.resize(start + (size * 4 + 2) / 3);
+    char* out = text.data() + start;
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3) {
         const unsigned group = unsigned{bytes[i]} << 16 | unsigned{bytes[i + 1]} << 8 | bytes[i + 2];
@@ -135,6 +136,11 @@ std::string toBase64(const unsigned char* bytes, std::size_t size) {
         for (std::size_t c = 0; c <= rest; ++c)
             *out++ = kBase64Alphabet[group >> (18 - 6 * c) & 63];
     }
+}
+
+std::string toBase64(const unsigned char* bytes, std::size_t size) {
+    std::string text;
+    appendBase64(text, bytes, size);
     return text;
 }
 

@@ -101,6 +101,8 @@ template <class Secret> void erase(Secret& secret) { erase(&secret, sizeof secre
 // Base64 without padding, URL-safe alphabet ("-" and "_"): the encoding of
 // every binary field of a seal and of the auditor's key files.
 std::string toBase64(const unsigned char* bytes, std::size_t size);
+// The same, appended to `text`.
+void appendBase64(std::string& text, const unsigned char* bytes, std::size_t size);
 template <std::size_t N> std::string toBase64(const std::array<unsigned char, N>& bytes) {
     return toBase64(bytes.data(), N);
 }

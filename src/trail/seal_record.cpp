@@ -98,7 +98,7 @@ void putRun(std::string& out, std::string_view name, const std::vector<std::arra
     out += ' ';
     out += name;
     out += '=';
-    out += toBase64(reinterpret_cast<const unsigned char*>(items.data()), items.size() * N);
+    appendBase64(out, reinterpret_cast<const unsigned char*>(items.data()), items.size() * N);
 }
 
 // "v=1" or "v=2" after the marker: the version, or 0.
