@@ -42,7 +42,9 @@ constexpr const char* kUsage =
     "Bounds on hostile input; what lies beyond one is reported as not checked:\n"
     "  --max-line-bytes N (1048576)  --max-sessions N (10000)\n"
     "  --max-openings N (1024 decrypted in all, plus one per 64 lines read; at most 4 per session)\n"
-    "  --max-key-steps N (64, per seal read)  --max-candidates N (256, seals a line is tried under)\n";
+    "  --max-key-steps N (64, per seal read)  --max-candidates N (256, seals a line is tried under)\n"
+    "  --seal-window N (1048576, lines after a seal's own that its lines are looked up in memory;\n"
+    "                 later ones take one more reading of the seals at the end)\n";
 
 // The earliest and latest plausible --at: 2001-09-09 and 5138-11-16, in
 // milliseconds; a number below is most likely seconds.
@@ -106,6 +108,8 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
             limits.keyStepsPerSeal = number();
         } else if (arg == "--max-candidates") {
             limits.candidates = number();
+        } else if (arg == "--seal-window") {
+            limits.sealWindow = number();
         } else if (arg.size() > 1 && arg[0] == '-') {
             throw ToolError{"unknown option " + arg + " (see --help)"};
         } else {

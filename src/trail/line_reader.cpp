@@ -51,7 +51,7 @@ class File {
 } // namespace
 
 void forEachLine(const std::string& path, std::size_t maxBytes,
-                 const std::function<void(std::string_view, std::uint64_t)>& line,
+                 const std::function<void(std::string_view, std::uint64_t, std::uint64_t)>& line,
                  const std::function<void(std::uint64_t)>& tooLong) {
     File file(path);
     // The buffer holds a whole line of the longest length read, and reads
@@ -63,7 +63,8 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
     std::unique_ptr<char[]> buffer(new char[size]);
     std::size_t begin = 0, end = 0;
     std::uint64_t number = 0;
-    bool skipping = false; // inside a line longer than the bound
+    std::uint64_t bufferAt = 0; // the file offset of the buffer's first byte
+    bool skipping = false;      // inside a line longer than the bound
     while (true) {
         const char* data = buffer.get();
         const void* feed = std::memchr(data + begin, '\n', end - begin);
@@ -73,7 +74,7 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
             if (skipping || at - begin > maxBytes)
                 tooLong(number);
             else
-                line(std::string_view(data + begin, at - begin), number);
+                line(std::string_view(data + begin, at - begin), number, bufferAt + begin);
             skipping = false;
             begin = at + 1;
             continue;
@@ -84,6 +85,7 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
         }
         std::memmove(buffer.get(), data + begin, end - begin);
         end -= begin;
+        bufferAt += begin;
         begin = 0;
         if (end == size) {
             std::unique_ptr<char[]> larger(new char[full]);
@@ -100,8 +102,42 @@ void forEachLine(const std::string& path, std::size_t maxBytes,
         if (skipping)
             tooLong(number);
         else
-            line(std::string_view(buffer.get(), end), number);
+            line(std::string_view(buffer.get(), end), number, bufferAt);
     }
+}
+
+CollectedFiles::CollectedFiles(const std::vector<std::string>& paths) : paths_(paths) {
+    for (const std::string& path : paths) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            const int error = errno;
+            for (const int open : fds_)
+                close(open);
+            throw std::runtime_error("cannot read " + path + ": " + std::strerror(error));
+        }
+        fds_.push_back(fd);
+    }
+}
+
+CollectedFiles::~CollectedFiles() {
+    for (const int fd : fds_)
+        close(fd);
+}
+
+std::string_view CollectedFiles::read(const TextSpan& span) {
+    buffer_.resize(span.length);
+    std::size_t done = 0;
+    while (done < span.length) {
+        const ssize_t n = pread(fds_.at(span.file), buffer_.data() + done, span.length - done,
+                                static_cast<off_t>(span.offset + done));
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            throw std::runtime_error("cannot read " + paths_.at(span.file) +
+                                     " again: it changed while it was verified");
+        }
+    }
+    return buffer_;
 }
 
 } // namespace quorvel::trail

@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -14,80 +15,76 @@ namespace {
 // future: clocks that differ by less are not flagged.
 constexpr std::uint64_t kClockSlackMillis = 5 * 60 * 1000;
 
-// A seal line read: what the chain walk needs, its text kept where it was
-// read.
+// A seal line read: what the chain walk needs. Its text stays in the file,
+// named by a hash that tells copies apart.
 struct ParsedSeal {
     std::uint64_t index = 0;
     std::uint64_t time = 0;
     std::uint64_t first = 0;
+    std::uint64_t count = 0;
     bool end = false;
     int version = 0;
-    std::vector<seal::LineTag> tags;
-    std::vector<seal::LineLocator> locators;
     std::unique_ptr<seal::SessionOpening> opening;
     seal::SealMac mac{};
-    std::string_view text;       // the whole seal
-    std::string_view signedText; // what its MAC covers
+    std::array<unsigned char, 16> hash{}; // of the whole seal
+    TextSpan text;
+    std::size_t signedLength = 0; // the part its MAC covers
     LinePlace place;
 };
 
-ParsedSeal parsedFrom(seal::ReadSeal&& read, std::string_view text, LinePlace place) {
+ParsedSeal parsedFrom(seal::ReadSeal&& read, std::string_view text, const TextSpan& span, LinePlace place) {
     seal::SealRecord& record = read.record;
-    ParsedSeal parsed{record.index,
-                      record.time,
-                      record.first,
-                      record.end,
-                      record.version,
-                      std::move(record.tags),
-                      std::move(record.locators),
-                      nullptr,
-                      read.mac,
-                      text,
-                      read.signedText,
-                      place};
+    ParsedSeal parsed{
+        record.index, record.time, record.first, record.tags.size(),     record.end, record.version, nullptr,
+        read.mac,     {},          span,         read.signedText.size(), place};
+    crypto_generichash(parsed.hash.data(), parsed.hash.size(), reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size(), nullptr, 0);
     if (record.opening) parsed.opening = std::make_unique<seal::SessionOpening>(std::move(*record.opening));
     return parsed;
 }
 
-std::vector<ParsedSeal> parseDistinct(const StoredSeals& stored) {
+// The distinct seals, by index; of copies, the one read first.
+std::vector<ParsedSeal> parseDistinct(const StoredSeals& stored, CollectedFiles& files) {
     std::vector<ParsedSeal> parsed;
     parsed.reserve(stored.size());
-    for (std::size_t i = 0; i < stored.size(); ++i)
-        if (auto read = seal::readSeal(stored.text(i)))
-            parsed.push_back(parsedFrom(std::move(*read), stored.text(i), stored.place(i)));
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        const std::string_view text = files.read(stored.span(i));
+        if (auto read = seal::readSeal(text))
+            parsed.push_back(parsedFrom(std::move(*read), text, stored.span(i), stored.place(i)));
+    }
     std::sort(parsed.begin(), parsed.end(), [](const ParsedSeal& a, const ParsedSeal& b) {
-        return a.index != b.index ? a.index < b.index : a.text < b.text;
+        if (a.index != b.index) return a.index < b.index;
+        return a.hash != b.hash ? a.hash < b.hash : a.place < b.place;
     });
     parsed.erase(std::unique(parsed.begin(), parsed.end(),
-                             [](const ParsedSeal& a, const ParsedSeal& b) { return a.text == b.text; }),
+                             [](const ParsedSeal& a, const ParsedSeal& b) { return a.hash == b.hash; }),
                  parsed.end());
     return parsed;
 }
 
-bool macHolds(const seal::Bytes32& macKey, const ParsedSeal& seal) {
-    return seal::sameMac(seal::macOf(macKey, seal.signedText), seal.mac);
+bool macHolds(const seal::Bytes32& macKey, const ParsedSeal& seal, CollectedFiles& files) {
+    return seal::sameMac(seal::macOf(macKey, files.read(seal.text).substr(0, seal.signedLength)), seal.mac);
 }
 
 // The opening's first key when it is authentic for the auditor.
-bool authenticOpening(const ParsedSeal& seal, const AuditorKeys& auditor, seal::SealKey& firstKey) {
+bool authenticOpening(const ParsedSeal& seal, CollectedFiles& files, const AuditorKeys& auditor,
+                      seal::SealKey& firstKey) {
     if (seal.index != 0 || !seal.opening) return false;
     auto key = seal::decryptAsAuditor(seal.opening->key, auditor.publicKey, *auditor.secretKey);
     if (!key) return false;
     firstKey = *key;
     seal::erase(*key);
     seal::SealKeys keys = seal::sealKeysOf(firstKey);
-    const bool holds = macHolds(keys.mac, seal);
+    const bool holds = macHolds(keys.mac, seal, files);
     seal::erase(keys);
     return holds;
 }
 
-// Walks `chain`'s keys along the seals, keeping those whose MAC holds
-// (without their lines' tags and locators, which giveLines() hands over);
-// `authentic[i]` and `reached[i]` note what became of parsed[i], `sources`
-// which parsed seal each kept one is.
+// Walks `chain`'s keys along the seals, keeping those whose MAC holds;
+// `authentic[i]` and `reached[i]` note what became of parsed[i].
 void walkChain(SealChain& chain, seal::SealKey& key, GuardedKeys& guarded, const std::vector<ParsedSeal>& parsed,
-               const VerifyLimits& limits, std::vector<char>& authentic, std::vector<char>& reached,
-               std::vector<std::size_t>& sources, CheckedSeals& checked) {
+               CollectedFiles& files, const VerifyLimits& limits, std::vector<char>& authentic,
+               std::vector<char>& reached, CheckedSeals& checked) {
     chain.seals.reserve(parsed.size());
     std::uint64_t budget = limits.keyStepsPerSeal * parsed.size() + limits.keyStepsFree;
     std::uint64_t keyIndex = 0;
@@ -102,61 +99,27 @@ void walkChain(SealChain& chain, seal::SealKey& key, GuardedKeys& guarded, const
         }
         reached[i] = 1;
         seal::SealKeys keys = seal::sealKeysOf(key);
-        if (macHolds(keys.mac, record)) {
+        if (macHolds(keys.mac, record, files)) {
             authentic[i] = 1;
             if (!chain.seals.empty() && chain.seals.back().index == record.index) {
                 checked.conflicting.push_back({record.index, record.place, SealFault::Conflicting});
             } else {
                 seal::TagKey& tagKey = guarded.newTagKey();
                 tagKey = keys.tag;
-                chain.seals.push_back(KeptSeal{record.index,
-                                               record.time,
-                                               record.first,
-                                               record.tags.size(),
-                                               record.end,
-                                               record.version,
-                                               record.place,
-                                               &tagKey,
-                                               {},
-                                               {}});
-                sources.push_back(i);
+                chain.seals.push_back(KeptSeal{record.index, record.time, record.first, record.count, record.end,
+                                               record.version, record.place, record.text, &tagKey});
             }
         }
         seal::erase(keys);
     }
 }
 
-// Hands each kept seal its lines' tags and locators: moved from the parsed
-// seal to the last chain that kept it, copied to any other (two chains keep
-// one seal only when two openings share a first key).
-void giveLines(std::vector<SealChain>& chains, const std::vector<std::vector<std::size_t>>& sources,
-               std::vector<ParsedSeal>& parsed) {
-    std::vector<std::size_t> users(parsed.size(), 0);
-    for (const auto& chainSources : sources)
-        for (const std::size_t source : chainSources)
-            ++users[source];
-    for (std::size_t c = 0; c < chains.size(); ++c) {
-        for (std::size_t k = 0; k < chains[c].seals.size(); ++k) {
-            ParsedSeal& from = parsed[sources[c][k]];
-            KeptSeal& kept = chains[c].seals[k];
-            if (--users[sources[c][k]] == 0) {
-                kept.tags = std::move(from.tags);
-                kept.locators = std::move(from.locators);
-            } else {
-                kept.tags = from.tags;
-                kept.locators = from.locators;
-            }
-        }
-    }
-}
-
 } // namespace
 
-CheckedSeals checkSeals(StoredSeals& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
-                        std::uint64_t& openingBudget, GuardedKeys& keys) {
+CheckedSeals checkSeals(StoredSeals& stored, CollectedFiles& files, const AuditorKeys& auditor,
+                        const VerifyLimits& limits, std::uint64_t& openingBudget, GuardedKeys& keys) {
     CheckedSeals checked;
-    std::vector<ParsedSeal> parsed = parseDistinct(stored);
-    std::vector<std::vector<std::size_t>> sources;
+    std::vector<ParsedSeal> parsed = parseDistinct(stored, files);
     checked.sealsRead = parsed.size();
     std::vector<char> authentic(parsed.size(), 0), reached(parsed.size(), 0);
     std::size_t openingsTried = 0;
@@ -169,22 +132,21 @@ CheckedSeals checkSeals(StoredSeals& stored, const AuditorKeys& auditor, const V
         ++openingsTried;
         --openingBudget;
         seal::SealKey& key = keys.chainKey();
-        if (authenticOpening(parsed[i], auditor, key)) {
+        if (authenticOpening(parsed[i], files, auditor, key)) {
             SealChain& chain = checked.chains.emplace_back();
             chain.opening = {*parsed[i].opening, parsed[i].time, parsed[i].place};
-            walkChain(chain, key, keys, parsed, limits, authentic, reached, sources.emplace_back(), checked);
+            walkChain(chain, key, keys, parsed, files, limits, authentic, reached, checked);
         }
         seal::erase(key);
     }
     for (std::size_t i = 0; i < parsed.size(); ++i) {
         if (checked.chains.empty())
-            checked.unopened.emplace_back(parsed[i].place, parsed[i].tags.size());
+            checked.unopened.emplace_back(parsed[i].place, parsed[i].count);
         else if (!reached[i])
             ++checked.uncheckedSeals;
         else if (!authentic[i])
             checked.failedMacs.push_back(parsed[i].place);
     }
-    giveLines(checked.chains, sources, parsed);
     stored = StoredSeals();
     return checked;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "trail/guarded_keys.h"
+#include "trail/line_reader.h"
 #include "trail/seal_record.h"
 #include "trail/trail_verdict.h"
 #include "trail/trail_verifier.h"
@@ -14,31 +15,25 @@
 
 namespace quorvel::trail {
 
-// A session's seal lines as read, before any check: their text (from the
-// seal marker to the end of the line) in one block.
+// A session's seal lines as read, before any check: where each one's text
+// (from the seal marker to the end of the line) is, to be read again.
 class StoredSeals {
   public:
-    void add(std::string_view text, LinePlace place) {
-        lines_.push_back({text_.size(), text.size(), place});
-        text_.append(text);
-    }
+    void add(const TextSpan& span, LinePlace place) { lines_.push_back({span, place}); }
     std::size_t size() const { return lines_.size(); }
-    std::string_view text(std::size_t i) const {
-        return std::string_view(text_).substr(lines_[i].offset, lines_[i].length);
-    }
+    const TextSpan& span(std::size_t i) const { return lines_[i].span; }
     LinePlace place(std::size_t i) const { return lines_[i].place; }
 
   private:
     struct Line {
-        std::size_t offset;
-        std::size_t length;
+        TextSpan span;
         LinePlace place;
     };
-    std::string text_;
     std::vector<Line> lines_;
 };
 
-// An authentic seal of a chain, with what the line index needs of it.
+// An authentic seal of a chain, with what the line index needs of it; its
+// lines' tags and locators stay in the file until the index reads them.
 struct KeptSeal {
     std::uint64_t index = 0;
     std::uint64_t time = 0;
@@ -47,9 +42,8 @@ struct KeptSeal {
     bool end = false;
     int version = seal::kSealVersion;
     LinePlace place;
+    TextSpan text;                        // the seal's text, from its marker on
     const seal::TagKey* tagKey = nullptr; // in guarded memory
-    std::vector<seal::LineTag> tags;
-    std::vector<seal::LineLocator> locators; // empty in version 1
 };
 
 // The seals one authentic opening's key chain authenticates, by index.
@@ -75,11 +69,11 @@ struct AuditorKeys {
     seal::AuditorPublicKey publicKey;
 };
 
-// Checks a session's seal lines, which it frees; each opening decrypted
-// takes one from `openingBudget`. The tag keys of the seals kept are put in
-// `keys`.
-CheckedSeals checkSeals(StoredSeals& stored, const AuditorKeys& auditor, const VerifyLimits& limits,
-                        std::uint64_t& openingBudget, GuardedKeys& keys);
+// Checks a session's seal lines, read again from `files`, and frees them;
+// each opening decrypted takes one from `openingBudget`. The tag keys of the
+// seals kept are put in `keys`.
+CheckedSeals checkSeals(StoredSeals& stored, CollectedFiles& files, const AuditorKeys& auditor,
+                        const VerifyLimits& limits, std::uint64_t& openingBudget, GuardedKeys& keys);
 
 // What the order of a chain's seals shows: ranges that do not continue each
 // other, times that go back or lie after `at` (+ slack), and the gaps where

@@ -1,10 +1,13 @@
-// Every line the authentic seals vouch for, indexed by its public locator,
-// and what became of it: a collected message is looked up with one hash and
-// checked with the tags of the few seals whose lines share its locator. Each
-// sealed line's locator, tag and state sit together, so that a candidate
-// costs one memory access. Version 1 seals carry no locators: their lines
-// are tried seal by seal, the most recently matched first, up to the
-// candidate bound.
+// The lines the authentic seals vouch for, indexed by their public locators
+// while their seals are loaded, and what became of them: a collected message
+// is looked up with one hash and checked with the tags of the few loaded
+// seals whose lines share its locator. A seal's lines are loaded shortly
+// before the verifier reaches the place where they were logged and leave
+// the index when they can no longer be resent, so that the index holds the
+// open part of each session rather than the whole collection. A seal that
+// leaves keeps only its findings: where its lines were found and which were
+// not. Version 1 seals carry no locators: their loaded lines are tried seal
+// by seal, the most recently matched first, up to the candidate bound.
 #pragma once
 
 #include "trail/seal_chain.h"
@@ -21,64 +24,75 @@ inline LinePlace unpackPlace(std::uint64_t packed) {
     return {static_cast<std::uint32_t>(packed >> 40), packed & ((std::uint64_t{1} << 40) - 1)};
 }
 
+inline std::uint32_t locatorValue(const seal::LineLocator& locator) {
+    return std::uint32_t{locator[0]} << 16 | std::uint32_t{locator[1]} << 8 | locator[2];
+}
+
 class SealedLines {
   public:
-    struct Seal {
-        std::size_t session = 0;
-        KeptSeal* seal = nullptr;
-        std::uint32_t firstLine = 0; // version 1: where its lines start among the lines
-    };
-    // One sealed line and what became of it, in 32 bytes.
-    struct Line {
-        std::uint64_t place = 0; // where it was first found (packed)
-        std::uint32_t seal = 0;
-        std::uint32_t offset = 0;  // its number less the seal's first
-        std::uint32_t ordinal = 0; // its place in its session's order of first findings
-        std::uint16_t found = 0;   // times found as a whole message, up to 65,535
-        seal::LineTag tag{};
-        seal::LineLocator locator{};
-        bool torn = false; // found inside a torn or altered line
-    };
-    static_assert(sizeof(Line) == 32);
-    struct Match {
-        enum Outcome { None, New, Again, Unchecked } outcome = None;
-        std::uint32_t line = 0;
-    };
-    // What was found of one seal's lines.
+    // What was found of one seal's lines, complete once it has left the index.
     struct SealFindings {
         LinePlace earliest{UINT32_MAX, UINT64_MAX}; // of its lines found; as given when none
         LinePlace latest{0, 0};
         std::vector<std::uint32_t> unfound; // offsets, in order
     };
+    struct Seal {
+        std::size_t session = 0;
+        const KeptSeal* seal = nullptr;
+        enum State : unsigned char { Waiting, Loaded, Left } state = Waiting;
+        bool located = false;             // its lines carry locators
+        std::uint32_t lastOrdinal = 0;    // its session's order at its latest first finding, or at loading
+        std::vector<std::uint32_t> lines; // while loaded: its lines' slots, by offset
+        SealFindings findings;            // once left
+    };
+    // One sealed line and what became of it, in 40 bytes.
+    struct Line {
+        std::uint64_t place = 0; // where it was first found (packed)
+        std::uint32_t seal = 0;
+        std::uint32_t offset = 0;  // its number less the seal's first
+        std::uint32_t ordinal = 0; // its place in its session's order of first findings
+        std::uint32_t next = 0;    // the next line with a locator in its bucket
+        std::uint16_t found = 0;   // times found as a whole message, up to 65,535
+        seal::LineTag tag{};
+        seal::LineLocator locator{};
+        bool torn = false; // found inside a torn or altered line
+    };
+    static_assert(sizeof(Line) == 40);
+    struct Match {
+        enum Outcome { None, New, Again, Unchecked } outcome = None;
+        std::uint32_t line = 0;
+    };
 
-    // Adds the chains' seals, then build() indexes them all; the seals' tags
-    // and locators are moved into the index.
-    void add(std::size_t session, SealChain& chain);
-    void build();
+    // A seal of a chain, waiting to be loaded; its id.
+    std::uint32_t add(std::size_t session, const KeptSeal& seal);
+    // Indexes seal `id`'s lines, `record` being its seal as read again.
+    void load(std::uint32_t id, const seal::SealRecord& record, std::uint32_t ordinal);
+    // Takes seal `id`'s lines out of the index, keeping its findings.
+    void leave(std::uint32_t id);
 
-    // Where `message` is sealed: a line not found yet (the lowest such one
-    // when identical lines share a locator), else one found already.
-    Match match(std::string_view message, std::size_t maxCandidates);
+    // Where `message`, whose locator is `locator`, is sealed among the loaded
+    // lines: a line not found yet (the lowest numbered when identical lines
+    // share a locator), else one found already.
+    Match match(std::string_view message, const seal::LineLocator& locator, std::size_t maxCandidates);
 
     Line& line(std::uint32_t i) { return lines_[i]; }
+    Seal& seal(std::uint32_t id) { return seals_[id]; }
     const Seal& seal(std::uint32_t id) const { return seals_[id]; }
     std::size_t sealCount() const { return seals_.size(); }
-    // Per seal id, after the lines were looked up.
-    std::vector<SealFindings> findings() const;
 
   private:
-    Match matchLocated(std::string_view message, std::size_t maxCandidates);
+    std::uint32_t newLine();
+    void link(std::uint32_t slot);
+    void unlink(std::uint32_t slot);
+    void grow();
     Match matchVersion1(std::string_view message, std::size_t maxCandidates);
-    bool tagFits(const Line& line, std::string_view message, std::uint32_t& taggedSeal, seal::LineTag& tag,
-                 std::size_t& tried) const;
 
     std::vector<Seal> seals_;
-    std::vector<Line> lines_; // located ones by bucket, then version 1 ones by seal
-    unsigned bucketShift_ = 24;
-    std::vector<std::uint32_t> bucketStart_;    // buckets + 1
-    std::vector<std::uint32_t> bucketSkip_;     // lines at a bucket's start all found
-    std::vector<std::uint32_t> version1_;       // seals without locators
-    std::vector<std::uint32_t> recentVersion1_; // most recently matched first
+    std::vector<Line> lines_;             // slots, some free
+    std::vector<std::uint32_t> free_;     // free slots
+    std::vector<std::uint32_t> heads_;    // per bucket, its first line
+    std::size_t located_ = 0;             // lines in buckets
+    std::vector<std::uint32_t> version1_; // loaded seals without locators, most recently matched first
 };
 
 } // namespace quorvel::trail

@@ -10,7 +10,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <memory>
+#include <optional>
+#include <queue>
+#include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 
@@ -30,10 +35,42 @@ struct Session {
     SessionVerdict verdict;
     StoredSeals stored;
     CheckedSeals checked;
-    std::uint32_t firstSeal = 0; // its first seal's id in the index
-    std::uint32_t ordinal = 0;   // lines found so far
-    std::uint64_t highest = 0;   // the highest number found so far
+    std::uint32_t firstSeal = 0;      // its first seal's id in the index
+    std::deque<std::uint32_t> loaded; // its seals in the index, in the order loaded
+    std::uint32_t ordinal = 0;        // lines found so far
+    std::uint64_t highest = 0;        // the highest number found so far
     bool anyFound = false;
+};
+
+// An event line no loaded seal holds, waiting for one that does.
+struct Pending {
+    LinePlace place;
+    TextSpan line;
+    seal::LineLocator locator;
+    bool settled = false;
+    bool unchecked = false;  // the candidate bound stopped the search for its seal
+    std::uint32_t tries = 0; // seals tried
+};
+
+// A pending line's sealed line, found when the collection had been read.
+struct LateHit {
+    std::uint32_t pending;
+    std::uint32_t seal;
+    std::uint32_t offset;
+    seal::LineTag tag;
+    bool operator<(const LateHit& o) const {
+        return pending != o.pending ? pending < o.pending : seal != o.seal ? seal < o.seal : offset < o.offset;
+    }
+};
+
+// A copy whose original was found before its seal left the index: where the
+// original is, is looked for once more.
+struct SoughtOriginal {
+    std::size_t session;
+    std::size_t duplicate; // in its session's duplicates
+    std::uint32_t seal;
+    seal::LineTag tag;
+    seal::LineLocator locator;
 };
 
 // What a pending explainer stands for.
@@ -65,27 +102,36 @@ constexpr LinePlace kEnd{UINT32_MAX, UINT64_MAX};
 class Verifier {
   public:
     Verifier(const std::vector<std::string>& files, const VerifyOptions& options)
-        : options_(options), auditor_{options.secretKey, seal::publicKeyOf(*options.secretKey)} {
+        : options_(options), auditor_{options.secretKey, seal::publicKeyOf(*options.secretKey)}, files_(files) {
         verdict_.files = files;
+        fileStart_.assign(files.size() + 1, 0);
         if (!options.prefixPattern.empty()) customPrefix_ = std::make_unique<CustomPrefix>(options.prefixPattern);
         verdict_.collectionEnd = options.at != 0 ? options.at : nowMillis();
     }
 
     TrailVerdict run() {
-        eachLine([&](std::string_view line, LinePlace place) { readSealLine(line, place); }, true);
+        eachLine(
+            [&](std::string_view line, LinePlace place, std::uint64_t offset) { readSealLine(line, place, offset); },
+            true);
+        for (std::size_t file = 0; file + 1 < fileStart_.size(); ++file)
+            fileStart_[file + 1] += fileStart_[file];
         openingBudget_ = options_.limits.openings + verdict_.lines / 64;
         for (std::size_t s = 0; s < sessions_.size(); ++s)
             checkSession(s);
-        // The seal lines' text is gone: its memory goes back to the system
-        // before the index takes its own.
+        // The seal lines' places are gone: their memory goes back to the
+        // system before the index takes its own.
         malloc_trim(0);
-        lines_.build();
-        eachLine([&](std::string_view line, LinePlace place) { readEventLine(line, place); }, false);
+        schedule();
+        eachLine(
+            [&](std::string_view line, LinePlace place, std::uint64_t offset) { readEventLine(line, place, offset); },
+            false);
+        for (std::uint32_t id = 0; id < lines_.sealCount(); ++id)
+            leaveSeal(id);
+        settleLate();
         std::vector<Explainer> explainers;
         std::vector<Loss> losses;
-        const std::vector<SealedLines::SealFindings> findings = lines_.findings();
         for (std::size_t s = 0; s < sessions_.size(); ++s)
-            concludeSession(s, findings, explainers, losses);
+            concludeSession(s, explainers, losses);
         classifyStrays(explainers, losses);
         for (Session& session : sessions_)
             verdict_.sessions.push_back(std::move(session.verdict));
@@ -97,19 +143,26 @@ class Verifier {
         for (std::uint32_t file = 0; file < verdict_.files.size(); ++file)
             forEachLine(
                 verdict_.files[file], options_.limits.lineBytes,
-                [&](std::string_view line, std::uint64_t number) {
+                [&](std::string_view line, std::uint64_t number, std::uint64_t offset) {
                     verdict_.lines += count;
-                    visit(line, LinePlace{file, number});
+                    fileStart_[file + 1] += count;
+                    position_ = positionOf({file, number});
+                    visit(line, LinePlace{file, number}, offset);
                 },
                 [&](std::uint64_t) {
                     verdict_.lines += count;
+                    fileStart_[file + 1] += count;
                     verdict_.unchecked.longLines += count;
                 });
     }
 
+    // A place's line number in the collection as a whole (once pass 1 has
+    // counted the files' lines).
+    std::uint64_t positionOf(LinePlace place) const { return fileStart_[place.file] + place.line; }
+
     // --- Pass 1: the seals ----------------------------------------------------
 
-    void readSealLine(std::string_view text, LinePlace place) {
+    void readSealLine(std::string_view text, LinePlace place, std::uint64_t offset) {
         const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
         if (line.kind != MessageKind::Seal) return;
         ++verdict_.sealLines;
@@ -124,8 +177,13 @@ class Verifier {
         } else if (session->stored.size() >= options_.limits.sealsPerSession) {
             ++session->verdict.uncheckedSeals;
         } else {
-            session->stored.add(line.message, place);
+            session->stored.add(spanOf(line.message, text, place, offset), place);
         }
+    }
+
+    static TextSpan spanOf(std::string_view part, std::string_view line, LinePlace place, std::uint64_t offset) {
+        return {place.file, static_cast<std::uint32_t>(part.size()),
+                offset + static_cast<std::uint64_t>(part.data() - line.data())};
     }
 
     Session* sessionOf(const seal::SessionId& id) {
@@ -140,7 +198,7 @@ class Verifier {
 
     void checkSession(std::size_t s) {
         Session& session = sessions_[s];
-        session.checked = checkSeals(session.stored, auditor_, options_.limits, openingBudget_, keys_);
+        session.checked = checkSeals(session.stored, files_, auditor_, options_.limits, openingBudget_, keys_);
         CheckedSeals& checked = session.checked;
         SessionVerdict& verdict = session.verdict;
         verdict.sealsRead = checked.sealsRead;
@@ -151,29 +209,144 @@ class Verifier {
         session.firstSeal = static_cast<std::uint32_t>(lines_.sealCount());
         for (SealChain& chain : checked.chains) {
             verdict.openings.push_back(chain.opening);
-            lines_.add(s, chain);
+            for (const KeptSeal& kept : chain.seals)
+                lines_.add(s, kept);
         }
+    }
+
+    // --- The index: which seals' lines are loaded --------------------------------
+
+    // A seal's lines are loaded when the reading reaches the earliest of its
+    // own line and the two seal lines before it in its chain: its lines were
+    // logged after the seal before the one before it was cut, though one may
+    // reach a file before that seal's line.
+    void schedule() {
+        for (std::size_t s = 0; s < sessions_.size(); ++s) {
+            std::uint32_t id = sessions_[s].firstSeal;
+            for (const SealChain& chain : sessions_[s].checked.chains)
+                for (std::size_t p = 0; p < chain.seals.size(); ++p, ++id) {
+                    if (chain.seals[p].count == 0) continue;
+                    LinePlace from = chain.seals[p].place;
+                    for (std::size_t back = 1; back <= 2 && back <= p; ++back)
+                        from = std::min(from, chain.seals[p - back].place);
+                    loads_.emplace_back(positionOf(from), id);
+                }
+        }
+        std::sort(loads_.begin(), loads_.end());
+    }
+
+    // Loads what falls due before the line at `position_` and lets go of the
+    // seals whose window the reading has passed.
+    void advanceIndex() {
+        for (; nextLoad_ < loads_.size() && loads_[nextLoad_].first <= position_; ++nextLoad_)
+            loadSeal(loads_[nextLoad_].second);
+        while (!window_.empty() && window_.top().first + options_.limits.sealWindow < position_) {
+            const std::uint32_t id = window_.top().second;
+            window_.pop();
+            leaveSeal(id);
+        }
+    }
+
+    void loadSeal(std::uint32_t id) {
+        SealedLines::Seal& sealed = lines_.seal(id);
+        const auto read = seal::readSeal(files_.read(sealed.seal->text));
+        if (!read) throw std::runtime_error("a seal changed in its file while it was verified");
+        Session& session = sessions_[sealed.session];
+        lines_.load(id, read->record, session.ordinal);
+        session.loaded.push_back(id);
+        window_.emplace(positionOf(sealed.seal->place), id);
+        if (!pendingByLocator_.empty()) settlePending(id, read->record);
+    }
+
+    void leaveSeal(std::uint32_t id) {
+        if (lines_.seal(id).state != SealedLines::Seal::Loaded) return;
+        lines_.leave(id);
+        std::deque<std::uint32_t>& loaded = sessions_[lines_.seal(id).session].loaded;
+        loaded.erase(std::find(loaded.begin(), loaded.end(), id));
+    }
+
+    // A session's oldest loaded seals leave once its order has moved on by
+    // more than the resend window since their last line found: a copy of
+    // one of their lines is replayed from then on. Not before the reading
+    // has passed their own line.
+    void leaveOutgrown(Session& session) {
+        while (!session.loaded.empty()) {
+            const SealedLines::Seal& sealed = lines_.seal(session.loaded.front());
+            if (sealed.lastOrdinal + options_.resendWindow >= session.ordinal ||
+                positionOf(sealed.seal->place) >= position_)
+                return;
+            leaveSeal(session.loaded.front());
+        }
+    }
+
+    // The lines waiting whose locators seal `id` holds, in the order read.
+    void settlePending(std::uint32_t id, const seal::SealRecord& record) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> hits; // pending, offset
+        for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset) {
+            const auto [begin, end] = pendingByLocator_.equal_range(locatorValue(record.locators[offset]));
+            for (auto at = begin; at != end; ++at)
+                if (const auto tag = candidateTag(at->second, *lines_.seal(id).seal);
+                    tag && *tag == record.tags[offset])
+                    hits.emplace_back(at->second, offset);
+        }
+        std::sort(hits.begin(), hits.end());
+        const std::vector<std::uint32_t> slots = lines_.seal(id).lines;
+        for (const auto& [p, offset] : hits) {
+            Pending& waiting = pending_[p];
+            if (waiting.settled || lines_.seal(id).state != SealedLines::Seal::Loaded) continue;
+            settle(p);
+            const std::uint32_t slot = slots[offset];
+            std::string_view host;
+            messageOf(waiting, host);
+            found({lines_.line(slot).found == 0 ? SealedLines::Match::New : SealedLines::Match::Again, slot},
+                  waiting.place, host);
+        }
+    }
+
+    void settle(std::uint32_t p) {
+        pending_[p].settled = true;
+        const auto [begin, end] = pendingByLocator_.equal_range(locatorValue(pending_[p].locator));
+        for (auto at = begin; at != end; ++at)
+            if (at->second == p) {
+                pendingByLocator_.erase(at);
+                return;
+            }
+    }
+
+    // A waiting line's message, read again, and the host its prefix names.
+    std::string_view messageOf(const Pending& waiting, std::string_view& host) {
+        const CollectedLine line = readCollectedLine(files_.read(waiting.line), options_.prefixes, customPrefix_.get());
+        host = line.host;
+        return line.message;
     }
 
     // --- Pass 2: the events -----------------------------------------------------
 
-    void readEventLine(std::string_view text, LinePlace place) {
+    void readEventLine(std::string_view text, LinePlace place, std::uint64_t offset) {
+        advanceIndex();
         const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
         if (line.kind == MessageKind::Seal) return;
         if (line.kind == MessageKind::Event) {
             ++verdict_.eventLines;
             verdict_.prefixedLines += !line.prefix.empty();
-            const SealedLines::Match match = lines_.match(line.message, options_.limits.candidates);
+            const seal::LineLocator locator = seal::locatorOf(line.message);
+            const SealedLines::Match match = lines_.match(line.message, locator, options_.limits.candidates);
             if (match.outcome == SealedLines::Match::New || match.outcome == SealedLines::Match::Again)
                 found(match, place, line.host);
             else if (match.outcome == SealedLines::Match::Unchecked)
                 uncheckedStray(place);
             else if (!searchTornLine(line.message, place, 1))
-                pendingStrays_.push_back(place);
+                wait(place, spanOf(text, text, place, offset), locator);
             return;
         }
         ++verdict_.eventLines; // counted back out when it holds no event
         if (!searchTornLine(text, place, 0)) --verdict_.eventLines;
+    }
+
+    void wait(LinePlace place, const TextSpan& line, const seal::LineLocator& locator) {
+        if (pending_.size() >= UINT32_MAX) throw std::length_error("too many lines without a seal");
+        pendingByLocator_.emplace(locatorValue(locator), static_cast<std::uint32_t>(pending_.size()));
+        pending_.push_back({place, line, locator});
     }
 
     // A line that holds a sealed line after its start: pieces of lines torn
@@ -189,12 +362,13 @@ class Verifier {
         std::size_t hashBudget = 8 * text.size() + 65536;
         for (std::size_t at = nextEventStart(text, from); at != std::string_view::npos;
              at = nextEventStart(text, at + 1)) {
-            if (starts++ == options_.limits.eventStarts || text.size() - at > hashBudget) {
+            if (starts++ == options_.limits.eventStarts || 2 * (text.size() - at) > hashBudget) {
                 unchecked = true;
                 break;
             }
-            hashBudget -= text.size() - at;
-            const SealedLines::Match match = lines_.match(text.substr(at), options_.limits.candidates);
+            hashBudget -= 2 * (text.size() - at);
+            const std::string_view rest = text.substr(at);
+            const SealedLines::Match match = lines_.match(rest, seal::locatorOf(rest), options_.limits.candidates);
             if (match.outcome == SealedLines::Match::New || match.outcome == SealedLines::Match::Again) {
                 SealedLines::Line& line = lines_.line(match.line);
                 line.torn = true;
@@ -226,21 +400,28 @@ class Verifier {
 
     void found(const SealedLines::Match& match, LinePlace place, std::string_view prefixHost) {
         SealedLines::Line& slot = lines_.line(match.line);
-        const SealedLines::Seal& sealed = lines_.seal(slot.seal);
+        SealedLines::Seal& sealed = lines_.seal(slot.seal);
         Session& session = sessions_[sealed.session];
-        SessionVerdict& verdict = session.verdict;
         const std::uint64_t number = sealed.seal->first + slot.offset;
-        if (!prefixHost.empty() && verdict.opened() && !sameHost(prefixHost, verdict.openings.front().opening.host))
-            verdict.foreignHost.push_back({place, number});
         if (match.outcome == SealedLines::Match::Again) {
             if (slot.found != UINT16_MAX) ++slot.found;
-            verdict.duplicates.push_back(
+            session.verdict.duplicates.push_back(
                 {place, unpackPlace(slot.place), number, session.ordinal - slot.ordinal > options_.resendWindow});
             return;
         }
         slot.found = 1;
         slot.place = packPlace(place);
         slot.ordinal = ++session.ordinal;
+        sealed.lastOrdinal = session.ordinal;
+        foundFirst(session, number, place, prefixHost);
+        leaveOutgrown(session);
+    }
+
+    // A sealed line found for the first time.
+    void foundFirst(Session& session, std::uint64_t number, LinePlace place, std::string_view prefixHost) {
+        SessionVerdict& verdict = session.verdict;
+        if (!prefixHost.empty() && verdict.opened() && !sameHost(prefixHost, verdict.openings.front().opening.host))
+            verdict.foreignHost.push_back({place, number});
         if (verdict.contested()) {
             ++verdict.contestedLines;
             return;
@@ -251,10 +432,136 @@ class Verifier {
         session.anyFound = true;
     }
 
+    // --- After the reading: the lines that came when their seals had left -------
+
+    // Each line still waiting is tried under every seal whose lines share its
+    // locator, reading the seals once more: the first time a sealed line is
+    // found, it is found late; a copy of a line found before is replayed, and
+    // its original is looked for once more.
+    void settleLate() {
+        if (pendingByLocator_.empty()) return;
+        std::vector<LateHit> hits = lateHits();
+        std::sort(hits.begin(), hits.end());
+        std::map<std::pair<std::uint32_t, std::uint32_t>, LinePlace> foundLate;
+        std::vector<SoughtOriginal> sought;
+        for (std::size_t h = 0; h < hits.size();) {
+            const std::uint32_t p = hits[h].pending;
+            std::size_t end = h;
+            while (end < hits.size() && hits[end].pending == p)
+                ++end;
+            const LateHit* chosen = &hits[h];
+            for (std::size_t i = h; i < end; ++i)
+                if (isUnfound(hits[i])) {
+                    chosen = &hits[i];
+                    break;
+                }
+            settle(p);
+            std::string_view host;
+            messageOf(pending_[p], host);
+            const std::string prefixHost(host);
+            placeLate(*chosen, pending_[p].place, prefixHost, foundLate, sought);
+            h = end;
+        }
+        if (!sought.empty()) findOriginals(sought);
+    }
+
+    std::vector<LateHit> lateHits() {
+        std::vector<LateHit> hits;
+        for (std::uint32_t id = 0; id < lines_.sealCount(); ++id) {
+            const KeptSeal& kept = *lines_.seal(id).seal;
+            if (kept.count == 0) continue;
+            const auto read = seal::readSeal(files_.read(kept.text));
+            if (!read) throw std::runtime_error("a seal changed in its file while it was verified");
+            const seal::SealRecord& record = read->record;
+            if (record.locators.empty()) { // version 1: every waiting line is a candidate
+                for (std::uint32_t p = 0; p < pending_.size(); ++p)
+                    if (const auto tag = candidateTag(p, kept))
+                        for (std::uint32_t offset = 0; offset < record.tags.size(); ++offset)
+                            if (record.tags[offset] == *tag) hits.push_back({p, id, offset, *tag});
+                continue;
+            }
+            for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset) {
+                const auto [begin, end] = pendingByLocator_.equal_range(locatorValue(record.locators[offset]));
+                for (auto at = begin; at != end; ++at)
+                    if (const auto tag = candidateTag(at->second, kept); tag && *tag == record.tags[offset])
+                        hits.push_back({at->second, id, offset, *tag});
+            }
+        }
+        return hits;
+    }
+
+    // The waiting line's tag under `kept`, unless it has been tried under as
+    // many seals as the candidate bound allows.
+    std::optional<seal::LineTag> candidateTag(std::uint32_t p, const KeptSeal& kept) {
+        Pending& waiting = pending_[p];
+        if (waiting.settled) return std::nullopt;
+        if (waiting.tries >= options_.limits.candidates) {
+            waiting.unchecked = true;
+            return std::nullopt;
+        }
+        ++waiting.tries;
+        std::string_view host;
+        return seal::tagOf(*kept.tagKey, messageOf(waiting, host));
+    }
+
+    bool isUnfound(const LateHit& hit) const {
+        const std::vector<std::uint32_t>& unfound = lines_.seal(hit.seal).findings.unfound;
+        return std::binary_search(unfound.begin(), unfound.end(), hit.offset);
+    }
+
+    void placeLate(const LateHit& hit, LinePlace place, std::string_view prefixHost,
+                   std::map<std::pair<std::uint32_t, std::uint32_t>, LinePlace>& foundLate,
+                   std::vector<SoughtOriginal>& sought) {
+        SealedLines::Seal& sealed = lines_.seal(hit.seal);
+        Session& session = sessions_[sealed.session];
+        const std::uint64_t number = sealed.seal->first + hit.offset;
+        SealedLines::SealFindings& findings = sealed.findings;
+        const auto unfound = std::lower_bound(findings.unfound.begin(), findings.unfound.end(), hit.offset);
+        if (unfound != findings.unfound.end() && *unfound == hit.offset) {
+            findings.unfound.erase(unfound);
+            findings.earliest = std::min(findings.earliest, place);
+            findings.latest = std::max(findings.latest, place);
+            ++session.ordinal;
+            foundLate[{hit.seal, hit.offset}] = place;
+            foundFirst(session, number, place, prefixHost);
+            return;
+        }
+        const auto original = foundLate.find({hit.seal, hit.offset});
+        std::vector<Duplicate>& duplicates = session.verdict.duplicates;
+        duplicates.push_back({place, original != foundLate.end() ? original->second : LinePlace{}, number, true});
+        if (original == foundLate.end())
+            sought.push_back({sealed.session, duplicates.size() - 1, hit.seal, hit.tag, pending_[hit.pending].locator});
+    }
+
+    // Where the originals of copies found late are: the first whole message
+    // before the copy that its seal's tag fits.
+    void findOriginals(std::vector<SoughtOriginal>& sought) {
+        std::unordered_multimap<std::uint32_t, std::size_t> byLocator;
+        for (std::size_t i = 0; i < sought.size(); ++i)
+            byLocator.emplace(locatorValue(sought[i].locator), i);
+        eachLine(
+            [&](std::string_view text, LinePlace place, std::uint64_t) {
+                const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
+                if (line.kind != MessageKind::Event) return;
+                const auto [begin, end] = byLocator.equal_range(locatorValue(seal::locatorOf(line.message)));
+                for (auto at = begin; at != end;) {
+                    const SoughtOriginal& wanted = sought[at->second];
+                    Duplicate& copy = sessions_[wanted.session].verdict.duplicates[wanted.duplicate];
+                    if (place < copy.place &&
+                        seal::tagOf(*lines_.seal(wanted.seal).seal->tagKey, line.message) == wanted.tag) {
+                        copy.original = place;
+                        at = byLocator.erase(at);
+                    } else {
+                        ++at;
+                    }
+                }
+            },
+            false);
+    }
+
     // --- Verdicts ---------------------------------------------------------------
 
-    void concludeSession(std::size_t s, const std::vector<SealedLines::SealFindings>& findings,
-                         std::vector<Explainer>& explainers, std::vector<Loss>& losses) {
+    void concludeSession(std::size_t s, std::vector<Explainer>& explainers, std::vector<Loss>& losses) {
         Session& session = sessions_[s];
         SessionVerdict& verdict = session.verdict;
         if (session.checked.chains.empty()) {
@@ -267,7 +574,7 @@ class Verifier {
         // Where each seal's lines were found, to bound where lost ones may be.
         std::vector<std::pair<LinePlace, LinePlace>> spans;
         for (std::uint32_t i = 0; i < chain.seals.size(); ++i) {
-            const SealedLines::SealFindings& found = findings[session.firstSeal + i];
+            const SealedLines::SealFindings& found = lines_.seal(session.firstSeal + i).findings;
             spans.emplace_back(found.earliest, found.latest);
             const KeptSeal& kept = chain.seals[i];
             for (const std::uint32_t offset : found.unfound)
@@ -329,11 +636,20 @@ class Verifier {
     }
 
     void classifyStrays(const std::vector<Explainer>& explainers, const std::vector<Loss>& losses) {
-        const std::vector<std::size_t> given = explainStrays(pendingStrays_, explainers);
+        std::vector<LinePlace> strays;
+        for (const Pending& waiting : pending_) {
+            if (waiting.settled) continue;
+            if (waiting.unchecked)
+                uncheckedStray(waiting.place);
+            else
+                strays.push_back(waiting.place);
+        }
+        std::vector<Pending>().swap(pending_);
+        const std::vector<std::size_t> given = explainStrays(strays, explainers);
         std::vector<LinePlace> left;
-        for (std::size_t i = 0; i < pendingStrays_.size(); ++i) {
+        for (std::size_t i = 0; i < strays.size(); ++i) {
             if (given[i] == static_cast<std::size_t>(-1)) {
-                left.push_back(pendingStrays_[i]);
+                left.push_back(strays[i]);
                 continue;
             }
             const Loss& loss = losses[given[i]];
@@ -342,7 +658,7 @@ class Verifier {
                 ++verdict.gaps[loss.gap].unverifiable;
             else
                 ++verdict.notYetSealed;
-            verdict_.strays.push_back({pendingStrays_[i], loss.kind, loss.session});
+            verdict_.strays.push_back({strays[i], loss.kind, loss.session});
         }
         const std::vector<std::size_t> byUnopened = explainStrays(left, unopened_);
         for (std::size_t i = 0; i < left.size(); ++i) {
@@ -360,15 +676,26 @@ class Verifier {
 
     const VerifyOptions& options_;
     const AuditorKeys auditor_;
+    CollectedFiles files_;
     std::unique_ptr<const CustomPrefix> customPrefix_;
     GuardedKeys keys_; // before the index, which points into it
     TrailVerdict verdict_;
+    std::vector<std::uint64_t> fileStart_; // per file, the lines of the files before it
+    std::uint64_t position_ = 0;           // of the line being read, in the whole collection
     std::unordered_map<seal::SessionId, std::size_t, SessionIdHash> ids_;
     std::vector<Session> sessions_; // in the order first read
     SealedLines lines_;
-    std::uint64_t openingBudget_ = 0;      // openings left to decrypt
-    std::vector<LinePlace> pendingStrays_; // event lines no seal holds, in the collection's order
-    std::vector<Explainer> unopened_;      // what unopened sessions may hold, tried last
+    std::uint64_t openingBudget_ = 0; // openings left to decrypt
+    // When each seal's lines are loaded (the position, the seal), in order.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> loads_;
+    std::size_t nextLoad_ = 0;
+    // The loaded seals by the position of their own lines, the earliest on top.
+    std::priority_queue<std::pair<std::uint64_t, std::uint32_t>, std::vector<std::pair<std::uint64_t, std::uint32_t>>,
+                        std::greater<>>
+        window_;
+    std::vector<Pending> pending_;                                           // in the collection's order
+    std::unordered_multimap<std::uint32_t, std::uint32_t> pendingByLocator_; // the unsettled ones
+    std::vector<Explainer> unopened_; // what unopened sessions may hold, tried last
     std::vector<Loss> unopenedLosses_;
 };
 

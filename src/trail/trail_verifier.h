@@ -4,6 +4,9 @@
 // place in its session through the seals' locators, and judges what it
 // found. Every input is treated as hostile: lines, sessions, openings and
 // the key walk are bounded, and the cost stays linear in the collection.
+// Memory follows what is open, not the collection: the lines of the seals
+// near the place being read, the lines waiting for their seal, and what the
+// verdict lists.
 #pragma once
 
 #include "trail/collected_line.h"
@@ -26,6 +29,10 @@ struct VerifyLimits {
     std::uint64_t keyStepsFree = 1u << 16; // this many for every session
     std::size_t candidates = 256;          // seals a line's tag is tried under
     std::size_t eventStarts = 64;          // event starts searched in a line that is no event
+    // Lines of the collection after a seal's own line that its lines stay
+    // indexed for, at most; a line that comes later is looked up once more
+    // at the end, and a copy of one is replayed.
+    std::uint64_t sealWindow = 1u << 20;
 };
 
 struct VerifyOptions {

@@ -167,6 +167,15 @@ Lines withInserted(Lines lines, std::size_t at, const Lines& inserted) {
     return lines;
 }
 
+// The seals in a file of their own, given before the events' file.
+Lines sealsFirst(const Lines& lines) {
+    Lines seals, events;
+    for (const std::string& line : lines)
+        (line.rfind("quorvel-seal ", 0) == 0 ? seals : events).push_back(line);
+    seals.insert(seals.end(), events.begin(), events.end());
+    return seals;
+}
+
 Lines without(Lines lines, std::size_t at) {
     lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
     return lines;
@@ -191,8 +200,14 @@ Counts countsOf(const nlohmann::json& report) {
             tally[list] += static_cast<int>(session[list].size());
         for (const auto& fault : session["faults"])
             ++tally[fault["kind"].get<std::string>()];
-        for (const auto& duplicate : session["duplicates"])
-            ++tally[duplicate["replayed"].get<bool>() ? "replayed" : "resends"];
+        for (const auto& duplicate : session["duplicates"]) {
+            // One file: a copy's original lies before it.
+            const int original = duplicate["original"]["line"].get<int>();
+            if (original < 1 || original >= duplicate["place"]["line"].get<int>())
+                ++tally["copies without their original"];
+            else
+                ++tally[duplicate["replayed"].get<bool>() ? "replayed" : "resends"];
+        }
         tally["reordered"] += session["reordered"].get<int>();
         tally["cutShort"] += session["cutShort"].get<bool>();
         tally["uncheckedSeals"] += session["uncheckedSeals"].get<int>();
@@ -260,17 +275,25 @@ const Attack kAttacks[] = {
      [](const Lines&) {
          return intact({{"complete", 1}});
      }},
-    {"SealsInAFileOfTheirOwn",
-     [](const Lines& l) {
-         Lines seals, events;
-         for (const std::string& line : l)
-             (line.rfind("quorvel-seal ", 0) == 0 ? seals : events).push_back(line);
-         seals.insert(seals.end(), events.begin(), events.end());
-         return seals;
-     },
+    {"SealsInAFileOfTheirOwn", sealsFirst,
      [](const Lines&) {
          return intact({{"complete", 1}});
      }},
+    {"EventsInAFileOfTheirOwnAfterSealsLeft",
+     sealsFirst,
+     [](const Lines&) {
+         return intact({{"complete", 1}});
+     },
+     {"--seal-window", "1"}},
+    {"LineLongAfterItsSeal",
+     [](Lines l) {
+         const std::string moved = l[indexOf(l, "cs1=p-3 ")];
+         return withInserted(without(l, indexOf(l, "cs1=p-3 ")), l.size() - 1, {moved});
+     },
+     [](const Lines&) {
+         return intact({{"complete", 1}, {"reordered", 1}});
+     },
+     {"--seal-window", "2", "--resend-window", "3"}},
     {"SessionsInterleavedByACollector",
      [](const Lines& l) {
          // The child's lines spread evenly among the parent's, each
