@@ -31,6 +31,7 @@ import json
 import os
 import platform
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -79,29 +80,34 @@ def verify_command(build, key, json_out, at, trail):
 
 def run_verifier(command, timeout):
     """Runs the verifier once: wall seconds, user seconds, peak RSS in KiB
-    and exit status (None after a timeout). The child's own resource usage
-    comes from wait4: getrusage(RUSAGE_CHILDREN) sums user time over all
-    children alike, but its peak RSS is the largest of any child so far."""
-    started = time.perf_counter()
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    timed_out = threading.Event()
+    and exit status (None after a timeout). The verifier runs under
+    /usr/bin/time, which reports its peak RSS: a process forked from this
+    script would carry the script's own peak into its ru_maxrss across
+    exec. User time comes from wait4, the verifier's and time's together."""
+    with tempfile.NamedTemporaryFile(mode="r") as peak:
+        started = time.perf_counter()
+        process = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", peak.name] + command,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
+        timed_out = threading.Event()
 
-    def stop():
-        timed_out.set()
-        process.kill()
+        def stop():
+            timed_out.set()
+            os.killpg(process.pid, signal.SIGKILL)
 
-    timer = threading.Timer(timeout, stop)
-    timer.start()
-    # stderr is read while the child runs, so that a long message cannot
-    # block it; the verifier writes little there.
-    errors = process.stderr.read()
-    _, status, usage = os.wait4(process.pid, 0)
-    seconds = time.perf_counter() - started
-    timer.cancel()
-    process.returncode = os.waitstatus_to_exitcode(status)
-    process.stderr.close()
-    exit_status = None if timed_out.is_set() else process.returncode
-    return seconds, usage.ru_utime, usage.ru_maxrss, exit_status, errors.decode(errors="replace")
+        timer = threading.Timer(timeout, stop)
+        timer.start()
+        # stderr is read while the child runs, so that a long message cannot
+        # block it; the verifier writes little there.
+        errors = process.stderr.read()
+        _, status, usage = os.wait4(process.pid, 0)
+        seconds = time.perf_counter() - started
+        timer.cancel()
+        process.returncode = os.waitstatus_to_exitcode(status)
+        process.stderr.close()
+        exit_status = None if timed_out.is_set() else process.returncode
+        reported = peak.read().split()
+        rss = int(reported[-1]) if reported and reported[-1].isdigit() else 0
+    return seconds, usage.ru_utime, rss, exit_status, errors.decode(errors="replace")
 
 
 def complete_of(path):

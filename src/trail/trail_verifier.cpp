@@ -4,6 +4,7 @@
 #include "trail/seal_chain.h"
 #include "trail/sealed_lines.h"
 #include "trail/stray_explainer.h"
+#include "trail/waiting_lines.h"
 
 #include <malloc.h>
 
@@ -42,24 +43,14 @@ struct Session {
     bool anyFound = false;
 };
 
-// An event line no loaded seal holds, waiting for one that does.
-struct Pending {
-    LinePlace place;
-    TextSpan line;
-    seal::LineLocator locator;
-    bool settled = false;
-    bool unchecked = false;  // the candidate bound stopped the search for its seal
-    std::uint32_t tries = 0; // seals tried
-};
-
-// A pending line's sealed line, found when the collection had been read.
+// A waiting line's sealed line, found when the collection had been read.
 struct LateHit {
-    std::uint32_t pending;
+    std::uint32_t waiting;
     std::uint32_t seal;
     std::uint32_t offset;
     seal::LineTag tag;
     bool operator<(const LateHit& o) const {
-        return pending != o.pending ? pending < o.pending : seal != o.seal ? seal < o.seal : offset < o.offset;
+        return waiting != o.waiting ? waiting < o.waiting : seal != o.seal ? seal < o.seal : offset < o.offset;
     }
 };
 
@@ -102,10 +93,11 @@ constexpr LinePlace kEnd{UINT32_MAX, UINT64_MAX};
 class Verifier {
   public:
     Verifier(const std::vector<std::string>& files, const VerifyOptions& options)
-        : options_(options), auditor_{options.secretKey, seal::publicKeyOf(*options.secretKey)}, files_(files) {
+        : options_(options), auditor_{options.secretKey, seal::publicKeyOf(*options.secretKey)}, files_(files),
+          customPrefix_(options.prefixPattern.empty() ? nullptr
+                                                      : std::make_unique<CustomPrefix>(options.prefixPattern)) {
         verdict_.files = files;
         fileStart_.assign(files.size() + 1, 0);
-        if (!options.prefixPattern.empty()) customPrefix_ = std::make_unique<CustomPrefix>(options.prefixPattern);
         verdict_.collectionEnd = options.at != 0 ? options.at : nowMillis();
     }
 
@@ -255,7 +247,7 @@ class Verifier {
         lines_.load(id, read->record, session.ordinal);
         session.loaded.push_back(id);
         window_.emplace(positionOf(sealed.seal->place), id);
-        if (!pendingByLocator_.empty()) settlePending(id, read->record);
+        if (!waiting_.empty()) settleWaiting(id, read->record);
     }
 
     void leaveSeal(std::uint32_t id) {
@@ -280,44 +272,24 @@ class Verifier {
     }
 
     // The lines waiting whose locators seal `id` holds, in the order read.
-    void settlePending(std::uint32_t id, const seal::SealRecord& record) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> hits; // pending, offset
-        for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset) {
-            const auto [begin, end] = pendingByLocator_.equal_range(locatorValue(record.locators[offset]));
-            for (auto at = begin; at != end; ++at)
-                if (const auto tag = candidateTag(at->second, *lines_.seal(id).seal);
-                    tag && *tag == record.tags[offset])
-                    hits.emplace_back(at->second, offset);
-        }
+    void settleWaiting(std::uint32_t id, const seal::SealRecord& record) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> hits; // waiting line, offset
+        for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset)
+            for (const std::uint32_t w : waiting_.withLocator(locatorValue(record.locators[offset])))
+                if (const auto tag = waiting_.tagUnder(w, *lines_.seal(id).seal); tag && *tag == record.tags[offset])
+                    hits.emplace_back(w, offset);
         std::sort(hits.begin(), hits.end());
         const std::vector<std::uint32_t> slots = lines_.seal(id).lines;
-        for (const auto& [p, offset] : hits) {
-            Pending& waiting = pending_[p];
-            if (waiting.settled || lines_.seal(id).state != SealedLines::Seal::Loaded) continue;
-            settle(p);
+        for (std::size_t h = 0; h < hits.size(); ++h) {
+            const auto [w, offset] = hits[h];
+            if ((h > 0 && hits[h - 1].first == w) || lines_.seal(id).state != SealedLines::Seal::Loaded) continue;
+            waiting_.settle(w);
             const std::uint32_t slot = slots[offset];
             std::string_view host;
-            messageOf(waiting, host);
+            waiting_.message(w, host);
             found({lines_.line(slot).found == 0 ? SealedLines::Match::New : SealedLines::Match::Again, slot},
-                  waiting.place, host);
+                  waiting_.place(w), host);
         }
-    }
-
-    void settle(std::uint32_t p) {
-        pending_[p].settled = true;
-        const auto [begin, end] = pendingByLocator_.equal_range(locatorValue(pending_[p].locator));
-        for (auto at = begin; at != end; ++at)
-            if (at->second == p) {
-                pendingByLocator_.erase(at);
-                return;
-            }
-    }
-
-    // A waiting line's message, read again, and the host its prefix names.
-    std::string_view messageOf(const Pending& waiting, std::string_view& host) {
-        const CollectedLine line = readCollectedLine(files_.read(waiting.line), options_.prefixes, customPrefix_.get());
-        host = line.host;
-        return line.message;
     }
 
     // --- Pass 2: the events -----------------------------------------------------
@@ -336,17 +308,11 @@ class Verifier {
             else if (match.outcome == SealedLines::Match::Unchecked)
                 uncheckedStray(place);
             else if (!searchTornLine(line.message, place, 1))
-                wait(place, spanOf(text, text, place, offset), locator);
+                waiting_.add(place, spanOf(text, text, place, offset), locator);
             return;
         }
         ++verdict_.eventLines; // counted back out when it holds no event
         if (!searchTornLine(text, place, 0)) --verdict_.eventLines;
-    }
-
-    void wait(LinePlace place, const TextSpan& line, const seal::LineLocator& locator) {
-        if (pending_.size() >= UINT32_MAX) throw std::length_error("too many lines without a seal");
-        pendingByLocator_.emplace(locatorValue(locator), static_cast<std::uint32_t>(pending_.size()));
-        pending_.push_back({place, line, locator});
     }
 
     // A line that holds a sealed line after its start: pieces of lines torn
@@ -439,15 +405,15 @@ class Verifier {
     // found, it is found late; a copy of a line found before is replayed, and
     // its original is looked for once more.
     void settleLate() {
-        if (pendingByLocator_.empty()) return;
+        if (waiting_.empty()) return;
         std::vector<LateHit> hits = lateHits();
         std::sort(hits.begin(), hits.end());
         std::map<std::pair<std::uint32_t, std::uint32_t>, LinePlace> foundLate;
         std::vector<SoughtOriginal> sought;
         for (std::size_t h = 0; h < hits.size();) {
-            const std::uint32_t p = hits[h].pending;
+            const std::uint32_t w = hits[h].waiting;
             std::size_t end = h;
-            while (end < hits.size() && hits[end].pending == p)
+            while (end < hits.size() && hits[end].waiting == w)
                 ++end;
             const LateHit* chosen = &hits[h];
             for (std::size_t i = h; i < end; ++i)
@@ -455,11 +421,10 @@ class Verifier {
                     chosen = &hits[i];
                     break;
                 }
-            settle(p);
+            waiting_.settle(w);
             std::string_view host;
-            messageOf(pending_[p], host);
-            const std::string prefixHost(host);
-            placeLate(*chosen, pending_[p].place, prefixHost, foundLate, sought);
+            waiting_.message(w, host);
+            placeLate(*chosen, waiting_.place(w), std::string(host), foundLate, sought);
             h = end;
         }
         if (!sought.empty()) findOriginals(sought);
@@ -467,41 +432,33 @@ class Verifier {
 
     std::vector<LateHit> lateHits() {
         std::vector<LateHit> hits;
+        std::vector<std::uint32_t> triable; // for version 1 seals, which carry no locators
+        bool triableListed = false;
         for (std::uint32_t id = 0; id < lines_.sealCount(); ++id) {
             const KeptSeal& kept = *lines_.seal(id).seal;
             if (kept.count == 0) continue;
             const auto read = seal::readSeal(files_.read(kept.text));
             if (!read) throw std::runtime_error("a seal changed in its file while it was verified");
             const seal::SealRecord& record = read->record;
-            if (record.locators.empty()) { // version 1: every waiting line is a candidate
-                for (std::uint32_t p = 0; p < pending_.size(); ++p)
-                    if (const auto tag = candidateTag(p, kept))
-                        for (std::uint32_t offset = 0; offset < record.tags.size(); ++offset)
-                            if (record.tags[offset] == *tag) hits.push_back({p, id, offset, *tag});
+            if (!record.locators.empty()) {
+                for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset)
+                    for (const std::uint32_t w : waiting_.withLocator(locatorValue(record.locators[offset])))
+                        if (const auto tag = waiting_.tagUnder(w, kept); tag && *tag == record.tags[offset])
+                            hits.push_back({w, id, offset, *tag});
                 continue;
             }
-            for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset) {
-                const auto [begin, end] = pendingByLocator_.equal_range(locatorValue(record.locators[offset]));
-                for (auto at = begin; at != end; ++at)
-                    if (const auto tag = candidateTag(at->second, kept); tag && *tag == record.tags[offset])
-                        hits.push_back({at->second, id, offset, *tag});
-            }
+            if (!triableListed) triable = waiting_.triable();
+            triableListed = true;
+            // Every waiting line is a candidate, until the bound stops it.
+            const auto tried = [&](std::uint32_t w) {
+                const auto tag = waiting_.tagUnder(w, kept);
+                for (std::uint32_t offset = 0; tag && offset < record.tags.size(); ++offset)
+                    if (record.tags[offset] == *tag) hits.push_back({w, id, offset, *tag});
+                return !tag;
+            };
+            triable.erase(std::remove_if(triable.begin(), triable.end(), tried), triable.end());
         }
         return hits;
-    }
-
-    // The waiting line's tag under `kept`, unless it has been tried under as
-    // many seals as the candidate bound allows.
-    std::optional<seal::LineTag> candidateTag(std::uint32_t p, const KeptSeal& kept) {
-        Pending& waiting = pending_[p];
-        if (waiting.settled) return std::nullopt;
-        if (waiting.tries >= options_.limits.candidates) {
-            waiting.unchecked = true;
-            return std::nullopt;
-        }
-        ++waiting.tries;
-        std::string_view host;
-        return seal::tagOf(*kept.tagKey, messageOf(waiting, host));
     }
 
     bool isUnfound(const LateHit& hit) const {
@@ -530,7 +487,7 @@ class Verifier {
         std::vector<Duplicate>& duplicates = session.verdict.duplicates;
         duplicates.push_back({place, original != foundLate.end() ? original->second : LinePlace{}, number, true});
         if (original == foundLate.end())
-            sought.push_back({sealed.session, duplicates.size() - 1, hit.seal, hit.tag, pending_[hit.pending].locator});
+            sought.push_back({sealed.session, duplicates.size() - 1, hit.seal, hit.tag, waiting_.locator(hit.waiting)});
     }
 
     // Where the originals of copies found late are: the first whole message
@@ -636,15 +593,10 @@ class Verifier {
     }
 
     void classifyStrays(const std::vector<Explainer>& explainers, const std::vector<Loss>& losses) {
-        std::vector<LinePlace> strays;
-        for (const Pending& waiting : pending_) {
-            if (waiting.settled) continue;
-            if (waiting.unchecked)
-                uncheckedStray(waiting.place);
-            else
-                strays.push_back(waiting.place);
-        }
-        std::vector<Pending>().swap(pending_);
+        std::vector<LinePlace> strays, unchecked;
+        waiting_.release(strays, unchecked);
+        for (const LinePlace& place : unchecked)
+            uncheckedStray(place);
         const std::vector<std::size_t> given = explainStrays(strays, explainers);
         std::vector<LinePlace> left;
         for (std::size_t i = 0; i < strays.size(); ++i) {
@@ -693,8 +645,7 @@ class Verifier {
     std::priority_queue<std::pair<std::uint64_t, std::uint32_t>, std::vector<std::pair<std::uint64_t, std::uint32_t>>,
                         std::greater<>>
         window_;
-    std::vector<Pending> pending_;                                           // in the collection's order
-    std::unordered_multimap<std::uint32_t, std::uint32_t> pendingByLocator_; // the unsettled ones
+    WaitingLines waiting_{files_, options_.prefixes, customPrefix_.get(), options_.limits.candidates};
     std::vector<Explainer> unopened_; // what unopened sessions may hold, tried last
     std::vector<Loss> unopenedLosses_;
 };
