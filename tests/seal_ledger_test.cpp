@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -147,6 +148,40 @@ TEST(SealWorker, WithoutItsThreadTheLoggingCallsCutEverySealThatFallsDue) {
         if (const auto read = seal::readSeal(captured.message))
             seals.emplace_back(read->record.first, read->record.tags.size());
     EXPECT_EQ(seals, (std::vector<std::pair<std::uint64_t, std::size_t>>{{0, 3}, {3, 2}}));
+}
+
+// After the last seal no key stays in memory; a line logged after it (an
+// exit handler's, say) gets a session of its own, opened, sealed and closed
+// at once, and its keys are erased again.
+TEST(SealWorker, AfterTheLastSealNoKeyStaysAndALateLineIsSealedAlone) {
+    ASSERT_TRUE(seal::cryptoReady());
+    log4cxx::PropertyConfigurator::configure(log4cxx::File(quorvel_test::testDataPath("capture_all.properties")));
+    const Auditor auditor;
+    quorvel::SealSettings settings = settingsFor(auditor);
+    settings.logger = "seals";
+    quorvel::SealWorker worker(settings, "host-a", "server");
+    const auto erased = [&] {
+        const seal::SealingKeys& keys = worker.keys();
+        const auto zero = [](const auto& bytes) {
+            return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b == 0; });
+        };
+        return zero(keys.key()) && zero(keys.tagKey()) && zero(keys.macKey());
+    };
+    worker.observe("CEF:0|a");
+    worker.close();
+    EXPECT_TRUE(erased());
+    worker.observe("CEF:0|late");
+    EXPECT_TRUE(erased());
+    // (session, index, first, lines covered, end)
+    std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t, std::size_t, bool>> seals;
+    for (const quorvel_test::CapturedLine& captured : quorvel_test::capturedLines())
+        if (const auto read = seal::readSeal(captured.message))
+            seals.emplace_back(seal::toBase64(read->record.session), read->record.index, read->record.first,
+                               read->record.tags.size(), read->record.end);
+    ASSERT_EQ(seals.size(), 3u);
+    const std::string first = std::get<0>(seals[0]), late = std::get<0>(seals[1]);
+    EXPECT_NE(first, late);
+    EXPECT_EQ(seals, (decltype(seals){{first, 1, 0, 1, true}, {late, 0, 0, 0, false}, {late, 1, 0, 1, true}}));
 }
 
 // Settings that cannot hold their promise are refused: a seal must fit the

@@ -89,4 +89,10 @@ void SealLedger::forget() {
     locators_.clear();
 }
 
+void SealLedger::finish() {
+    keys_.erase();
+    tags_.clear();
+    locators_.clear();
+}
+
 } // namespace quorvel

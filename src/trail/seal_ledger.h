@@ -36,6 +36,8 @@ class SealLedger {
     // Every key erased and every waiting line dropped (a forked child's
     // copy of its parent's session), until the next begin().
     void forget();
+    // Every key erased after the session's last seal, until the next begin().
+    void finish();
 
     std::size_t waiting() const { return tags_.size(); }
     const seal::SealingKeys& keys() const { return keys_; }

@@ -117,13 +117,13 @@ bool SealWorker::threadRunning() {
 void SealWorker::observe(std::string_view line) {
     Lock lock(*this);
     if (forked_) restartInChild(lock);
+    if (closed_) {
+        sealAlone(line);
+        return;
+    }
     const Clock::time_point now = coarseNow();
     ledger_.record(line, now);
-    if (closed_) {
-        // After the last seal (exit handlers, static destructors): each line
-        // gets a last seal of its own at once.
-        cutAndLog(lock, true);
-    } else if (now >= ledger_.nextDue()) {
+    if (now >= ledger_.nextDue()) {
         // Due by count or by time: cut here rather than wait for the thread,
         // so that no seal covers more lines or waits longer than declared.
         cutAndLog(lock, false);
@@ -143,6 +143,16 @@ void SealWorker::restartInChild(Lock& lock) {
     logSeal(logger_, std::move(opening));
     lock.take();
     startThread();
+}
+
+// A line after the last seal (exit handlers, static destructors), when no
+// key is left: a session of its own, opened, sealed and closed at once, its
+// keys erased again. The lock stays held, so that such lines take turns.
+void SealWorker::sealAlone(std::string_view line) {
+    logSeal(logger_, ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis()));
+    ledger_.record(line, coarseNow());
+    logSeal(logger_, ledger_.cut(true, Clock::now(), wallClockMillis()));
+    ledger_.finish();
 }
 
 void SealWorker::cutAndLog(Lock& lock, bool end) {
@@ -206,6 +216,7 @@ void SealWorker::close() {
     }
     closed_ = true;
     cutAndLog(lock, true);
+    ledger_.finish();
 }
 
 void SealWorker::prepareFork() {

@@ -48,6 +48,7 @@ class SealWorker final : public LineObserver {
     void run();
     void restartInChild(Lock& lock);
     void cutAndLog(Lock& lock, bool end);
+    void sealAlone(std::string_view line);
     void waitUntil(pthread_cond_t& condition, SealLedger::Clock::time_point due);
     void resetSynchronisation();
 
