@@ -92,12 +92,13 @@ TEST(SealLedger, NextSealFallsDueByCountByTimeOrWhenIdleNeverInThePast) {
         std::uint64_t idleMillis;
         int lines; // logged 10 ms apart from t0 + 10 ms
         Clock::time_point due;
+        Clock::time_point look; // when the thread looks again at t0 + 500 ms: within a period with no line
     } cases[] = {
-        {"no line: idle time after the last seal", 100, 1000, 0, t0 + milliseconds(1000)},
-        {"a line: its own time after the first", 100, 1000, 2, t0 + milliseconds(110)},
-        {"the count reached: at once", 100, 1000, 3, Clock::time_point::min()},
-        {"a time beyond the clock: never", 10000000000000, 1000, 1, never},
-        {"an idle time beyond the clock: never", 100, UINT64_MAX, 0, never},
+        {"no line: idle time after the last seal", 100, 1000, 0, t0 + milliseconds(1000), t0 + milliseconds(600)},
+        {"a line: its own time after the first", 100, 1000, 2, t0 + milliseconds(110), t0 + milliseconds(110)},
+        {"the count reached: at once", 100, 1000, 3, Clock::time_point::min(), Clock::time_point::min()},
+        {"a time beyond the clock: never", 10000000000000, 1000, 1, never, never},
+        {"an idle time beyond the clock: never", 100, UINT64_MAX, 0, never, t0 + milliseconds(600)},
     };
     for (const auto& c : cases) {
         quorvel::SealSettings settings = settingsFor(auditor);
@@ -108,6 +109,7 @@ TEST(SealLedger, NextSealFallsDueByCountByTimeOrWhenIdleNeverInThePast) {
         for (int line = 1; line <= c.lines; ++line)
             ledger.record("CEF:0|" + std::to_string(line), t0 + milliseconds(10 * line));
         EXPECT_EQ(ledger.nextDue(), c.due) << c.what;
+        EXPECT_EQ(ledger.nextLook(t0 + milliseconds(500)), c.look) << c.what;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "trail/seal_record.h"
 
+#include <algorithm>
 #include <limits>
 #include <utility>
 
@@ -55,6 +56,11 @@ SealLedger::Clock::time_point SealLedger::nextDue() const {
     if (tags_.size() >= settings_.lines) return Clock::time_point::min();
     if (!tags_.empty()) return later(firstWaitingAt_, settings_.millis);
     return later(lastSealAt_, settings_.idleMillis);
+}
+
+SealLedger::Clock::time_point SealLedger::nextLook(Clock::time_point now) const {
+    const Clock::time_point due = nextDue();
+    return tags_.empty() ? std::min(due, later(now, settings_.millis)) : due;
 }
 
 std::string SealLedger::cut(bool end, Clock::time_point now, std::uint64_t wallMillis) {

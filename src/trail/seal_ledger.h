@@ -31,6 +31,10 @@ class SealLedger {
     // When the next seal is due: at once when `lines` lines wait; `millis`
     // after the first waiting line; else `idleMillis` after the last seal.
     Clock::time_point nextDue() const;
+    // When the thread must look again, at `now`: when the next seal is due,
+    // and with no line waiting within one sealing period, as a line may come
+    // meanwhile; so that no logging call has to wake the thread.
+    Clock::time_point nextLook(Clock::time_point now) const;
     // The next seal, ready to log; `end` marks the session's last.
     std::string cut(bool end, Clock::time_point now, std::uint64_t wallMillis);
     // Every key erased and every waiting line dropped (a forked child's

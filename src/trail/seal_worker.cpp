@@ -127,9 +127,6 @@ void SealWorker::observe(std::string_view line) {
         // Due by count or by time: cut here rather than wait for the thread,
         // so that no seal covers more lines or waits longer than declared.
         cutAndLog(lock, false);
-    } else if (ledger_.waiting() == 1 && running_) {
-        // The first line moves the next seal from the idle time to its own.
-        pthread_cond_signal(&wake_);
     }
 }
 
@@ -171,9 +168,9 @@ void* SealWorker::runThread(void* worker) {
 void SealWorker::run() {
     Lock lock(*this);
     while (!stopping_) {
-        const Clock::time_point due = ledger_.nextDue();
-        if (forking_ || Clock::now() < due) {
-            waitUntil(wake_, forking_ ? Clock::time_point::max() : due);
+        const Clock::time_point now = Clock::now();
+        if (forking_ || now < ledger_.nextDue()) {
+            waitUntil(wake_, forking_ ? Clock::time_point::max() : ledger_.nextLook(now));
             continue;
         }
         std::string line = ledger_.cut(false, Clock::now(), wallClockMillis());
