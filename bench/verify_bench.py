@@ -10,8 +10,8 @@ temporary directory, the verifier checks it once, and the trail is removed.
 Prints one table: the case, its lines, the verifier's wall-clock seconds,
 lines per second of wall-clock time, user seconds and peak resident memory,
 the time per line against the case's baseline of the same size (in-order for
-interleaved, untouched for the hostile cases), the verifier's exit status and the "complete" value of the JSON it wrote; then
-whether each target is met. A miss is reported, not failed: the script exits
+interleaved, untouched for the hostile cases), the verifier's exit status, the "complete" value of the JSON it wrote and
+its lines out of sealed order (none: the generator keeps each session's order); then whether each target is met. A miss is reported, not failed: the script exits
 non-zero only when the verifier crashes (an exit status other than 0 and 1)
 or the generator fails. A run that takes longer than --timeout is stopped
 and shown as a timeout.
@@ -110,12 +110,15 @@ def run_verifier(command, timeout):
     return seconds, usage.ru_utime, rss, exit_status, errors.decode(errors="replace")
 
 
-def complete_of(path):
+def verdict_of(path):
+    """The JSON verdict's "complete" and its lines out of sealed order summed
+    over the sessions; "-" for what cannot be read."""
     try:
         with open(path) as handle:
-            return json.load(handle).get("complete", "-")
-    except (OSError, ValueError, AttributeError):
-        return "-"
+            verdict = json.load(handle)
+        return verdict.get("complete", "-"), sum(session["reordered"] for session in verdict["sessions"])
+    except (OSError, ValueError, AttributeError, KeyError, TypeError):
+        return "-", "-"
 
 
 def measure(build, name, options, work, timeout):
@@ -128,7 +131,8 @@ def measure(build, name, options, work, timeout):
                              os.path.join(directory, "trail.log"))
     seconds, user, rss, status, errors = run_verifier(command, timeout)
     result = {"name": name, "lines": summary["lines"], "seconds": seconds, "user": user, "rss": rss,
-              "status": status, "complete": complete_of(json_out), "errors": errors}
+              "status": status, "errors": errors}
+    result["complete"], result["reordered"] = verdict_of(json_out)
     shutil.rmtree(directory)
     return result
 
@@ -154,7 +158,9 @@ def target_text(name, result, ratio, bound):
         # After a timeout the rate is an upper bound.
         rate = result["lines"] / result["seconds"]
         finished = result["status"] is not None
-        return f">= {LINES_TARGET:,} lines/s: {verdict(finished and rate >= LINES_TARGET, rate < LINES_TARGET)}"
+        ordered = result["reordered"] == 0
+        return f">= {LINES_TARGET:,} lines/s, no order fault: " \
+               f"{verdict(finished and ordered and rate >= LINES_TARGET, rate < LINES_TARGET or not ordered)}"
     if name in ("in-order", "untouched"):
         return ""
     if ratio is None:
@@ -169,7 +175,7 @@ def print_table(results, baselines, timeout):
     print(f"{time.strftime('%Y-%m-%dT%H:%M:%S%z')}  {platform.node()}  {os.cpu_count()} CPUs  load {load}")
     print()
     header = f"{'Case':<16}  {'lines':>11}  {'seconds':>8}  {'lines/s':>10}  {'user s':>8}  {'max RSS':>9}  " \
-             f"{'ratio':>6}  {'exit':>7}  {'complete':>8}  target"
+             f"{'ratio':>6}  {'exit':>7}  {'complete':>8}  {'order':>5}  target"
     print(header)
     print("-" * len(header))
     for result in results:
@@ -180,10 +186,12 @@ def print_table(results, baselines, timeout):
         rate = f"{'<' if result['status'] is None else ''}{result['lines'] / result['seconds']:,.0f}"
         print(f"{result['name']:<16}  {result['lines']:>11,}  {result['seconds']:>8.2f}  {rate:>10}  "
               f"{result['user']:>8.2f}  {result['rss'] / 1024:>5,.0f} MiB  {ratio_shown:>6}  {status:>7}  "
-              f"{str(result['complete']):>8}  {target_text(result['name'], result, ratio, bound)}".rstrip())
+              f"{str(result['complete']):>8}  {str(result['reordered']):>5}  "
+              f"{target_text(result['name'], result, ratio, bound)}".rstrip())
     print()
     print("ratio: seconds per line against the baseline's (interleaved: in-order; hostile cases: untouched);")
-    print(f"timeout: stopped after {timeout:.0f} s, its lines per second and ratio bounds; max RSS: the verifier's peak")
+    print(f"timeout: stopped after {timeout:.0f} s, its lines per second and ratio bounds; max RSS: the verifier's peak;")
+    print("order: lines found after lines their session numbered later (the generator keeps each session's order)")
 
 
 def main():
