@@ -1,46 +1,18 @@
 #include "trail/sealing_keys.h"
 
-#include <sodium.h>
-#include <sys/mman.h>
-#include <unistd.h>
+#include "trail/guarded_block.h"
 
-#include <cstdint>
+#include <sodium.h>
+
 #include <new>
 
 namespace quorvel::seal {
-
-namespace {
-
-// The whole pages that `size` bytes at `bytes` lie on.
-struct PageRange {
-    std::uintptr_t start;
-    std::uintptr_t end;
-};
-PageRange pagesOf(const void* bytes, std::size_t size) {
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto at = reinterpret_cast<std::uintptr_t>(bytes);
-    return {at & ~(page - 1), (at + size + page - 1) & ~(page - 1)};
-}
-
-} // namespace
 
 SealingKeys::SealingKeys() : block_(allocate()) {}
 
 SealingKeys::~SealingKeys() { sodium_free(block_); }
 
-SealingKeys::Block* SealingKeys::allocate() {
-    // sodium_malloc locks the pages and keeps them out of core dumps.
-    void* memory = sodium_malloc(sizeof(Block));
-    if (memory == nullptr) throw std::bad_alloc();
-    auto* block = new (memory) Block{};
-#ifdef MADV_WIPEONFORK
-    // The block's pages are the allocation's own (guard pages on both sides).
-    const PageRange pages = pagesOf(memory, sizeof(Block));
-    madvise(reinterpret_cast<void*>(pages.start), pages.end - pages.start,
-            MADV_WIPEONFORK); // older kernels: erased by hand
-#endif
-    return block;
-}
+SealingKeys::Block* SealingKeys::allocate() { return new (allocateGuardedBlock(sizeof(Block))) Block{}; }
 
 void SealingKeys::begin() {
     randomSealKey(block_->key);
