@@ -1,76 +1,10 @@
 #include "trail/seal_record.h"
 
-#include <charconv>
+#include "trail/record_fields.h"
 
 namespace quorvel::seal {
 
 namespace {
-
-constexpr std::string_view kMacField = " mac=";
-
-std::string textToBase64(const std::string& text) {
-    return toBase64(reinterpret_cast<const unsigned char*>(text.data()), text.size());
-}
-
-void putNumber(std::string& out, std::string_view name, std::uint64_t value) {
-    out += ' ';
-    out += name;
-    out += '=';
-    out += std::to_string(value);
-}
-
-void putText(std::string& out, std::string_view name, const std::string& value) {
-    out += ' ';
-    out += name;
-    out += '=';
-    out += value;
-}
-
-// Reads the fields of a seal one after the other, each " name=value" in the
-// order they are written; any deviation fails the whole seal.
-class FieldReader {
-  public:
-    explicit FieldReader(std::string_view text) : rest_(text) {}
-
-    bool next(std::string_view name, std::string_view& value) {
-        if (!peek(name)) return false;
-        rest_.remove_prefix(name.size() + 2);
-        const std::size_t end = rest_.find(' ');
-        value = rest_.substr(0, end);
-        rest_.remove_prefix(value.size());
-        return true;
-    }
-
-    bool number(std::string_view name, std::uint64_t& value) {
-        std::string_view text;
-        if (!next(name, text) || text.empty() || (text.size() > 1 && text[0] == '0')) return false;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        return error == std::errc() && end == text.data() + text.size();
-    }
-
-    template <std::size_t N> bool binary(std::string_view name, std::array<unsigned char, N>& value) {
-        std::string_view text;
-        return next(name, text) && fromBase64(text, value.data(), N);
-    }
-
-    bool text(std::string_view name, std::string& value) {
-        std::string_view encoded;
-        if (!next(name, encoded)) return false;
-        // Base64 of n bytes has 4n/3 characters, rounded up.
-        value.assign(encoded.size() * 3 / 4, '\0');
-        return fromBase64(encoded, reinterpret_cast<unsigned char*>(value.data()), value.size());
-    }
-
-    // Whether the next field is " name=".
-    bool peek(std::string_view name) const {
-        return rest_.size() >= name.size() + 2 && rest_[0] == ' ' && rest_.substr(1, name.size()) == name &&
-               rest_[name.size() + 1] == '=';
-    }
-    bool atEnd() const { return rest_.empty(); }
-
-  private:
-    std::string_view rest_;
-};
 
 bool readOpening(FieldReader& fields, SessionOpening& opening) {
     return fields.text("host", opening.host) && fields.text("module", opening.module) &&
@@ -123,8 +57,8 @@ std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
     putNumber(out, "count", seal.tags.size());
     if (seal.opening) {
         const SessionOpening& opening = *seal.opening;
-        putText(out, "host", textToBase64(opening.host));
-        putText(out, "module", textToBase64(opening.module));
+        putBase64Text(out, "host", opening.host);
+        putBase64Text(out, "module", opening.module);
         putNumber(out, "pid", opening.pid);
         putNumber(out, "lines", opening.lines);
         putNumber(out, "millis", opening.millis);
@@ -134,19 +68,15 @@ std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
     if (seal.end) out += " end=1";
     putRun(out, "locs", seal.locators);
     putRun(out, "tags", seal.tags);
-    const SealMac mac = macOf(macKey, out);
-    out += kMacField;
-    out += toBase64(mac);
+    putMac(out, macKey);
     return out;
 }
 
 std::optional<ReadSeal> readSeal(std::string_view text) {
     const int version = versionOf(text);
     if (version == 0) return std::nullopt;
-    const std::size_t macAt = text.rfind(kMacField);
-    if (macAt == std::string_view::npos) return std::nullopt;
     ReadSeal seal{};
-    seal.signedText = text.substr(0, macAt);
+    if (!splitMac(text, seal.signedText, seal.mac)) return std::nullopt;
     SealRecord& record = seal.record;
     record.version = version;
     FieldReader fields(seal.signedText.substr(kSealMarker.size() + 3));
@@ -160,7 +90,6 @@ std::optional<ReadSeal> readSeal(std::string_view text) {
     record.end = !end.empty();
     if (version >= 2 && !readRun(fields, "locs", count, record.locators)) return std::nullopt;
     if (!readRun(fields, "tags", count, record.tags) || !fields.atEnd()) return std::nullopt;
-    if (!fromBase64(text.substr(macAt + kMacField.size()), seal.mac.data(), seal.mac.size())) return std::nullopt;
     return seal;
 }
 

@@ -1,0 +1,50 @@
+// The field syntax every record of the trail is written in: after the
+// record's marker and version, " name=value" fields in a fixed order;
+// numbers in decimal without leading zeros, bytes and text in base64 (URL
+// alphabet, no padding), and last " mac=" with the record's MAC. A reader
+// takes the fields one after the other; any deviation fails the record.
+#pragma once
+
+#include "trail/seal_keys.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvel::seal {
+
+inline constexpr std::string_view kMacField = " mac=";
+
+void putNumber(std::string& out, std::string_view name, std::uint64_t value);
+void putText(std::string& out, std::string_view name, std::string_view value); // as it stands
+void putBase64Text(std::string& out, std::string_view name, const std::string& value);
+// The MAC of all of `out` under `macKey`, appended as its last field.
+void putMac(std::string& out, const Bytes32& macKey);
+
+class FieldReader {
+  public:
+    explicit FieldReader(std::string_view text) : rest_(text) {}
+
+    bool next(std::string_view name, std::string_view& value);
+    bool number(std::string_view name, std::uint64_t& value);
+    template <std::size_t N> bool binary(std::string_view name, std::array<unsigned char, N>& value) {
+        std::string_view text;
+        return next(name, text) && fromBase64(text, value.data(), N);
+    }
+    bool text(std::string_view name, std::string& value);
+
+    // Whether the next field is " name=".
+    bool peek(std::string_view name) const;
+    bool atEnd() const { return rest_.empty(); }
+
+  private:
+    std::string_view rest_;
+};
+
+// A record's text split at its last " mac=": what the MAC covers, and the
+// MAC; false when there is none or it is not one.
+bool splitMac(std::string_view text, std::string_view& signedText, SealMac& mac);
+
+} // namespace quorvel::seal
