@@ -5,6 +5,7 @@
 // thread is stalled inside log4cxx leaves a child that logs and exits.
 #include "child_process.h"
 #include "file_text.h"
+#include "memory_search.h"
 #include "temp_dir.h"
 #include "trail/seal_record.h"
 #include "trail/sealed_initialisation.h"
@@ -30,6 +31,11 @@
 namespace {
 
 namespace seal = quorvel::seal;
+using quorvel_test::addSought;
+using quorvel_test::countInMemory;
+using quorvel_test::faultsOf;
+using quorvel_test::kFlip;
+using quorvel_test::Sought;
 using namespace std::chrono_literals;
 using quorvel_test::Clock;
 
@@ -75,18 +81,6 @@ void logSealedEvents(const std::function<void()>& quiet) {
     logEvents(12, 25);
 }
 
-// A secret sought in memory, held as two random-looking halves whose XOR is
-// the secret: the memory searched holds no key through the search itself.
-struct Sought {
-    unsigned char masked[32];
-    unsigned char mask[32];
-    std::uint8_t size;
-    bool control; // the key with every byte XORed with kFlip: must be found
-    std::uint32_t seal;
-    char what; // 'K' chain key, 'T' tag key, 'M' MAC key
-};
-constexpr unsigned char kFlip = 0x5a;
-
 // The live chain key with kFlip applied, in ordinary memory: a copy of a key
 // the scans must find (unflipped it would be a leak). threadRunning() takes
 // the session's lock, which orders the read after the thread's last seal.
@@ -95,15 +89,6 @@ void holdControl(unsigned char* control) {
     const seal::SealKey& key = quorvel::sealedSession()->keys().key();
     for (std::size_t i = 0; i < key.size(); ++i)
         control[i] = key[i] ^ kFlip;
-}
-
-void addSought(std::vector<Sought>& sought, const unsigned char* secret, std::size_t size, std::uint32_t index,
-               char what, bool control = false) {
-    Sought s{{}, {}, static_cast<std::uint8_t>(size), control, index, what};
-    seal::randomSealKey(*reinterpret_cast<seal::SealKey*>(s.mask));
-    for (std::size_t i = 0; i < size; ++i)
-        s.masked[i] = secret[i] ^ (control ? kFlip : 0) ^ s.mask[i];
-    sought.push_back(s);
 }
 
 // Every key of the session whose seals `trail` holds, from its first to two
@@ -129,78 +114,6 @@ std::vector<Sought> sessionKeys(const std::string& trail, const SealedHost& host
     return sought;
 }
 
-// Adds to `hits`, for each sought secret, the windows of `bytes` equal to it
-// that end after the first `seen` bytes (counted already), unmasking byte by
-// byte so that no secret is ever assembled.
-void countIn(const unsigned char* bytes, std::size_t size, std::size_t seen, const std::vector<Sought>& sought,
-             std::vector<long>& hits) {
-    std::bitset<256> firsts;
-    for (const Sought& s : sought)
-        firsts.set(s.masked[0] ^ s.mask[0]);
-    for (std::size_t at = 0; at < size; ++at) {
-        if (!firsts[bytes[at]]) continue;
-        for (std::size_t k = 0; k < sought.size(); ++k) {
-            const Sought& s = sought[k];
-            if (at + s.size > size || at + s.size <= seen) continue;
-            std::size_t i = 0;
-            while (i < s.size && bytes[at + i] == (s.masked[i] ^ s.mask[i]))
-                ++i;
-            hits[k] += i == s.size;
-        }
-    }
-}
-
-// The sought secrets counted in every page of this process's readable
-// mappings that holds data (present or swapped out), read through
-// /proc/self/mem into a buffer mapped after the list was taken (no listed
-// mapping holds it). Mappings over 1 GiB (sanitizers' shadow memory) are
-// passed over.
-std::vector<long> countInOwnMemory(const std::vector<Sought>& sought) {
-    const std::vector<std::string> maps = quorvel_test::lines(quorvel_test::readFile("/proc/self/maps"));
-    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    constexpr std::size_t kCarry = 32;
-    auto* buffer = static_cast<unsigned char*>(
-        mmap(nullptr, page + kCarry, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    const int memory = open("/proc/self/mem", O_RDONLY), pagemap = open("/proc/self/pagemap", O_RDONLY);
-    std::vector<long> hits(sought.size());
-    for (const std::string& line : maps) {
-        unsigned long start = 0, end = 0;
-        char perms[5] = {};
-        if (std::sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) != 3 || perms[0] != 'r' ||
-            end - start > (1ul << 30))
-            continue;
-        std::size_t carried = 0; // the previous page's last bytes, when it was read
-        for (unsigned long at = start; at < end; at += page) {
-            std::uint64_t entry = 0; // bit 63: present, bit 62: swapped out
-            const auto index = static_cast<off_t>(at / page * sizeof entry);
-            if (pread(pagemap, &entry, sizeof entry, index) != sizeof entry || entry >> 62 == 0 ||
-                pread(memory, buffer + carried, page, static_cast<off_t>(at)) != static_cast<ssize_t>(page)) {
-                carried = 0;
-                continue;
-            }
-            countIn(buffer, carried + page, carried, sought, hits);
-            std::memmove(buffer, buffer + carried + page - kCarry, kCarry);
-            carried = kCarry;
-        }
-    }
-    close(pagemap);
-    close(memory);
-    munmap(buffer, page + kCarry);
-    return hits;
-}
-
-// Empty when no key was found and some control was; else what went wrong.
-std::string faultsOf(const std::vector<Sought>& sought, const std::vector<long>& hits) {
-    std::string faults;
-    long controls = 0;
-    for (std::size_t k = 0; k < sought.size(); ++k) {
-        controls += sought[k].control ? hits[k] : 0;
-        if (!sought[k].control && hits[k] > 0) faults += sought[k].what + std::to_string(sought[k].seal) + " found; ";
-    }
-    return controls > 0 ? faults : faults + "no control found: the search finds nothing";
-}
-
-// The VmFlags of each mapping of this process that overlaps [start, end).
 std::vector<std::string> vmFlagsOver(std::uintptr_t start, std::uintptr_t end) {
     std::vector<std::string> flags;
     bool overlaps = false;
@@ -250,7 +163,7 @@ TEST(SealHygiene, ForkedChildHoldsNoKeyOfItsParent) {
         std::vector<Sought> sought;
         for (Sought s; read(keys[0], &s, sizeof s) == sizeof s;)
             sought.push_back(s);
-        const std::string faults = faultsOf(sought, countInOwnMemory(sought));
+        const std::string faults = faultsOf(sought, countInMemory(sought));
         std::fprintf(stderr, "child: %s\n", faults.c_str());
         _exit(faults.empty() ? 0 : 1);
     });

@@ -1,6 +1,7 @@
 // quorvel-verify: makes the auditor's key pair, and verifies a sealed trail
 // collected from any number of hosts and files.
 #include "tool_error.h"
+#include "tool_files.h"
 #include "trail/trail_verifier.h"
 #include "trail_report.h"
 
@@ -137,22 +138,6 @@ class GuardedSecretKey {
   private:
     seal::AuditorSecretKey* key_;
 };
-
-std::string firstLineOf(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw ToolError{"cannot read " + path + ": " + std::strerror(errno)};
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-// Writes `text` into a new file (never over an existing one) with `mode`.
-void writeNewFile(const std::string& path, const std::string& text, mode_t mode) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, mode);
-    if (fd < 0) throw ToolError{"cannot create " + path + ": " + std::strerror(errno)};
-    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (close(fd) != 0 || !written) throw ToolError{"cannot write " + path + ": " + std::strerror(errno)};
-}
 
 int keygen(const std::vector<std::string>& args) {
     if (args.size() != 2) throw ToolError{"keygen needs PUBLIC-KEY-FILE SECRET-KEY-FILE (see --help)"};

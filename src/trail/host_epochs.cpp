@@ -4,6 +4,7 @@
 
 #include <sodium.h>
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -51,10 +52,10 @@ void HostEpochKeys::begin(const HostSeed& seed) {
     deriveInPlace(block_->nextRoot, kNextRootNumber, block_->spare);
 }
 
-void HostEpochKeys::restore(std::uint64_t epoch, const EpochKey& key, const PeriodRoot& nextRoot) {
+void HostEpochKeys::restore(std::uint64_t epoch, const unsigned char* key, const unsigned char* nextRoot) {
     block_->epoch = epoch;
-    block_->key = key;
-    block_->nextRoot = nextRoot;
+    std::memcpy(block_->key.data(), key, block_->key.size());
+    std::memcpy(block_->nextRoot.data(), nextRoot, block_->nextRoot.size());
 }
 
 void HostEpochKeys::advanceTo(std::uint64_t epoch) {

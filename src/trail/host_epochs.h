@@ -35,8 +35,9 @@ class HostEpochKeys {
 
     // Epoch 0's key and the next root, from `seed` (which the caller erases).
     void begin(const HostSeed& seed);
-    // What a saved state held.
-    void restore(std::uint64_t epoch, const EpochKey& key, const PeriodRoot& nextRoot);
+    // What a saved state held: 32 bytes of key and 32 of root, read from
+    // where they lie (guarded memory too) without a copy in between.
+    void restore(std::uint64_t epoch, const unsigned char* key, const unsigned char* nextRoot);
     // Moves on to `epoch`, which is not before the current one; every key of
     // an epoch before it is erased.
     void advanceTo(std::uint64_t epoch);

@@ -10,6 +10,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,5 +47,11 @@ class FieldReader {
 // A record's text split at its last " mac=": what the MAC covers, and the
 // MAC; false when there is none or it is not one.
 bool splitMac(std::string_view text, std::string_view& signedText, SealMac& mac);
+
+// The fields of a record that starts with `marker` and then `version`
+// ("v=1"), with what its MAC covers and the MAC split off; nothing when the
+// text is not such a record.
+std::optional<FieldReader> recordFields(std::string_view text, std::string_view marker, std::string_view version,
+                                        std::string_view& signedText, SealMac& mac);
 
 } // namespace quorvel::seal

@@ -1,0 +1,120 @@
+// The host agent as an operator runs it: enrolled with the auditor's public
+// key, run for a few one-second epochs, stopped. The auditor opens the
+// enrollment record with the secret key, matches its fingerprint and checks
+// every epoch record's chain and MAC; while the agent runs, neither its
+// memory nor its state file holds the seed or the key of an epoch that has
+// ended, though both hold the key of the epoch under way.
+#include "child_process.h"
+#include "file_text.h"
+#include "memory_search.h"
+#include "temp_dir.h"
+#include "trail/epoch_record.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace seal = quorvel::seal;
+using quorvel_test::Clock;
+using quorvel_test::lines;
+using quorvel_test::readFile;
+
+struct Ledger {
+    std::vector<std::string> lines; // the enrollment record, then the epoch records
+    std::uint64_t lastEpoch() const { return seal::readEpochRecord(lines.back())->record.epoch; }
+};
+
+Ledger ledgerOf(const std::string& path) {
+    Ledger ledger;
+    for (const std::string& line : lines(readFile(path)))
+        if (!line.empty()) ledger.lines.push_back(line);
+    return ledger;
+}
+
+TEST(SealAgent, LedgerChainsItsEpochsAndForgetsTheirKeys) {
+    ASSERT_TRUE(seal::cryptoReady());
+    const quorvel_test::TempDir dir{"agent"};
+    const auto keygen = quorvel_test::runProcess({QUORVEL_VERIFY, "keygen", dir.file("a.pub"), dir.file("a.key")});
+    ASSERT_EQ(keygen.status, 0) << keygen.err;
+    const std::string properties =
+        dir.write("agent.properties", "log4j.rootLogger=OFF\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
+                                      "log4j.appender.F.File=" +
+                                          dir.file("ledger.log") +
+                                          "\nlog4j.appender.F.layout=org.apache.log4j.PatternLayout\n"
+                                          "log4j.appender.F.layout.ConversionPattern=%m%n\n"
+                                          "log4j.logger.quorvel.ledger=INFO, F\n");
+    const std::vector<std::string> state = {"--state", dir.file("agent.state")};
+    std::vector<std::string> enroll = {
+        QUORVEL_SEALAGENT,      "enroll",         "--auditor-key", dir.file("a.pub"), "--record",
+        dir.file("enroll.rec"), "--epoch-millis", "1000",          "--properties",    properties};
+    enroll.insert(enroll.end(), state.begin(), state.end());
+    const auto enrolled = quorvel_test::runProcess(enroll);
+    ASSERT_EQ(enrolled.status, 0) << enrolled.err;
+    EXPECT_EQ(quorvel_test::runProcess(enroll).status, 1) << "a host is enrolled once";
+
+    std::vector<std::string> run = {QUORVEL_SEALAGENT, "run", "--properties", properties};
+    run.insert(run.end(), state.begin(), state.end());
+    quorvel_test::Child agent(run, dir.file("agent.out"));
+    ASSERT_TRUE(agent.waitUntilReady([&] { return ledgerOf(dir.file("ledger.log")).lines.size() >= 4; },
+                                     Clock::now() + std::chrono::seconds(15)))
+        << readFile(dir.file("agent.out"));
+
+    // The auditor's side: the seed from the enrollment, every epoch's key
+    // from the seed.
+    Ledger ledger = ledgerOf(dir.file("ledger.log"));
+    EXPECT_EQ(readFile(dir.file("enroll.rec")), ledger.lines[0] + "\n");
+    EXPECT_NE(enrolled.out.find("fingerprint " + seal::fingerprintOf(ledger.lines[0]) + "\n"), std::string::npos)
+        << enrolled.out;
+    const auto enrollment = seal::readEnrollment(ledger.lines[0]);
+    ASSERT_TRUE(enrollment);
+    const auto secret = seal::fromBase64<32>(lines(readFile(dir.file("a.key"))).at(0));
+    const auto seed = seal::openEnrollment(*enrollment, seal::publicKeyOf(*secret), *secret);
+    ASSERT_TRUE(seed);
+
+    // At T, the epoch after the last record: what the agent holds.
+    const std::uint64_t ended = ledger.lastEpoch();
+    std::vector<quorvel_test::Sought> gone, current;
+    quorvel_test::addSought(gone, seed->data(), seed->size(), 0, 'S');
+    for (std::uint64_t epoch = 0; epoch <= ended + 1; ++epoch) {
+        seal::EpochKey key;
+        seal::epochKeyFromSeed(*seed, epoch, key);
+        quorvel_test::addSought(epoch <= ended ? gone : current, key.data(), key.size(),
+                                static_cast<std::uint32_t>(epoch), 'E');
+    }
+    const std::string memory = "/proc/" + std::to_string(agent.pid());
+    const std::vector<long> inMemory = quorvel_test::countInMemory(gone, memory);
+    const std::vector<long> controlInMemory = quorvel_test::countInMemory(current, memory);
+    const std::vector<long> inState = quorvel_test::countInFile(gone, dir.file("agent.state"));
+    const std::vector<long> controlInState = quorvel_test::countInFile(current, dir.file("agent.state"));
+    ASSERT_EQ(ledgerOf(dir.file("ledger.log")).lastEpoch(), ended) << "the agent moved on during the search";
+    for (std::size_t k = 0; k < gone.size(); ++k) {
+        EXPECT_EQ(inMemory[k], 0) << gone[k].what << gone[k].index << " in the agent's memory";
+        EXPECT_EQ(inState[k], 0) << gone[k].what << gone[k].index << " in its state file";
+    }
+    EXPECT_EQ(controlInState[0], 1) << "the current key is not in the state file: the search finds nothing";
+    if (controlInMemory[0] == 0 && getuid() != 0)
+        GTEST_SKIP() << "the agent's memory cannot be read here (it is not dumpable; root can read it)";
+    EXPECT_GT(controlInMemory[0], 0) << "the current key is not in the agent's memory: the search finds nothing";
+
+    agent.stop(std::chrono::seconds(5));
+    EXPECT_EQ(agent.exitStatus(), 0) << readFile(dir.file("agent.out"));
+    ledger = ledgerOf(dir.file("ledger.log"));
+    for (std::size_t i = 1; i < ledger.lines.size(); ++i) {
+        const auto read = seal::readEpochRecord(ledger.lines[i]);
+        ASSERT_TRUE(read) << ledger.lines[i];
+        EXPECT_EQ(read->record.hostId, enrollment->record.hostId);
+        EXPECT_EQ(read->record.epoch, i - 1);
+        EXPECT_EQ(read->record.from, i - 1);
+        EXPECT_EQ(read->record.previous, seal::recordDigest(ledger.lines[i - 1])) << "epoch " << i - 1;
+        seal::EpochKey key;
+        seal::epochKeyFromSeed(*seed, read->record.epoch, key);
+        EXPECT_TRUE(seal::sameMac(seal::macOf(key, read->signedText), read->mac)) << "epoch " << i - 1;
+    }
+}
+
+} // namespace

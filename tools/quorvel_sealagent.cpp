@@ -1,0 +1,241 @@
+// quorvel-sealagent: the host agent of the sealed trail's host ledger.
+// `enroll` makes the host's secret seed and id once, hands the seed to the
+// auditor only encrypted to the auditor's key, in an enrollment record, and
+// prints the record's fingerprint; `run` keeps the host's epoch keys moving
+// forward, one epoch at a time, and logs a record at the end of each epoch,
+// chained to the one before and MACed under that epoch's key before the key
+// is erased; `status` says where the state stands.
+#include "logging/log_emitter.h"
+#include "logging/module_configurator.h"
+#include "tool_error.h"
+#include "tool_files.h"
+#include "trail/agent_state.h"
+#include "trail/epoch_record.h"
+#include "trail/guarded_block.h"
+
+#include <sodium.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel_tools {
+
+namespace {
+
+namespace seal = quorvel::seal;
+
+constexpr const char* kUsage =
+    "usage: quorvel-sealagent enroll --state FILE --auditor-key PUBLIC-KEY-FILE --record FILE\n"
+    "                                [--host NAME] [--epoch-millis N] [--properties FILE]\n"
+    "       quorvel-sealagent run --state FILE --properties FILE\n"
+    "       quorvel-sealagent status --state FILE\n"
+    "enroll: makes the host's seed and id once, writes the enrollment record to the --record file (for\n"
+    "        the auditor) and logs it when --properties is given; prints its fingerprint.\n"
+    "run:    moves the host's key on at every epoch's end and logs that epoch's record, chained to the\n"
+    "        one before, until SIGTERM, SIGINT or SIGHUP.\n"
+    "status: the host id, the epoch reached and the epoch length; no secret.\n"
+    "  --epoch-millis N   each epoch's length (60000)\n";
+
+constexpr std::uint64_t kDefaultEpochMillis = 60000;
+// The logger the agent's records go to, and the module its properties see.
+const std::string kLedgerLogger = "quorvel.ledger";
+const std::string kModule = "quorvel-sealagent";
+
+struct AgentCommand {
+    std::string state;
+    std::string auditorKey;
+    std::string record;
+    std::string properties;
+    std::string host;
+    std::uint64_t epochMillis = kDefaultEpochMillis;
+};
+
+AgentCommand parseCommand(const std::vector<std::string>& args) {
+    AgentCommand command;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (i + 1 >= args.size()) throw ToolError{arg + " needs a value (see --help)"};
+        const std::string& value = args[++i];
+        if (arg == "--state") {
+            command.state = value;
+        } else if (arg == "--auditor-key") {
+            command.auditorKey = value;
+        } else if (arg == "--record") {
+            command.record = value;
+        } else if (arg == "--properties") {
+            command.properties = value;
+        } else if (arg == "--host") {
+            command.host = value;
+        } else if (arg == "--epoch-millis") {
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), command.epochMillis);
+            if (error != std::errc() || end != value.data() + value.size() || command.epochMillis < 1000)
+                throw ToolError{"--epoch-millis " + value + ": not a number of milliseconds from 1000 on"};
+        } else {
+            throw ToolError{"unknown option " + arg + " (see --help)"};
+        }
+    }
+    if (command.state.empty()) throw ToolError{"--state FILE is required (see --help)"};
+    return command;
+}
+
+std::uint64_t nowMillis() {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+}
+
+void configureLogging(const std::string& properties) {
+    log4cxx::helpers::Properties read;
+    if (!quorvel::readProperties(log4cxx::File(properties), read)) throw ToolError{"cannot read " + properties};
+    quorvel::configureForModule(read, kModule);
+}
+
+std::string hostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) throw ToolError{"cannot read the host name", 1};
+    return name;
+}
+
+int enroll(const AgentCommand& command) {
+    if (command.auditorKey.empty() || command.record.empty())
+        throw ToolError{"enroll needs --auditor-key and --record (see --help)"};
+    seal::AuditorPublicKey auditor;
+    if (!seal::fromBase64(firstLineOf(command.auditorKey), auditor.data(), auditor.size()))
+        throw ToolError{command.auditorKey + ": not an auditor public key (quorvel-verify keygen makes one)"};
+    // The state is made once: a host enrolled again would have two ledgers.
+    seal::AgentStateFile state(command.state, true);
+    seal::AgentIdentity identity;
+    randombytes_buf(identity.hostId.data(), identity.hostId.size());
+    identity.origin = nowMillis();
+    identity.epochMillis = command.epochMillis;
+    seal::Enrollment enrollment{
+        identity.hostId, command.host.empty() ? hostName() : command.host, identity.origin, identity.epochMillis, {}};
+    seal::HostEpochKeys keys;
+    {
+        // The seed lives in guarded memory until epoch 0's key is made from
+        // it and it is encrypted to the auditor; then it is gone.
+        auto* seed = static_cast<seal::HostSeed*>(seal::allocateGuardedBlock(sizeof(seal::HostSeed)));
+        randombytes_buf(seed->data(), seed->size());
+        enrollment.seed = seal::encryptForAuditor(*seed, auditor);
+        keys.begin(*seed);
+        sodium_free(seed);
+    }
+    const std::string record = seal::writeEnrollment(enrollment, keys.key());
+    try {
+        writeNewFile(command.record, record + "\n", 0644);
+        state.save(identity, keys, {0, seal::recordDigest(record)});
+    } catch (...) {
+        // Nothing half made: the host can be enrolled again.
+        unlink(command.state.c_str());
+        throw;
+    }
+    if (!command.properties.empty()) {
+        configureLogging(command.properties);
+        quorvel::emitSealLine(kLedgerLogger, std::string(record));
+    }
+    std::cout << "host " << enrollment.host << " enrolled\n"
+              << "fingerprint " << seal::fingerprintOf(record) << "\n"
+              << "hand the auditor " << command.record << " and this fingerprint, on separate ways\n";
+    return 0;
+}
+
+struct LoadedState {
+    seal::AgentIdentity identity;
+    seal::AgentProgress progress;
+};
+
+LoadedState loadState(seal::AgentStateFile& file, seal::HostEpochKeys& keys, const std::string& path) {
+    LoadedState loaded;
+    if (!file.load(loaded.identity, keys, loaded.progress))
+        throw ToolError{path + " holds no agent state (quorvel-sealagent enroll makes one)", 1};
+    return loaded;
+}
+
+std::uint64_t epochAt(const seal::AgentIdentity& identity, std::uint64_t millis) {
+    return millis < identity.origin ? 0 : (millis - identity.origin) / identity.epochMillis;
+}
+
+// The epochs from the one the keys stand at up to `current` have ended: one
+// record speaks for them, MACed under the last one's key; then the keys move
+// on to `current` and the state is saved, the record logged first so that a
+// crash in between logs it again rather than never.
+void closeEpochs(LoadedState& loaded, seal::HostEpochKeys& keys, seal::AgentStateFile& file, std::uint64_t current) {
+    const seal::EpochRecord record{loaded.identity.hostId, current - 1, keys.epoch(), loaded.progress.lastRecord};
+    keys.advanceTo(current - 1);
+    const std::string line = seal::writeEpochRecord(record, keys.key());
+    quorvel::emitSealLine(kLedgerLogger, std::string(line));
+    keys.advanceTo(current);
+    loaded.progress.lastRecord = seal::recordDigest(line);
+    file.save(loaded.identity, keys, loaded.progress);
+}
+
+int run(const AgentCommand& command) {
+    if (command.properties.empty()) throw ToolError{"run needs --properties (see --help)"};
+    seal::AgentStateFile file(command.state, false);
+    seal::HostEpochKeys keys;
+    LoadedState loaded = loadState(file, keys, command.state);
+    configureLogging(command.properties);
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&stop, signal);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
+    while (true) {
+        const std::uint64_t now = nowMillis();
+        const std::uint64_t current = epochAt(loaded.identity, now);
+        if (keys.epoch() < current) closeEpochs(loaded, keys, file, current);
+        const std::uint64_t next = loaded.identity.origin + (current + 1) * loaded.identity.epochMillis;
+        const std::uint64_t wait = next > now ? next - now : 0;
+        const timespec timeout{static_cast<std::time_t>(wait / 1000), static_cast<long>(wait % 1000 * 1000000)};
+        if (sigtimedwait(&stop, nullptr, &timeout) >= 0) return 0;
+        if (errno != EAGAIN && errno != EINTR) throw ToolError{std::string("cannot wait: ") + std::strerror(errno), 1};
+    }
+}
+
+int status(const AgentCommand& command) {
+    seal::AgentStateFile file(command.state, false);
+    seal::HostEpochKeys keys;
+    const LoadedState loaded = loadState(file, keys, command.state);
+    std::cout << "host id " << seal::toBase64(loaded.identity.hostId) << "\n"
+              << "epoch " << keys.epoch() << " of " << loaded.identity.epochMillis << " ms (now "
+              << epochAt(loaded.identity, nowMillis()) << ")\n";
+    return 0;
+}
+
+} // namespace
+
+} // namespace quorvel_tools
+
+int main(int argc, char** argv) {
+    using namespace quorvel_tools;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return runTool("quorvel-sealagent", [&] {
+        if (args.empty()) throw ToolError{"nothing to do (see --help)"};
+        if (args[0] == "--help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (!quorvel::seal::cryptoReady()) throw ToolError{"libsodium cannot start", 1};
+        // No core dump of this process: it holds the host's keys.
+        prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+        const AgentCommand command = parseCommand({args.begin() + 1, args.end()});
+        try {
+            if (args[0] == "enroll") return enroll(command);
+            if (args[0] == "run") return run(command);
+            if (args[0] == "status") return status(command);
+        } catch (const std::runtime_error& error) {
+            throw ToolError{error.what(), 1};
+        }
+        throw ToolError{"unknown command " + args[0] + " (see --help)"};
+    });
+}
