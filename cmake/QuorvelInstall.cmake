@@ -51,11 +51,11 @@ configure_file(cmake/quorvel.pc.in ${PROJECT_BINARY_DIR}/quorvel.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quorvel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
 if(TARGET quorvel-emit)
-  set_target_properties(quorvel-catalog-check quorvel-emit quorvel-verify quorvel-preflight PROPERTIES INSTALL_RPATH "${QUORVEL_TOOLS_RUNPATH}")
+  set_target_properties(quorvel-catalog-check quorvel-emit quorvel-verify quorvel-preflight quorvel-sealagent PROPERTIES INSTALL_RPATH "${QUORVEL_TOOLS_RUNPATH}")
   # The manual pages, compressed as the packages want them (man reads them
   # so from any prefix).
   set(QUORVEL_MAN_PAGES)
-  foreach(page quorvel-catalog-check.1 quorvel-emit.1 quorvel-verify.1 quorvel-preflight.1)
+  foreach(page quorvel-catalog-check.1 quorvel-emit.1 quorvel-verify.1 quorvel-preflight.1 quorvel-sealagent.1)
     set(compressed ${PROJECT_BINARY_DIR}/man/${page}.gz)
     add_custom_command(OUTPUT ${compressed}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man

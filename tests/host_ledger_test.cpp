@@ -1,6 +1,7 @@
 // The host ledger's keys and records: a host's epoch keys against answers
 // computed apart from this code (Python's hashlib, BLAKE2b as libsodium's
 // key derivation uses it).
+#include "trail/epoch_record.h"
 #include "trail/host_epochs.h"
 
 #include <gtest/gtest.h>
@@ -23,14 +24,19 @@ std::string hex(const seal::Bytes32& bytes) {
     return text;
 }
 
+seal::HostSeed testSeed() {
+    seal::HostSeed seed;
+    for (unsigned i = 0; i < seed.size(); ++i)
+        seed[i] = static_cast<unsigned char>(i);
+    return seed;
+}
+
 // The seed of bytes 0 to 31: the key of each epoch, as the auditor derives
 // it; the host holds the same key at that epoch, whether it stepped there
 // epoch by epoch or jumped (an agent that was down), across periods.
 TEST(HostEpochs, TheHostHoldsTheKeyTheAuditorDerivesForEachEpoch) {
     ASSERT_TRUE(seal::cryptoReady());
-    seal::HostSeed seed;
-    for (unsigned i = 0; i < seed.size(); ++i)
-        seed[i] = static_cast<unsigned char>(i);
+    const seal::HostSeed seed = testSeed();
     const struct {
         std::uint64_t epoch;
         const char* key;
@@ -57,6 +63,78 @@ TEST(HostEpochs, TheHostHoldsTheKeyTheAuditorDerivesForEachEpoch) {
         EXPECT_EQ(hex(jumping.key()), k.key) << "host jumping, epoch " << k.epoch;
     }
     EXPECT_THROW(stepping.advanceTo(5), std::invalid_argument);
+}
+
+// An epoch record of fixed fields under epoch 1025's key is exactly this
+// line, its digest and fingerprint these; a record that differs from the
+// format in any way is not read.
+TEST(HostLedgerRecords, EpochRecordOfAFixedKeyIsThisLine) {
+    ASSERT_TRUE(seal::cryptoReady());
+    seal::EpochRecord record;
+    for (unsigned i = 0; i < record.hostId.size(); ++i)
+        record.hostId[i] = static_cast<unsigned char>(0xa0 + i);
+    record.epoch = 1025;
+    record.from = 1023;
+    record.previous.fill(0x11);
+    seal::EpochKey key;
+    seal::epochKeyFromSeed(testSeed(), record.epoch, key);
+    const std::string line = "quorvel-epoch v=1 hostid=oKGio6SlpqeoqaqrrK2urw epoch=1025 from=1023 "
+                             "prev=ERERERERERERERERERERERERERERERERERERERERERE "
+                             "mac=_rXRxYR8JzEdiXXpI-oW_PlAQ1gU83EC6kKP7eSTa4M";
+    EXPECT_EQ(seal::writeEpochRecord(record, key), line);
+    EXPECT_EQ(hex(seal::recordDigest(line)), "1cb49f6ce4889dab48a6a2efebf5787c3c84b59ac4733e997707f444df331975");
+    EXPECT_EQ(seal::fingerprintOf(line), "1cb4-9f6c-e488-9dab-48a6-a2ef-ebf5-787c");
+    const auto read = seal::readEpochRecord(line);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->record.hostId, record.hostId);
+    EXPECT_EQ(std::make_pair(read->record.epoch, read->record.from), std::make_pair(record.epoch, record.from));
+    EXPECT_EQ(read->record.previous, record.previous);
+    EXPECT_TRUE(seal::sameMac(seal::macOf(key, read->signedText), read->mac));
+    const auto edited = [&](const std::string& from, const std::string& to) {
+        std::string copy = line;
+        return copy.replace(copy.find(from), from.size(), to);
+    };
+    for (const std::string& bad :
+         {edited("v=1", "v=2"), edited("from=1023", "from=1026"), edited(" mac=", " more=1 mac="),
+          edited("epoch=1025", "epoch=01025"), edited("hostid=oKGio6SlpqeoqaqrrK2urw", "hostid=oKGio6Slpqeo")})
+        EXPECT_FALSE(seal::readEpochRecord(bad)) << bad;
+}
+
+// The auditor opens an enrollment with the secret key: the seed comes back
+// only while the record is the one the host made.
+TEST(HostLedgerRecords, EnrollmentOpensOnlyAsTheHostMadeIt) {
+    ASSERT_TRUE(seal::cryptoReady());
+    seal::AuditorPublicKey publicKey;
+    seal::AuditorSecretKey secretKey;
+    seal::makeAuditorKeys(publicKey, secretKey);
+    const seal::HostSeed seed = testSeed();
+    seal::Enrollment enrollment;
+    enrollment.hostId.fill(7);
+    enrollment.host = "bank-app-1";
+    enrollment.time = 1700000000000;
+    enrollment.epochMillis = 60000;
+    enrollment.seed = seal::encryptForAuditor(seed, publicKey);
+    seal::EpochKey zero;
+    seal::epochKeyFromSeed(seed, 0, zero);
+    const std::string line = seal::writeEnrollment(enrollment, zero);
+    const auto read = seal::readEnrollment(line);
+    ASSERT_TRUE(read) << line;
+    EXPECT_EQ(read->record.host, "bank-app-1");
+    EXPECT_EQ(std::make_pair(read->record.time, read->record.epochMillis), std::make_pair(enrollment.time, 60000ul));
+    const auto opened = seal::openEnrollment(*read, publicKey, secretKey);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(*opened, seed);
+    // Another host name, with the same seed and MAC: not the host's record.
+    std::string renamed = line;
+    renamed.replace(renamed.find(" host="), 20,
+                    " host=" + seal::toBase64(reinterpret_cast<const unsigned char*>("bank-app-2"), 10));
+    const auto readRenamed = seal::readEnrollment(renamed);
+    ASSERT_TRUE(readRenamed) << renamed;
+    EXPECT_FALSE(seal::openEnrollment(*readRenamed, publicKey, secretKey));
+    seal::AuditorPublicKey otherPublic;
+    seal::AuditorSecretKey otherSecret;
+    seal::makeAuditorKeys(otherPublic, otherSecret);
+    EXPECT_FALSE(seal::openEnrollment(*read, otherPublic, otherSecret)) << "opened with another auditor's key";
 }
 
 } // namespace
