@@ -6,11 +6,13 @@
 // quick. The seeds' sessions all start from the key of bytes 0 to 31: a seal
 // line that ends in " mac=*" gets the MAC its index's key gives (indexes
 // below 64), so that a seal changed in any field stays authentic and the
-// checks of chains, ranges and losses are reached. For any input:
-//   - a version 2 seal the reader accepts is the very text the writer makes
-//     of the record read: a seal has one text;
+// checks of chains, ranges and losses are reached; so does an epoch record of
+// the one enrolled host (id a0..af, seed of bytes 0 to 31, epochs below 64).
+// For any input:
+//   - a version 2 seal or an epoch record the reader accepts is the very
+//     text the writer makes of the record read: a record has one text;
 //   - the verdict counts the lines of the files, names only places among
-//     them, and gives every event line exactly one fate: verified, found
+//     them (the host ledger's too), and gives every event line exactly one fate: verified, found
 //     under a contested session, a copy of a line found, or a stray;
 //   - a complete verdict has no stray, and every session in it is opened;
 //   - the JSON report parses with nlohmann::json, a parser the verifier does
@@ -19,6 +21,7 @@
 //     itself when it is valid UTF-8;
 //   - the report for people holds printable ASCII and line feeds only, and
 //     exactly one line that starts with "result:".
+#include "trail/epoch_record.h"
 #include "trail/trail_verifier.h"
 #include "trail_report.h"
 
@@ -31,6 +34,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -49,7 +53,9 @@ constexpr std::uint64_t kResealed = 64;
 constexpr std::string_view kMacToMake = " mac=*";
 
 seal::AuditorSecretKey auditorKey;
-seal::Bytes32 macKeys[kResealed]; // of the seeds' seals 0 to 63
+seal::Bytes32 macKeys[kResealed];    // of the seeds' seals 0 to 63
+seal::EpochKey epochKeys[kResealed]; // of the enrolled host's epochs 0 to 63
+std::vector<trail::RegisteredHost> registry;
 int fileDescriptors[kMaxFiles];
 std::vector<std::string> filePaths;
 
@@ -76,21 +82,32 @@ std::uint64_t linesIn(std::string_view file) {
     return feeds + (!file.empty() && file.back() != '\n');
 }
 
-// The input with each seal line that ends in " mac=*" given its MAC.
+// The MAC a seal or epoch record `text` (its marker on, before " mac=")
+// gets, when its index or epoch has a key here.
+std::optional<seal::SealMac> macFor(std::string_view text) {
+    const std::string whole = std::string(text) + " mac=" + std::string(43, 'A');
+    if (const auto read = seal::readSeal(whole); read && read->record.index < kResealed)
+        return seal::macOf(macKeys[read->record.index], text);
+    if (const auto read = seal::readEpochRecord(whole); read && read->record.epoch < kResealed)
+        return seal::macOf(epochKeys[read->record.epoch], text);
+    return std::nullopt;
+}
+
+// The input with each seal or epoch record that ends in " mac=*" given its
+// MAC.
 std::string resealed(std::string_view input) {
     std::string out;
     out.reserve(input.size() + 64);
     for (std::size_t start = 0; start < input.size();) {
         const std::size_t end = std::min(input.find('\n', start), input.size());
         const std::string_view line = input.substr(start, end - start);
-        const std::size_t marker = line.find(seal::kSealMarker);
+        std::size_t marker = line.find(seal::kSealMarker);
+        if (marker == std::string_view::npos) marker = line.find(seal::kEpochMarker);
         if (marker != std::string_view::npos && line.size() - marker > kMacToMake.size() &&
             line.substr(line.size() - kMacToMake.size()) == kMacToMake) {
-            const std::string_view text = line.substr(marker, line.size() - marker - kMacToMake.size());
-            const auto read = seal::readSeal(std::string(text) + " mac=" + std::string(43, 'A'));
-            if (read && read->record.index < kResealed) {
+            if (const auto mac = macFor(line.substr(marker, line.size() - marker - kMacToMake.size()))) {
                 out.append(line.substr(0, line.size() - 1));
-                out += seal::toBase64(seal::macOf(macKeys[read->record.index], text));
+                out += seal::toBase64(*mac);
                 out.append(input.substr(end, 1));
                 start = end + 1;
                 continue;
@@ -100,6 +117,15 @@ std::string resealed(std::string_view input) {
         start = end + 1;
     }
     return out;
+}
+
+// An epoch record read is the very text written for its record.
+void checkLedgerLine(std::string_view line) {
+    const auto read = seal::readEpochRecord(line);
+    if (!read) return;
+    const std::string written = seal::writeEpochRecord(read->record, {});
+    if (std::string_view(written).substr(0, written.rfind(" mac=")) != read->signedText)
+        fail("an epoch record read is not the text written for its record", written);
 }
 
 void checkSealLine(std::string_view line) {
@@ -166,6 +192,10 @@ void checkVerdict(const trail::TrailVerdict& verdict, const std::vector<std::uin
         places(s.torn, [](const trail::FoundLine& f) { return f.place; });
         places(s.foreignHost, [](const trail::FoundLine& f) { return f.place; });
     }
+    for (const trail::HostLedgerVerdict& h : verdict.hosts)
+        for (const auto* list : {&h.failedMacs, &h.conflicting, &h.fromTheFuture})
+            places(*list, itself);
+    places(verdict.unregisteredLedger, itself);
     if (fates != verdict.eventLines)
         fail("event lines without exactly one fate",
              std::to_string(fates) + " fates for " + std::to_string(verdict.eventLines) + " event lines");
@@ -207,6 +237,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         macKey = seal::sealKeysOf(key).mac;
         key = seal::nextSealKey(key);
     }
+    // One enrolled host, id a0..af (as the seeds' sessions), its seed the
+    // bytes 0 to 31, an epoch a second from the seeds' sessions' start.
+    seal::HostSeed seed;
+    for (std::size_t i = 0; i < seed.size(); ++i)
+        seed[i] = static_cast<unsigned char>(i);
+    for (std::uint64_t epoch = 0; epoch < kResealed; ++epoch)
+        seal::epochKeyFromSeed(seed, epoch, epochKeys[epoch]);
+    seal::Enrollment enrollment;
+    for (std::size_t i = 0; i < enrollment.hostId.size(); ++i)
+        enrollment.hostId[i] = static_cast<unsigned char>(0xa0 + i);
+    enrollment.host = "host-a";
+    enrollment.time = 1700000000000;
+    enrollment.epochMillis = 1000;
+    enrollment.seed = seal::encryptForAuditor(seed, seal::publicKeyOf(auditorKey));
+    const std::string record = seal::writeEnrollment(enrollment, epochKeys[0]);
+    registry.push_back({seal::fingerprintOf(record), record});
     for (int& fd : fileDescriptors) {
         fd = memfd_create("trail", 0);
         if (fd < 0) fail("memfd_create failed");
@@ -221,6 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t start = 0; start <= input.size();) {
         const std::size_t end = std::min(input.find('\n', start), input.size());
         checkSealLine(input.substr(start, end - start));
+        checkLedgerLine(input.substr(start, end - start));
         checkEscaping(input.substr(start, end - start));
         start = end + 1;
     }
@@ -253,6 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.limits.candidates = 4;
     options.limits.eventStarts = 4;
     options.limits.sealWindow = 8; // seals leave early: late lines and copies are found at the end
+    options.registry = registry;
     const trail::TrailVerdict verdict = trail::verifyTrail(paths, options);
     checkVerdict(verdict, lines);
     checkReports(verdict);

@@ -121,20 +121,20 @@ TEST(HostLedgerRecords, EnrollmentOpensOnlyAsTheHostMadeIt) {
     ASSERT_TRUE(read) << line;
     EXPECT_EQ(read->record.host, "bank-app-1");
     EXPECT_EQ(std::make_pair(read->record.time, read->record.epochMillis), std::make_pair(enrollment.time, 60000ul));
-    const auto opened = seal::openEnrollment(*read, publicKey, secretKey);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(*opened, seed);
+    seal::HostSeed opened;
+    ASSERT_TRUE(seal::openEnrollment(*read, publicKey, secretKey, opened));
+    EXPECT_EQ(opened, seed);
     // Another host name, with the same seed and MAC: not the host's record.
     std::string renamed = line;
     renamed.replace(renamed.find(" host="), 20,
                     " host=" + seal::toBase64(reinterpret_cast<const unsigned char*>("bank-app-2"), 10));
     const auto readRenamed = seal::readEnrollment(renamed);
     ASSERT_TRUE(readRenamed) << renamed;
-    EXPECT_FALSE(seal::openEnrollment(*readRenamed, publicKey, secretKey));
+    EXPECT_FALSE(seal::openEnrollment(*readRenamed, publicKey, secretKey, opened));
     seal::AuditorPublicKey otherPublic;
     seal::AuditorSecretKey otherSecret;
     seal::makeAuditorKeys(otherPublic, otherSecret);
-    EXPECT_FALSE(seal::openEnrollment(*read, otherPublic, otherSecret)) << "opened with another auditor's key";
+    EXPECT_FALSE(seal::openEnrollment(*read, otherPublic, otherSecret, opened)) << "opened with another auditor's key";
 }
 
 } // namespace

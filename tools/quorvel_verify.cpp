@@ -2,6 +2,7 @@
 // collected from any number of hosts and files.
 #include "tool_error.h"
 #include "tool_files.h"
+#include "trail/enrollment_record.h"
 #include "trail/trail_verifier.h"
 #include "trail_report.h"
 
@@ -37,6 +38,8 @@ constexpr const char* kUsage =
     "  --resend-window N      a copy within N lines of its original in its session is a resend (4096)\n"
     "  --prefix LIST          the prefixes collected lines may carry, of none,rfc3164,rfc3339,rfc5424,tag,\n"
     "                         file-layout\n"
+    "  --registry FILE        the enrolled hosts whose ledgers the collection must hold: one per line,\n"
+    "                         the fingerprint, a blank, the enrollment record (quorvel-sealagent enroll)\n"
     "  --prefix-pattern RE    also a prefix of your own: a POSIX extended regular expression matched at\n"
     "                         the start of a line, up to the message (its match may hold no | = { \")\n"
     "                         (default: all)\n"
@@ -65,6 +68,25 @@ std::uint64_t numberOption(const std::string& name, const std::string& text) {
     if (error != std::errc() || end != text.data() + text.size() || text.empty())
         throw ToolError{name + " " + text + ": not a whole number"};
     return value;
+}
+
+// The auditor's registry of enrolled hosts: per line a fingerprint, a
+// blank and the enrollment record; blank lines and lines from '#' on skipped.
+std::vector<quorvel::trail::RegisteredHost> readRegistry(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw ToolError{"cannot read " + path + ": " + std::strerror(errno)};
+    std::vector<quorvel::trail::RegisteredHost> registry;
+    std::size_t number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (line.empty() || line[0] == '#') continue;
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string::npos || !seal::readEnrollment(line.substr(blank + 1)))
+            throw ToolError{path + ":" + std::to_string(number) +
+                            ": not a fingerprint, a blank and an enrollment record"};
+        registry.push_back({line.substr(0, blank), line.substr(blank + 1)});
+    }
+    return registry;
 }
 
 VerifyCommand parseVerify(const std::vector<std::string>& args) {
@@ -97,6 +119,8 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
                 throw ToolError{"--prefix " + args[i] +
                                 ": not a list of none, rfc3164, rfc3339, rfc5424, tag, file-layout"};
             options.prefixes = *grammars;
+        } else if (arg == "--registry") {
+            options.registry = readRegistry(value());
         } else if (arg == "--prefix-pattern") {
             options.prefixPattern = value();
         } else if (arg == "--max-line-bytes") {

@@ -62,6 +62,11 @@ class PeopleReport {
             out_ << verdict_.prefixedLines << " event lines read after a prefix (the prefix is not sealed)\n";
         for (const SessionVerdict& session : verdict_.sessions)
             writeSession(session);
+        for (const HostLedgerVerdict& host : verdict_.hosts)
+            writeHost(host);
+        if (!verdict_.unregisteredLedger.empty())
+            out_ << "LEDGER RECORDS OF HOSTS NOT IN THE REGISTRY: " << verdict_.unregisteredLedger.size() << '\n';
+        list(verdict_.unregisteredLedger, [&](const LinePlace& p) { return place(p); });
         writeStrays();
         writeUnchecked();
         if (!verdict_.unreadableSeals.empty())
@@ -117,6 +122,34 @@ class PeopleReport {
         writeLosses(s);
         writeFaults(s);
         writeFindings(s);
+    }
+
+    void writeHost(const HostLedgerVerdict& h) {
+        out_ << "enrolled host " << escapedForPeople(h.host) << " (" << escapedForPeople(h.fingerprint) << ")";
+        if (!h.fingerprintMatches) out_ << ": THE REGISTRY'S RECORD DOES NOT HAVE THIS FINGERPRINT";
+        if (!h.enrollmentOpens) {
+            out_ << ": ENROLLMENT NOT FOR THIS KEY, or altered\n";
+            return;
+        }
+        if (h.records == 0) {
+            out_ << ": NO LEDGER in the collection\n";
+            return;
+        }
+        out_ << ": " << h.records << " epoch records, epochs " << rangeText(*h.epochs) << '\n';
+        for (const NumberRange& lost : h.lost)
+            out_ << "  HOST EVIDENCE LOST in epochs " << rangeText(lost) << '\n';
+        for (const NumberRange& down : h.agentDown)
+            out_ << "  agent not running in epochs " << rangeText(down) << '\n';
+        if (h.stopped) out_ << "  LEDGER STOPPED at epoch " << h.epochs->last << " before the collection's end\n";
+        const std::pair<const char*, const std::vector<LinePlace>*> faults[] = {
+            {"FAILING MAC", &h.failedMacs},
+            {"A SECOND RECORD FOR AN EPOCH", &h.conflicting},
+            {"FROM AFTER THE COLLECTION'S END", &h.fromTheFuture}};
+        for (const auto& [heading, places] : faults) {
+            if (places->empty()) continue;
+            out_ << "  " << heading << ": " << places->size() << '\n';
+            list(*places, [&](const LinePlace& p) { return place(p); });
+        }
     }
 
     void writeLosses(const SessionVerdict& s) {
@@ -205,6 +238,7 @@ class PeopleReport {
         if (u.sessions) out_ << " " << u.sessions << " seal lines of sessions beyond --max-sessions;";
         if (u.openings) out_ << " " << u.openings << " openings beyond --max-openings;";
         if (u.candidates) out_ << " " << u.candidates << " lines with more candidate seals than --max-candidates;";
+        if (u.ledgerRecords) out_ << " " << u.ledgerRecords << " ledger records beyond a host's bound;";
         out_ << '\n';
     }
 
@@ -241,9 +275,14 @@ class JsonReport {
         });
         out_ << ",\"unreadableSeals\":";
         array(verdict_.unreadableSeals, [&](const LinePlace& p) { place(p); });
+        out_ << ",\"hosts\":";
+        array(verdict_.hosts, [&](const HostLedgerVerdict& h) { host(h); });
+        out_ << ",\"unregisteredLedger\":";
+        array(verdict_.unregisteredLedger, [&](const LinePlace& p) { place(p); });
         const Unchecked& u = verdict_.unchecked;
         out_ << ",\"unchecked\":{\"longLines\":" << u.longLines << ",\"sessions\":" << u.sessions
-             << ",\"openings\":" << u.openings << ",\"candidates\":" << u.candidates << "}}\n";
+             << ",\"openings\":" << u.openings << ",\"candidates\":" << u.candidates
+             << ",\"ledgerRecords\":" << u.ledgerRecords << "}}\n";
     }
 
   private:
@@ -262,6 +301,29 @@ class JsonReport {
         out_ << ",\"number\":" << f.number << '}';
     }
     void range(const NumberRange& r) { out_ << "{\"first\":" << r.first << ",\"last\":" << r.last << '}'; }
+
+    void host(const HostLedgerVerdict& h) {
+        out_ << "{\"host\":" << jsonString(h.host) << ",\"fingerprint\":" << jsonString(h.fingerprint)
+             << ",\"fingerprintMatches\":" << (h.fingerprintMatches ? "true" : "false")
+             << ",\"enrollmentOpens\":" << (h.enrollmentOpens ? "true" : "false") << ",\"records\":" << h.records
+             << ",\"epochs\":";
+        if (h.epochs)
+            range(*h.epochs);
+        else
+            out_ << "null";
+        out_ << ",\"lost\":";
+        array(h.lost, [&](const NumberRange& r) { range(r); });
+        out_ << ",\"agentDown\":";
+        array(h.agentDown, [&](const NumberRange& r) { range(r); });
+        const std::pair<const char*, const std::vector<LinePlace>*> places[] = {
+            {"failedMacs", &h.failedMacs}, {"conflicting", &h.conflicting}, {"fromTheFuture", &h.fromTheFuture}};
+        for (const auto& [name, list] : places) {
+            out_ << ",\"" << name << "\":";
+            array(*list, [&](const LinePlace& p) { place(p); });
+        }
+        out_ << ",\"stopped\":" << (h.stopped ? "true" : "false") << ",\"sound\":" << (h.sound() ? "true" : "false")
+             << '}';
+    }
 
     void session(const SessionVerdict& s) {
         out_ << "{\"session\":\"" << quorvel::seal::toBase64(s.id) << "\",\"state\":\""

@@ -1,5 +1,7 @@
 #include "trail/collected_line.h"
 
+#include "trail/epoch_record.h"
+
 #include <array>
 #include <cstring>
 #include <stdexcept>
@@ -163,6 +165,9 @@ std::optional<unsigned> prefixGrammarsNamed(std::string_view names) {
 
 MessageKind kindOf(std::string_view message) {
     if (message.substr(0, seal::kSealMarker.size()) == seal::kSealMarker) return MessageKind::Seal;
+    if (message.substr(0, seal::kEpochMarker.size()) == seal::kEpochMarker ||
+        message.substr(0, seal::kEnrollmentMarker.size()) == seal::kEnrollmentMarker)
+        return MessageKind::Ledger;
     if (message.substr(0, kCefStart.size()) == kCefStart || message.substr(0, kXdasStart.size()) == kXdasStart)
         return MessageKind::Event;
     return MessageKind::Other;

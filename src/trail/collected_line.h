@@ -40,7 +40,7 @@ std::optional<unsigned> prefixGrammarsNamed(std::string_view names);
 inline constexpr std::string_view kCefStart = "CEF:";
 inline constexpr std::string_view kXdasStart = " {\"";
 
-enum class MessageKind { Seal, Event, Other };
+enum class MessageKind { Seal, Event, Ledger, Other }; // Ledger: a host ledger's record
 MessageKind kindOf(std::string_view message);
 
 struct CollectedLine {

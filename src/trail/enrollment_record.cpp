@@ -35,17 +35,17 @@ std::optional<ReadEnrollment> readEnrollment(std::string_view text) {
     return read;
 }
 
-std::optional<HostSeed> openEnrollment(const ReadEnrollment& enrollment, const AuditorPublicKey& publicKey,
-                                       const AuditorSecretKey& secretKey) {
-    std::optional<HostSeed> seed = decryptAsAuditor(enrollment.record.seed, publicKey, secretKey);
-    if (!seed) return std::nullopt;
+bool openEnrollment(const ReadEnrollment& enrollment, const AuditorPublicKey& publicKey,
+                    const AuditorSecretKey& secretKey, HostSeed& seed) {
+    const EncryptedKey& encrypted = enrollment.record.seed;
+    if (crypto_box_seal_open(seed.data(), encrypted.data(), encrypted.size(), publicKey.data(), secretKey.data()) != 0)
+        return false;
     EpochKey epochZero;
-    epochKeyFromSeed(*seed, 0, epochZero);
+    epochKeyFromSeed(seed, 0, epochZero);
     const bool holds = sameMac(macOf(epochZero, enrollment.signedText), enrollment.mac);
     sodium_memzero(epochZero.data(), epochZero.size());
-    if (holds) return seed;
-    sodium_memzero(seed->data(), seed->size());
-    return std::nullopt;
+    if (!holds) sodium_memzero(seed.data(), seed.size());
+    return holds;
 }
 
 std::string fingerprintOf(std::string_view record) {

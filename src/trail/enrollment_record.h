@@ -47,10 +47,11 @@ struct ReadEnrollment {
 // line; nothing when it is not a well-formed record of version 1.
 std::optional<ReadEnrollment> readEnrollment(std::string_view text);
 
-// The seed, when the record's seed opens with the auditor's key and its MAC
-// holds under the seed's epoch 0 key; the caller erases it.
-std::optional<HostSeed> openEnrollment(const ReadEnrollment& enrollment, const AuditorPublicKey& publicKey,
-                                       const AuditorSecretKey& secretKey);
+// Whether the record's seed opens with the auditor's key and its MAC holds
+// under the seed's epoch 0 key; the seed goes into `seed` (in the caller's
+// guarded memory), erased when it does not hold.
+bool openEnrollment(const ReadEnrollment& enrollment, const AuditorPublicKey& publicKey,
+                    const AuditorSecretKey& secretKey, HostSeed& seed);
 
 // The fingerprint of a record's whole text: the first 16 bytes of its
 // BLAKE2b-256 hash in hex, in eight groups of four digits.

@@ -4,8 +4,14 @@
 
 namespace quorvel::trail {
 
+bool HostLedgerVerdict::sound() const {
+    return fingerprintMatches && enrollmentOpens && records > 0 && lost.empty() && failedMacs.empty() &&
+           conflicting.empty() && fromTheFuture.empty() && !stopped;
+}
+
 bool TrailVerdict::complete() const {
     if (!strays.empty() || !unreadableSeals.empty() || unchecked.any()) return false;
+    if (!std::all_of(hosts.begin(), hosts.end(), [](const HostLedgerVerdict& h) { return h.sound(); })) return false;
     const auto sound = [](const SessionVerdict& s) {
         const bool replayed =
             std::any_of(s.duplicates.begin(), s.duplicates.end(), [](const Duplicate& d) { return d.replayed; });

@@ -111,13 +111,31 @@ struct StrayLine {
     std::optional<std::size_t> session; // the session whose gap or tail explains it
 };
 
+// What the ledger of one host in the auditor's registry shows.
+struct HostLedgerVerdict {
+    std::string host; // as its enrollment record names it
+    std::string fingerprint;
+    bool fingerprintMatches = false;      // the registry's fingerprint is its record's
+    bool enrollmentOpens = false;         // the auditor's key opens it and its MAC holds
+    std::uint64_t records = 0;            // authentic epoch records, copies counted once
+    std::optional<NumberRange> epochs;    // the first and last epoch they speak for
+    std::vector<NumberRange> lost;        // epochs no authentic record in the chain speaks for: evidence lost
+    std::vector<NumberRange> agentDown;   // epochs a record says its agent did not run in
+    std::vector<LinePlace> failedMacs;    // records with this host's id whose MAC fails
+    std::vector<LinePlace> conflicting;   // a second authentic record for an epoch
+    std::vector<LinePlace> fromTheFuture; // records of epochs after the collection's end
+    bool stopped = false;                 // no record for the epochs before the collection's end
+    bool sound() const;
+};
+
 // What the auditor's bounds left unchecked.
 struct Unchecked {
-    std::uint64_t longLines = 0;  // longer than the line bound
-    std::uint64_t sessions = 0;   // sessions beyond the session bound
-    std::uint64_t openings = 0;   // openings beyond the per-session or the overall bound
-    std::uint64_t candidates = 0; // lines whose candidate seals exceeded the bound
-    bool any() const { return longLines + sessions + openings + candidates != 0; }
+    std::uint64_t longLines = 0;     // longer than the line bound
+    std::uint64_t sessions = 0;      // sessions beyond the session bound
+    std::uint64_t openings = 0;      // openings beyond the per-session or the overall bound
+    std::uint64_t candidates = 0;    // lines whose candidate seals exceeded the bound
+    std::uint64_t ledgerRecords = 0; // a host's ledger records beyond the bound
+    bool any() const { return longLines + sessions + openings + candidates + ledgerRecords != 0; }
 };
 
 struct TrailVerdict {
@@ -131,11 +149,16 @@ struct TrailVerdict {
     std::vector<StrayLine> strays;
     std::vector<LinePlace> unreadableSeals;
     Unchecked unchecked;
+    // With a registry of enrolled hosts: each one's ledger, and the places
+    // of ledger records of hosts not in it.
+    std::vector<HostLedgerVerdict> hosts;
+    std::vector<LinePlace> unregisteredLedger;
 
     // True only when the collection holds at least one authentic session and
     // every event is accounted for: every sealed line verified once or
     // resent, no seal lost, failing or out of chain, no session cut short,
-    // unopened or contested, no stray, nothing left unchecked.
+    // unopened or contested, no stray, nothing left unchecked; and every
+    // registered host's ledger sound.
     bool complete() const;
 };
 

@@ -125,6 +125,7 @@ class Verifier {
         for (std::size_t s = 0; s < sessions_.size(); ++s)
             concludeSession(s, explainers, losses);
         classifyStrays(explainers, losses);
+        ledger_.conclude(auditor_.publicKey, *auditor_.secretKey, verdict_.collectionEnd, verdict_);
         for (Session& session : sessions_)
             verdict_.sessions.push_back(std::move(session.verdict));
         return std::move(verdict_);
@@ -156,6 +157,10 @@ class Verifier {
 
     void readSealLine(std::string_view text, LinePlace place, std::uint64_t offset) {
         const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
+        if (line.kind == MessageKind::Ledger) {
+            ledger_.read(line.message, place);
+            return;
+        }
         if (line.kind != MessageKind::Seal) return;
         ++verdict_.sealLines;
         const auto read = seal::readSeal(line.message);
@@ -297,7 +302,7 @@ class Verifier {
     void readEventLine(std::string_view text, LinePlace place, std::uint64_t offset) {
         advanceIndex();
         const CollectedLine line = readCollectedLine(text, options_.prefixes, customPrefix_.get());
-        if (line.kind == MessageKind::Seal) return;
+        if (line.kind == MessageKind::Seal || line.kind == MessageKind::Ledger) return;
         if (line.kind == MessageKind::Event) {
             ++verdict_.eventLines;
             verdict_.prefixedLines += !line.prefix.empty();
@@ -646,6 +651,7 @@ class Verifier {
                         std::greater<>>
         window_;
     WaitingLines waiting_{files_, options_.prefixes, customPrefix_.get(), options_.limits.candidates};
+    HostLedgerCheck ledger_{options_.registry};
     std::vector<Explainer> unopened_; // what unopened sessions may hold, tried last
     std::vector<Loss> unopenedLosses_;
 };

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "trail/collected_line.h"
+#include "trail/host_ledger_check.h"
 #include "trail/trail_verdict.h"
 
 #include <cstdint>
@@ -43,6 +44,9 @@ struct VerifyOptions {
     std::uint64_t resendWindow = 4096; // a duplicate this near its original (in its session's order) is a resend
     unsigned prefixes = kEveryPrefix;
     std::string prefixPattern; // a custom prefix (CustomPrefix), tried after the grammars; empty: none
+    // The enrolled hosts whose ledgers the collection must hold; empty: none
+    // is checked.
+    std::vector<RegisteredHost> registry;
     VerifyLimits limits;
 };
 

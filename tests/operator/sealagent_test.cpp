@@ -11,9 +11,12 @@
 #include "trail/epoch_record.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <unistd.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,30 @@ Ledger ledgerOf(const std::string& path) {
     for (const std::string& line : lines(readFile(path)))
         if (!line.empty()) ledger.lines.push_back(line);
     return ledger;
+}
+
+// What quorvel-verify says of the first registered host's ledger in
+// `ledger`, as a few words: its faults, or "sound".
+std::string ledgerVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& ledger,
+                          const std::string& registry, std::uint64_t at) {
+    std::string text;
+    for (const std::string& line : ledger)
+        text += line + "\n";
+    const auto verify =
+        quorvel_test::runProcess({QUORVEL_VERIFY, "--key", dir.file("a.key"), "--json", "-", "--at", std::to_string(at),
+                                  "--registry", dir.write("registry", registry), dir.write("collected.log", text)});
+    const nlohmann::json host = nlohmann::json::parse(verify.out).at("hosts").at(0);
+    std::string faults;
+    for (const char* list : {"lost", "agentDown", "failedMacs", "conflicting", "fromTheFuture"})
+        if (!host[list].empty()) faults += std::string(list) + " " + std::to_string(host[list].size()) + " ";
+    for (const char* flag : {"stopped"})
+        if (host[flag].get<bool>()) faults += std::string(flag) + " ";
+    for (const char* flag : {"fingerprintMatches", "enrollmentOpens"})
+        if (!host[flag].get<bool>()) faults += std::string("not ") + flag + " ";
+    if (host["records"].get<int>() == 0) faults += "no ledger ";
+    const std::size_t unregistered = nlohmann::json::parse(verify.out).at("unregisteredLedger").size();
+    if (unregistered != 0) faults += "unregistered " + std::to_string(unregistered) + " ";
+    return faults.empty() ? (host["sound"].get<bool>() ? "sound" : "unsound without a fault") : faults;
 }
 
 TEST(SealAgent, LedgerChainsItsEpochsAndForgetsTheirKeys) {
@@ -73,8 +100,8 @@ TEST(SealAgent, LedgerChainsItsEpochsAndForgetsTheirKeys) {
     const auto enrollment = seal::readEnrollment(ledger.lines[0]);
     ASSERT_TRUE(enrollment);
     const auto secret = seal::fromBase64<32>(lines(readFile(dir.file("a.key"))).at(0));
-    const auto seed = seal::openEnrollment(*enrollment, seal::publicKeyOf(*secret), *secret);
-    ASSERT_TRUE(seed);
+    const auto seed = std::make_unique<seal::HostSeed>();
+    ASSERT_TRUE(seal::openEnrollment(*enrollment, seal::publicKeyOf(*secret), *secret, *seed));
 
     // At T, the epoch after the last record: what the agent holds.
     const std::uint64_t ended = ledger.lastEpoch();
@@ -115,6 +142,76 @@ TEST(SealAgent, LedgerChainsItsEpochsAndForgetsTheirKeys) {
         seal::epochKeyFromSeed(*seed, read->record.epoch, key);
         EXPECT_TRUE(seal::sameMac(seal::macOf(key, read->signedText), read->mac)) << "epoch " << i - 1;
     }
+
+    // The auditor's verdict on the ledger as collected, and on attacked
+    // copies of it; the collection ends within the epoch after the last one
+    // recorded.
+    ASSERT_GE(ledger.lines.size(), 4u);
+    const std::string registry = seal::fingerprintOf(ledger.lines[0]) + " " + ledger.lines[0] + "\n";
+    const std::uint64_t last = ledger.lastEpoch();
+    const std::uint64_t at = enrollment->record.time + (last + 1) * enrollment->record.epochMillis + 10;
+    const auto without = [](std::vector<std::string> lines, std::size_t at) {
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at));
+        return lines;
+    };
+    const auto remade = [&](std::size_t at, const std::function<void(seal::EpochRecord&)>& change,
+                            const seal::EpochKey& key) {
+        std::vector<std::string> lines = ledger.lines;
+        seal::EpochRecord record = seal::readEpochRecord(lines[at])->record;
+        change(record);
+        lines[at] = seal::writeEpochRecord(record, key);
+        return lines;
+    };
+    seal::EpochKey keyOfLast;
+    seal::epochKeyFromSeed(*seed, last, keyOfLast);
+    const seal::EpochKey taken = seal::randomSealKey(); // a key of the forger's own
+    seal::Enrollment other = enrollment->record;
+    other.hostId.fill(9);
+    const std::string otherHost = seal::writeEnrollment(other, taken);
+    const struct {
+        const char* attack;
+        std::vector<std::string> ledger;
+        std::string registry;
+        std::uint64_t at;
+        std::string verdict;
+    } attacks[] = {
+        {"untouched", ledger.lines, registry, at, "sound"},
+        {"a copy of each record",
+         [&] {
+             std::vector<std::string> twice = ledger.lines;
+             twice.insert(twice.end(), ledger.lines.begin(), ledger.lines.end());
+             return twice;
+         }(),
+         registry, at, "sound"},
+        {"an epoch record deleted", without(ledger.lines, 2), registry, at, "lost 1 "},
+        {"the enrollment deleted from the collection", without(ledger.lines, 0), registry, at, "sound"},
+        {"a record altered",
+         remade(
+             2, [](seal::EpochRecord& r) { r.from = 0; }, taken),
+         registry, at, "lost 1 failedMacs 1 "},
+        {"a record re-made with the last key, which does not vouch for an earlier epoch",
+         remade(
+             2, [](seal::EpochRecord& r) { r.from = 0; }, keyOfLast),
+         registry, at, "lost 1 failedMacs 1 "},
+        {"a record of an epoch after the end",
+         remade(
+             ledger.lines.size() - 1, [](seal::EpochRecord& r) { r.epoch += 5; }, taken),
+         registry, at, "fromTheFuture 1 "}, // the last epoch's record may still be on its way
+        {"the ledger stops long before the end", ledger.lines, registry, at + 10 * 1000, "stopped "},
+        {"every record deleted", {ledger.lines[0]}, registry, at, "stopped no ledger "},
+        {"the registry's fingerprint is another's", ledger.lines,
+         "0000-0000-0000-0000-0000-0000-0000-0000 " + ledger.lines[0] + "\n", at, "not fingerprintMatches "},
+        {"a host the registry does not hold",
+         [&] {
+             std::vector<std::string> more = ledger.lines;
+             seal::EpochRecord record{other.hostId, 0, 0, seal::recordDigest(otherHost)};
+             more.push_back(seal::writeEpochRecord(record, taken));
+             return more;
+         }(),
+         registry, at, "unregistered 1 "},
+    };
+    for (const auto& a : attacks)
+        EXPECT_EQ(ledgerVerdict(dir, a.ledger, a.registry, a.at), a.verdict) << a.attack;
 }
 
 } // namespace

@@ -25,8 +25,9 @@ TEST(TrailJson, VerdictOfAFixedCollection) {
               R"("sealsRead":2,"seals":2,"lastSeal":1,"lastSealAt":1700000001000,"closed":true,"cutShort":false,)"
               R"("verified":2,"contestedLines":0,"missing":[],"gaps":[],"notYetSealed":0,"tailBound":0,)"
               R"("failedMacs":[],"faults":[],"uncheckedSeals":0,"duplicates":[],"reordered":0,"torn":[],)"
-              R"("foreignHost":[],"explainedByUnopened":0}],"strays":[],"unreadableSeals":[],)"
-              R"("unchecked":{"longLines":0,"sessions":0,"openings":0,"candidates":0}})"
+              R"("foreignHost":[],"explainedByUnopened":0}],"strays":[],"unreadableSeals":[],"hosts":[],)"
+              R"("unregisteredLedger":[],"unchecked":{"longLines":0,"sessions":0,"openings":0,"candidates":0,)"
+              R"("ledgerRecords":0}})"
               "\n");
 }
 

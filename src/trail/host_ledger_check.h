@@ -1,0 +1,61 @@
+// The ledgers of the hosts the auditor has enrolled: each host's enrollment
+// record from the auditor's registry (its fingerprint matched, its seed
+// opened with the auditor's key), and the epoch records the collection
+// holds for it, each checked under its epoch's key and chained to the one
+// before. What the chain cannot show is named: epochs no record speaks for
+// (evidence lost), epochs the agent says it did not run in, records that
+// fail, conflict or come from after the collection's end, and a ledger
+// that stopped before the collection did.
+#pragma once
+
+#include "trail/epoch_record.h"
+#include "trail/trail_verdict.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvel::trail {
+
+// An enrolled host as the auditor registered it: the fingerprint handed
+// over apart from the record, and the record.
+struct RegisteredHost {
+    std::string fingerprint;
+    std::string record;
+};
+
+class HostLedgerCheck {
+  public:
+    // Records kept per host id, at most; more are not checked.
+    static constexpr std::size_t kMostRecordsPerHost = std::size_t{1} << 20;
+
+    explicit HostLedgerCheck(const std::vector<RegisteredHost>& registry) : registry_(registry) {}
+
+    // An epoch record read at `place` (its message); false when it is not a
+    // well-formed one.
+    bool read(std::string_view message, LinePlace place);
+
+    // Each registered host's verdict, and the places of records of other
+    // hosts; `collectionEnd` in milliseconds since the Unix epoch.
+    void conclude(const seal::AuditorPublicKey& publicKey, const seal::AuditorSecretKey& secretKey,
+                  std::uint64_t collectionEnd, TrailVerdict& verdict);
+
+  private:
+    struct Kept {
+        seal::EpochRecord record;
+        std::string signedText;
+        seal::SealMac mac;
+        seal::Bytes32 digest;
+        LinePlace place;
+    };
+    HostLedgerVerdict check(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
+                            const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd);
+
+    const std::vector<RegisteredHost>& registry_;
+    std::map<seal::HostId, std::vector<Kept>> records_;
+    std::uint64_t unchecked_ = 0;
+};
+
+} // namespace quorvel::trail
