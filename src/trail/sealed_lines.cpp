@@ -96,8 +96,8 @@ void SealedLines::leave(std::uint32_t id) {
             const LinePlace place = unpackPlace(line.place);
             findings.earliest = std::min(findings.earliest, place);
             findings.latest = std::max(findings.latest, place);
-        } else if (!line.torn) {
-            findings.unfound.push_back(line.offset);
+        } else {
+            (line.torn ? findings.tornOnly : findings.unfound).push_back(line.offset);
         }
         if (located) unlink(slot);
         free_.push_back(slot);
@@ -105,6 +105,17 @@ void SealedLines::leave(std::uint32_t id) {
     if (located) located_ -= seal.lines.size();
     version1_.erase(std::remove(version1_.begin(), version1_.end(), id), version1_.end());
     std::vector<std::uint32_t>().swap(seal.lines);
+}
+
+bool SealedLines::SealFindings::takeUnfound(std::uint32_t offset) {
+    for (std::vector<std::uint32_t>* list : {&unfound, &tornOnly}) {
+        const auto at = std::lower_bound(list->begin(), list->end(), offset);
+        if (at != list->end() && *at == offset) {
+            list->erase(at);
+            return true;
+        }
+    }
+    return false;
 }
 
 SealedLines::Match SealedLines::match(std::string_view message, const seal::LineLocator& locator,

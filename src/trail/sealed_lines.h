@@ -34,7 +34,11 @@ class SealedLines {
     struct SealFindings {
         LinePlace earliest{UINT32_MAX, UINT64_MAX}; // of its lines found; as given when none
         LinePlace latest{0, 0};
-        std::vector<std::uint32_t> unfound; // offsets, in order
+        std::vector<std::uint32_t> unfound;  // offsets, in order
+        std::vector<std::uint32_t> tornOnly; // found only inside torn or altered lines: offsets, in order
+        // Takes `offset` off the lines not found as a whole message; false
+        // when it is not among them.
+        bool takeUnfound(std::uint32_t offset);
     };
     struct Seal {
         std::size_t session = 0;

@@ -467,8 +467,9 @@ class Verifier {
     }
 
     bool isUnfound(const LateHit& hit) const {
-        const std::vector<std::uint32_t>& unfound = lines_.seal(hit.seal).findings.unfound;
-        return std::binary_search(unfound.begin(), unfound.end(), hit.offset);
+        const SealedLines::SealFindings& findings = lines_.seal(hit.seal).findings;
+        return std::binary_search(findings.unfound.begin(), findings.unfound.end(), hit.offset) ||
+               std::binary_search(findings.tornOnly.begin(), findings.tornOnly.end(), hit.offset);
     }
 
     void placeLate(const LateHit& hit, LinePlace place, std::string_view prefixHost,
@@ -478,9 +479,7 @@ class Verifier {
         Session& session = sessions_[sealed.session];
         const std::uint64_t number = sealed.seal->first + hit.offset;
         SealedLines::SealFindings& findings = sealed.findings;
-        const auto unfound = std::lower_bound(findings.unfound.begin(), findings.unfound.end(), hit.offset);
-        if (unfound != findings.unfound.end() && *unfound == hit.offset) {
-            findings.unfound.erase(unfound);
+        if (findings.takeUnfound(hit.offset)) {
             findings.earliest = std::min(findings.earliest, place);
             findings.latest = std::max(findings.latest, place);
             ++session.ordinal;

@@ -343,6 +343,17 @@ const Attack kAttacks[] = {
      [](const Lines&) {
          return intact({{"lines:altered", 1}, {"torn", 1}});
      }},
+    {"WholeCopyLongAfterATornFinding",
+     [](Lines l) {
+         std::string& line = l[indexOf(l, "cs1=p-16 ")];
+         const std::string genuine = line;
+         line = "CEF:0|Acme|Bank|1.0|100|Login|4|suser=alice outcome=success msg=" + line;
+         return withInserted(l, l.size(), {genuine});
+     },
+     [](const Lines&) {
+         return intact({{"lines:altered", 1}, {"torn", 1}, {"reordered", 1}});
+     },
+     {"--seal-window", "2", "--resend-window", "3"}},
     {"TextBeforeAnEvent",
      [](Lines l) {
          l[indexOf(l, "cs1=p-18 ")].insert(0, "suser=root ");
