@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -131,20 +132,26 @@ TEST(SealLedger, AForkedCopyForgetsItsParentsLinesAndOpensASessionOfItsOwn) {
     EXPECT_EQ(std::make_pair(first->record.first, first->record.tags.size()), std::make_pair(0ul, 1ul));
 }
 
+// A session whose thread is never started (open() is not called), its seals
+// captured.
+std::unique_ptr<quorvel::SealWorker> workerWithoutThread(const Auditor& auditor) {
+    log4cxx::PropertyConfigurator::configure(log4cxx::File(quorvel_test::testDataPath("capture_all.properties")));
+    quorvel::SealSettings settings = settingsFor(auditor);
+    settings.logger = "seals";
+    return std::make_unique<quorvel::SealWorker>(settings, "host-a", "server");
+}
+
 // A session whose thread never started (it could not be created): the
 // logging calls cut every seal themselves, when the count is reached and when
 // the first waiting line has waited its time, so that nothing goes unsealed.
 TEST(SealWorker, WithoutItsThreadTheLoggingCallsCutEverySealThatFallsDue) {
     ASSERT_TRUE(seal::cryptoReady());
-    log4cxx::PropertyConfigurator::configure(log4cxx::File(quorvel_test::testDataPath("capture_all.properties")));
     const Auditor auditor;
-    quorvel::SealSettings settings = settingsFor(auditor);
-    settings.logger = "seals";
-    quorvel::SealWorker worker(settings, "host-a", "server"); // open() not called: no thread
+    const std::unique_ptr<quorvel::SealWorker> worker = workerWithoutThread(auditor);
     for (const char* line : {"CEF:0|a", "CEF:0|b", "CEF:0|c", "CEF:0|d"})
-        worker.observe(line);
+        worker->observe(line);
     std::this_thread::sleep_for(milliseconds(150)); // beyond `millis` and a coarse clock's tick
-    worker.observe("CEF:0|e");
+    worker->observe("CEF:0|e");
     std::vector<std::pair<std::uint64_t, std::size_t>> seals; // first line, lines covered
     for (const quorvel_test::CapturedLine& captured : quorvel_test::capturedLines())
         if (const auto read = seal::readSeal(captured.message))
@@ -157,22 +164,19 @@ TEST(SealWorker, WithoutItsThreadTheLoggingCallsCutEverySealThatFallsDue) {
 // at once, and its keys are erased again.
 TEST(SealWorker, AfterTheLastSealNoKeyStaysAndALateLineIsSealedAlone) {
     ASSERT_TRUE(seal::cryptoReady());
-    log4cxx::PropertyConfigurator::configure(log4cxx::File(quorvel_test::testDataPath("capture_all.properties")));
     const Auditor auditor;
-    quorvel::SealSettings settings = settingsFor(auditor);
-    settings.logger = "seals";
-    quorvel::SealWorker worker(settings, "host-a", "server");
+    const std::unique_ptr<quorvel::SealWorker> worker = workerWithoutThread(auditor);
     const auto erased = [&] {
-        const seal::SealingKeys& keys = worker.keys();
+        const seal::SealingKeys& keys = worker->keys();
         const auto zero = [](const auto& bytes) {
             return std::all_of(bytes.begin(), bytes.end(), [](unsigned char b) { return b == 0; });
         };
         return zero(keys.key()) && zero(keys.tagKey()) && zero(keys.macKey());
     };
-    worker.observe("CEF:0|a");
-    worker.close();
+    worker->observe("CEF:0|a");
+    worker->close();
     EXPECT_TRUE(erased());
-    worker.observe("CEF:0|late");
+    worker->observe("CEF:0|late");
     EXPECT_TRUE(erased());
     // (session, index, first, lines covered, end)
     std::vector<std::tuple<std::string, std::uint64_t, std::uint64_t, std::size_t, bool>> seals;
