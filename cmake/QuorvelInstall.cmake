@@ -66,6 +66,18 @@ if(TARGET quorvel-emit)
   endforeach()
   add_custom_target(quorvel_man_pages ALL DEPENDS ${QUORVEL_MAN_PAGES})
   install(FILES ${QUORVEL_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  # The host agent's systemd unit: in /lib/systemd/system in the Debian
+  # package (where Debian 12 keeps units), in lib/systemd/system under the
+  # prefix otherwise (/usr/lib for the RPM, /usr/local/lib for make install).
+  install(CODE "
+    if(\"\$ENV{QUORVEL_PACKAGE_FORMAT}\" STREQUAL \"DEB\")
+      set(unitDir \"\${CMAKE_INSTALL_PREFIX}/../lib/systemd/system\")
+    else()
+      set(unitDir \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\")
+    endif()
+    file(INSTALL \"${PROJECT_SOURCE_DIR}/packaging/quorvel-sealagent.service\" DESTINATION \"\${unitDir}\"
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)"
+    COMPONENT tools)
 endif()
 
 include(cmake/QuorvelPackage.cmake)
