@@ -276,25 +276,49 @@ class Verifier {
         }
     }
 
-    // The lines waiting whose locators seal `id` holds, in the order read.
+    // The lines waiting whose locators seal `id` holds, in the order read;
+    // of identical lines in the seal, one not found yet first.
     void settleWaiting(std::uint32_t id, const seal::SealRecord& record) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> hits; // waiting line, offset
-        for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset)
-            for (const std::uint32_t w : waiting_.withLocator(locatorValue(record.locators[offset])))
-                if (const auto tag = waiting_.tagUnder(w, *lines_.seal(id).seal); tag && *tag == record.tags[offset])
-                    hits.emplace_back(w, offset);
-        std::sort(hits.begin(), hits.end());
-        const std::vector<std::uint32_t> slots = lines_.seal(id).lines;
-        for (std::size_t h = 0; h < hits.size(); ++h) {
-            const auto [w, offset] = hits[h];
-            if ((h > 0 && hits[h - 1].first == w) || lines_.seal(id).state != SealedLines::Seal::Loaded) continue;
+        const std::vector<LateHit> hits = waitingIn(id, record);
+        for (std::size_t h = 0; h < hits.size();) {
+            std::size_t end = h;
+            while (end < hits.size() && hits[end].waiting == hits[h].waiting)
+                ++end;
+            if (lines_.seal(id).state != SealedLines::Seal::Loaded) return;
+            const std::vector<std::uint32_t>& slots = lines_.seal(id).lines;
+            std::uint32_t slot = slots[hits[h].offset];
+            for (std::size_t i = h; i < end; ++i)
+                if (lines_.line(slots[hits[i].offset]).found == 0) {
+                    slot = slots[hits[i].offset];
+                    break;
+                }
+            const std::uint32_t w = hits[h].waiting;
             waiting_.settle(w);
-            const std::uint32_t slot = slots[offset];
             std::string_view host;
             waiting_.message(w, host);
             found({lines_.line(slot).found == 0 ? SealedLines::Match::New : SealedLines::Match::Again, slot},
                   waiting_.place(w), host);
+            h = end;
         }
+    }
+
+    // The waiting lines that seal `id` (read again as `record`) holds, by
+    // locator and tag, each tried once under the seal: in the order read,
+    // then by offset.
+    std::vector<LateHit> waitingIn(std::uint32_t id, const seal::SealRecord& record) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> candidates; // waiting line, offset
+        for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset)
+            for (const std::uint32_t w : waiting_.withLocator(locatorValue(record.locators[offset])))
+                candidates.emplace_back(w, offset);
+        std::sort(candidates.begin(), candidates.end());
+        std::vector<LateHit> hits;
+        std::optional<seal::LineTag> tag;
+        for (std::size_t c = 0; c < candidates.size(); ++c) {
+            const auto [w, offset] = candidates[c];
+            if (c == 0 || candidates[c - 1].first != w) tag = waiting_.tagUnder(w, *lines_.seal(id).seal);
+            if (tag && *tag == record.tags[offset]) hits.push_back({w, id, offset, *tag});
+        }
+        return hits;
     }
 
     // --- Pass 2: the events -----------------------------------------------------
@@ -446,10 +470,8 @@ class Verifier {
             if (!read) throw std::runtime_error("a seal changed in its file while it was verified");
             const seal::SealRecord& record = read->record;
             if (!record.locators.empty()) {
-                for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset)
-                    for (const std::uint32_t w : waiting_.withLocator(locatorValue(record.locators[offset])))
-                        if (const auto tag = waiting_.tagUnder(w, kept); tag && *tag == record.tags[offset])
-                            hits.push_back({w, id, offset, *tag});
+                const std::vector<LateHit> found = waitingIn(id, record);
+                hits.insert(hits.end(), found.begin(), found.end());
                 continue;
             }
             if (!triableListed) triable = waiting_.triable();
