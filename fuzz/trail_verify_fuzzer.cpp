@@ -9,8 +9,9 @@
 // checks of chains, ranges and losses are reached; so does an epoch record of
 // the one enrolled host (id a0..af, seed of bytes 0 to 31, epochs below 64).
 // For any input:
-//   - a version 2 seal or an epoch record the reader accepts is the very
-//     text the writer makes of the record read: a record has one text;
+//   - a version 2 seal, an epoch record or an attestation the reader accepts
+//     is the very text the writer makes of the record read: a record has
+//     one text;
 //   - the verdict counts the lines of the files, names only places among
 //     them (the host ledger's too), and gives every event line exactly one fate: verified, found
 //     under a contested session, a copy of a line found, or a stray;
@@ -21,6 +22,7 @@
 //     itself when it is valid UTF-8;
 //   - the report for people holds printable ASCII and line feeds only, and
 //     exactly one line that starts with "result:".
+#include "trail/attestation_record.h"
 #include "trail/epoch_record.h"
 #include "trail/trail_verifier.h"
 #include "trail_report.h"
@@ -119,13 +121,19 @@ std::string resealed(std::string_view input) {
     return out;
 }
 
-// An epoch record read is the very text written for its record.
+// An epoch record or an attestation read is the very text written for its
+// record.
+template <class Read, class Write> void checkRecordLine(std::string_view line, Read read, Write write) {
+    const auto record = read(line);
+    if (!record) return;
+    const std::string written = write(record->record, {});
+    if (std::string_view(written).substr(0, written.rfind(" mac=")) != record->signedText)
+        fail("a ledger record read is not the text written for its record", written);
+}
+
 void checkLedgerLine(std::string_view line) {
-    const auto read = seal::readEpochRecord(line);
-    if (!read) return;
-    const std::string written = seal::writeEpochRecord(read->record, {});
-    if (std::string_view(written).substr(0, written.rfind(" mac=")) != read->signedText)
-        fail("an epoch record read is not the text written for its record", written);
+    checkRecordLine(line, seal::readEpochRecord, seal::writeEpochRecord);
+    checkRecordLine(line, seal::readAttestation, seal::writeAttestation);
 }
 
 void checkSealLine(std::string_view line) {

@@ -1,6 +1,7 @@
 // The host ledger's keys and records: a host's epoch keys against answers
 // computed apart from this code (Python's hashlib, BLAKE2b as libsodium's
 // key derivation uses it).
+#include "trail/attestation_record.h"
 #include "trail/epoch_record.h"
 #include "trail/host_epochs.h"
 
@@ -98,6 +99,38 @@ TEST(HostLedgerRecords, EpochRecordOfAFixedKeyIsThisLine) {
          {edited("v=1", "v=2"), edited("from=1023", "from=1026"), edited(" mac=", " more=1 mac="),
           edited("epoch=1025", "epoch=01025"), edited("hostid=oKGio6SlpqeoqaqrrK2urw", "hostid=oKGio6Slpqeo")})
         EXPECT_FALSE(seal::readEpochRecord(bad)) << bad;
+}
+
+// An attestation of fixed fields under epoch 3's key is exactly this line,
+// the session's first key named by its digest, and it reads back whole.
+TEST(HostLedgerRecords, AttestationOfAFixedKeyIsThisLine) {
+    ASSERT_TRUE(seal::cryptoReady());
+    seal::Attestation attestation;
+    for (unsigned i = 0; i < 16; ++i) {
+        attestation.hostId[i] = static_cast<unsigned char>(0xa0 + i);
+        attestation.request.session[i] = static_cast<unsigned char>(0x10 + i);
+    }
+    seal::EncryptedKey firstKey;
+    firstKey.fill(7);
+    attestation.request.key = seal::firstKeyDigest(firstKey);
+    attestation.epoch = 3;
+    attestation.number = 41;
+    attestation.uid = attestation.gid = 1000;
+    attestation.pid = 4242;
+    attestation.exe = "/usr/sbin/bank-server";
+    attestation.unit = "/system.slice/bank.service";
+    seal::EpochKey key;
+    seal::epochKeyFromSeed(testSeed(), 3, key);
+    const std::string line = "quorvel-attest v=1 hostid=oKGio6SlpqeoqaqrrK2urw epoch=3 number=41 uid=1000 gid=1000 "
+                             "pid=4242 exe=L3Vzci9zYmluL2Jhbmstc2VydmVy unit=L3N5c3RlbS5zbGljZS9iYW5rLnNlcnZpY2U "
+                             "session=EBESExQVFhcYGRobHB0eHw key=p1647MO2FLrW8-HNjnoodrZTE-fPQkwkj1NHEByFgrw "
+                             "mac=u_tJ55gFW3sMjTNtAZcOs-i8Is5kDrM31IUaHVIOJfo";
+    EXPECT_EQ(seal::writeAttestation(attestation, key), line);
+    const auto read = seal::readAttestation(line);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(seal::writeAttestation(read->record, key), line);
+    EXPECT_TRUE(seal::readAttestationRequest(seal::writeAttestationRequest(attestation.request)));
+    EXPECT_FALSE(seal::readAttestation(line.substr(0, line.find(" unit=")) + line.substr(line.find(" session="))));
 }
 
 // The auditor opens an enrollment with the secret key: the seed comes back

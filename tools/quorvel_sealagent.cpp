@@ -2,21 +2,26 @@
 // `enroll` makes the host's secret seed and id once, hands the seed to the
 // auditor only encrypted to the auditor's key, in an enrollment record, and
 // prints the record's fingerprint; `run` keeps the host's epoch keys moving
-// forward, one epoch at a time, and logs a record at the end of each epoch,
+// forward, one epoch at a time, logs a record at the end of each epoch,
 // chained to the one before and MACed under that epoch's key before the key
-// is erased; `status` says where the state stands.
+// is erased, and attests the processes that open sealed sessions; `status`
+// says where the state stands.
 #include "logging/log_emitter.h"
 #include "logging/module_configurator.h"
+#include "sealagent_attestations.h"
 #include "tool_error.h"
 #include "tool_files.h"
 #include "trail/agent_state.h"
 #include "trail/epoch_record.h"
 #include "trail/guarded_block.h"
 
+#include <poll.h>
 #include <sodium.h>
 #include <sys/prctl.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -37,12 +42,13 @@ namespace seal = quorvel::seal;
 constexpr const char* kUsage =
     "usage: quorvel-sealagent enroll --state FILE --auditor-key PUBLIC-KEY-FILE --record FILE\n"
     "                                [--host NAME] [--epoch-millis N] [--properties FILE]\n"
-    "       quorvel-sealagent run --state FILE --properties FILE\n"
+    "       quorvel-sealagent run --state FILE --properties FILE [--socket PATH]\n"
     "       quorvel-sealagent status --state FILE\n"
     "enroll: makes the host's seed and id once, writes the enrollment record to the --record file (for\n"
     "        the auditor) and logs it when --properties is given; prints its fingerprint.\n"
     "run:    moves the host's key on at every epoch's end and logs that epoch's record, chained to the\n"
-    "        one before, until SIGTERM, SIGINT or SIGHUP.\n"
+    "        one before, and attests each process that asks on the socket (/run/quorvel/sealagent.sock),\n"
+    "        until SIGTERM, SIGINT or SIGHUP.\n"
     "status: the host id, the epoch reached and the epoch length; no secret.\n"
     "  --epoch-millis N   each epoch's length (60000)\n";
 
@@ -57,6 +63,7 @@ struct AgentCommand {
     std::string record;
     std::string properties;
     std::string host;
+    std::string socket = "/run/quorvel/sealagent.sock";
     std::uint64_t epochMillis = kDefaultEpochMillis;
 };
 
@@ -76,6 +83,8 @@ AgentCommand parseCommand(const std::vector<std::string>& args) {
             command.properties = value;
         } else if (arg == "--host") {
             command.host = value;
+        } else if (arg == "--socket") {
+            command.socket = value;
         } else if (arg == "--epoch-millis") {
             const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), command.epochMillis);
             if (error != std::errc() || end != value.data() + value.size() || command.epochMillis < 1000)
@@ -190,15 +199,23 @@ int run(const AgentCommand& command) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&stop, signal);
     sigprocmask(SIG_BLOCK, &stop, nullptr);
+    const int stopped = signalfd(-1, &stop, SFD_CLOEXEC);
+    if (stopped < 0) throw ToolError{std::string("cannot wait for signals: ") + std::strerror(errno), 1};
+    AttestationServer attestations(command.socket);
     while (true) {
         const std::uint64_t now = nowMillis();
         const std::uint64_t current = epochAt(loaded.identity, now);
         if (keys.epoch() < current) closeEpochs(loaded, keys, file, current);
         const std::uint64_t next = loaded.identity.origin + (current + 1) * loaded.identity.epochMillis;
-        const std::uint64_t wait = next > now ? next - now : 0;
-        const timespec timeout{static_cast<std::time_t>(wait / 1000), static_cast<long>(wait % 1000 * 1000000)};
-        if (sigtimedwait(&stop, nullptr, &timeout) >= 0) return 0;
-        if (errno != EAGAIN && errno != EINTR) throw ToolError{std::string("cannot wait: ") + std::strerror(errno), 1};
+        pollfd ready[] = {{stopped, POLLIN, 0}, {attestations.fd(), POLLIN, 0}};
+        if (poll(ready, 2, static_cast<int>(next > now ? std::min<std::uint64_t>(next - now, 60000) : 0)) < 0 &&
+            errno != EINTR)
+            throw ToolError{std::string("cannot wait: ") + std::strerror(errno), 1};
+        if (ready[0].revents != 0) return 0;
+        // A request waits until the epoch that ended has its record: each
+        // attestation is made under the key of the epoch under way.
+        if (ready[1].revents != 0 && keys.epoch() == epochAt(loaded.identity, nowMillis()))
+            attestations.answer(loaded.identity, keys, loaded.progress, file);
     }
 }
 

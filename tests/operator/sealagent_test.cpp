@@ -9,20 +9,26 @@
 #include "file_text.h"
 #include "memory_search.h"
 #include "temp_dir.h"
+#include "trail/attestation_record.h"
 #include "trail/epoch_record.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -108,8 +114,9 @@ struct RunningAgent {
         enrollment = seal::readEnrollment(enrollmentLine);
         const auto secret = seal::fromBase64<32>(lines(readFile(dir.file("a.key"))).at(0));
         EXPECT_TRUE(enrollment && seal::openEnrollment(*enrollment, seal::publicKeyOf(*secret), *secret, *seed));
-        agent = std::make_unique<quorvel_test::Child>(with({QUORVEL_SEALAGENT, "run", "--properties", properties}),
-                                                      dir.file("agent.out"));
+        agent = std::make_unique<quorvel_test::Child>(
+            with({QUORVEL_SEALAGENT, "run", "--properties", properties, "--socket", dir.file("agent.sock")}),
+            dir.file("agent.out"));
         return enrollment && !testing::Test::HasFailure();
     }
 
@@ -175,6 +182,59 @@ TEST(SealAgent, MemoryAndStateHoldNoKeyOfAnEndedEpoch) {
         return;
     }
     FAIL() << "each of 100 times the agent was stopped, its state file held the seed or a key of an ended epoch";
+}
+
+// One line sent on the agent's socket at `path`, and the line it answers.
+std::string ask(const std::string& path, const std::string& line) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        send(fd, (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL) == static_cast<ssize_t>(line.size() + 1)) {
+        char buffer[4096];
+        pollfd ready{fd, POLLIN, 0};
+        for (ssize_t got; answer.find('\n') == std::string::npos && poll(&ready, 1, 5000) == 1 &&
+                          (got = read(fd, buffer, sizeof buffer)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    return answer.substr(0, answer.find('\n'));
+}
+
+// A process that asks the agent gets an attestation of itself as the kernel
+// names it, numbered on, for the session it names and MACed under the
+// epoch's key; anything else gets a refusal.
+TEST(SealAgent, AttestsEachProcessThatAsksAsTheKernelNamesIt) {
+    ASSERT_TRUE(seal::cryptoReady());
+    RunningAgent running;
+    ASSERT_TRUE(running.start());
+    const std::string socketPath = running.dir.file("agent.sock");
+    ASSERT_TRUE(running.agent->waitUntilReady([&] { return access(socketPath.c_str(), F_OK) == 0; },
+                                              Clock::now() + std::chrono::seconds(15)));
+    seal::AttestationRequest request;
+    request.session = seal::randomSessionId();
+    seal::EncryptedKey firstKey;
+    firstKey.fill(7);
+    request.key = seal::firstKeyDigest(firstKey);
+    char exe[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    for (std::uint64_t number = 0; number < 2; ++number) {
+        const std::string answer = ask(socketPath, seal::writeAttestationRequest(request));
+        const auto read = seal::readAttestation(answer);
+        ASSERT_TRUE(read) << answer;
+        const seal::Attestation& a = read->record;
+        EXPECT_EQ(a.hostId, running.enrollment->record.hostId);
+        EXPECT_EQ(a.number, number);
+        EXPECT_EQ(std::make_tuple(a.uid, a.gid, a.pid),
+                  std::make_tuple(std::uint64_t{getuid()}, std::uint64_t{getgid()}, std::uint64_t(getpid())));
+        EXPECT_EQ(a.exe, exe);
+        EXPECT_EQ(a.request.session, request.session);
+        EXPECT_EQ(a.request.key, request.key);
+        EXPECT_TRUE(seal::sameMac(seal::macOf(running.key(a.epoch), read->signedText), read->mac)) << answer;
+    }
+    EXPECT_EQ(ask(socketPath, "hello"), "quorvel-attest-refused not an attestation request");
 }
 
 // The ledger as the auditor reads it: the enrollment handed over with its
