@@ -1,5 +1,7 @@
 #include "delivery_checks.h"
 
+#include "file_descriptor.h"
+
 #include <log4cxx/asyncappender.h>
 #include <log4cxx/consoleappender.h>
 #include <log4cxx/fileappender.h>
@@ -27,20 +29,6 @@ namespace {
 constexpr unsigned long long kLeastRoom = 64 * 1024;
 // The local syslog socket that syslog(3) writes to.
 constexpr const char* kSyslogSocket = "/dev/log";
-
-class Socket {
-  public:
-    Socket(int family, int type) : fd_(socket(family, type, 0)) {}
-    ~Socket() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 std::string bytesText(unsigned long long bytes) {
     const char* units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
@@ -117,8 +105,8 @@ void checkUdp(const std::string& host, const std::string& port, AppenderCheck& c
         return;
     }
     // A socket of our own bound to the port tells whether one is bound there.
-    const Socket probe(found->ai_family, SOCK_DGRAM);
-    if (bind(probe.fd(), found->ai_addr, found->ai_addrlen) == 0) {
+    const FileDescriptor probe(socket(found->ai_family, SOCK_DGRAM, 0));
+    if (bind(probe.get(), found->ai_addr, found->ai_addrlen) == 0) {
         check.delivery = Delivery::Cannot;
         check.findings = target + ": nothing listens there (the lines are dropped without a word)";
     } else if (errno == EADDRINUSE) {
@@ -140,15 +128,15 @@ void checkSyslogSocket(AppenderCheck& check) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, kSyslogSocket, sizeof address.sun_path - 1);
-    const Socket probe(AF_UNIX, SOCK_DGRAM);
-    if (connect(probe.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const FileDescriptor probe(socket(AF_UNIX, SOCK_DGRAM, 0));
+    if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         check.delivery = Delivery::Cannot;
         check.findings = target + ": no daemon reads it (" + std::strerror(errno) + ")";
         return;
     }
     // An empty datagram, which syslog daemons ignore, finds the queue full
     // when the daemon does not read.
-    if (send(probe.fd(), "", 0, MSG_DONTWAIT) != 0 && errno == EAGAIN) {
+    if (send(probe.get(), "", 0, MSG_DONTWAIT) != 0 && errno == EAGAIN) {
         check.delivery = Delivery::Cannot;
         check.findings = target + ": the daemon does not read (its queue is full; callers block until it reads)";
         return;

@@ -1,5 +1,6 @@
 #include "sealagent_attestations.h"
 
+#include "file_descriptor.h"
 #include "tool_error.h"
 #include "trail/attestation_record.h"
 
@@ -29,20 +30,6 @@ namespace seal = quorvel::seal;
 constexpr int kPeerPidfd = 77;
 constexpr std::size_t kMostRequestBytes = 256;
 constexpr int kRequestMillis = 1000;
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // One line from `fd`, within the request's time and size.
 std::optional<std::string> readLine(int fd) {
@@ -114,12 +101,12 @@ AttestationServer::~AttestationServer() {
 
 void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::HostEpochKeys& keys,
                                seal::AgentProgress& progress, seal::AgentStateFile& state) {
-    const Descriptor connection(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+    const FileDescriptor connection(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
     if (connection.get() < 0) return;
     ucred peer{};
     socklen_t size = sizeof peer;
     if (getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
-    const Descriptor pidfd(peerPidfd(connection.get(), peer.pid));
+    const FileDescriptor pidfd(peerPidfd(connection.get(), peer.pid));
     const std::optional<std::string> line = readLine(connection.get());
     const auto request = line ? seal::readAttestationRequest(*line) : std::nullopt;
     if (!request) return writeLine(connection.get(), "quorvel-attest-refused not an attestation request");

@@ -1,0 +1,22 @@
+// A file descriptor the tools own: closed when it goes out of scope.
+#pragma once
+
+#include <unistd.h>
+
+namespace quorvel_tools {
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+} // namespace quorvel_tools
