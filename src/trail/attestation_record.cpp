@@ -29,13 +29,9 @@ std::string writeAttestationRequest(const AttestationRequest& request) {
 }
 
 std::optional<AttestationRequest> readAttestationRequest(std::string_view text) {
-    const std::size_t head = kAttestationRequestMarker.size() + kVersionField.size();
-    if (text.substr(0, kAttestationRequestMarker.size()) != kAttestationRequestMarker ||
-        text.substr(kAttestationRequestMarker.size(), kVersionField.size()) != kVersionField)
-        return std::nullopt;
-    FieldReader fields(text.substr(head));
+    auto fields = recordBody(text, kAttestationRequestMarker, kVersionField);
     AttestationRequest request;
-    if (!readRequest(fields, request) || !fields.atEnd()) return std::nullopt;
+    if (!fields || !readRequest(*fields, request) || !fields->atEnd()) return std::nullopt;
     return request;
 }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "trail/enrollment_record.h"
+#include "trail/record_fields.h"
 
 #include <cstdint>
 #include <optional>
@@ -51,11 +52,7 @@ std::optional<AttestationRequest> readAttestationRequest(std::string_view text);
 
 std::string writeAttestation(const Attestation& attestation, const EpochKey& key);
 
-struct ReadAttestation {
-    Attestation record;
-    std::string_view signedText;
-    SealMac mac;
-};
+using ReadAttestation = SignedRecord<Attestation>;
 // Nothing when `text` is not a well-formed attestation of version 1.
 std::optional<ReadAttestation> readAttestation(std::string_view text);
 

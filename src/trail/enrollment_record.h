@@ -13,6 +13,7 @@
 #pragma once
 
 #include "trail/host_epochs.h"
+#include "trail/record_fields.h"
 
 #include <array>
 #include <cstdint>
@@ -37,11 +38,7 @@ struct Enrollment {
 // The record's line, MACed under `epochZeroKey`.
 std::string writeEnrollment(const Enrollment& enrollment, const EpochKey& epochZeroKey);
 
-struct ReadEnrollment {
-    Enrollment record;
-    std::string_view signedText;
-    SealMac mac;
-};
+using ReadEnrollment = SignedRecord<Enrollment>;
 
 // The enrollment in `text`, which starts at the marker and ends with the
 // line; nothing when it is not a well-formed record of version 1.

@@ -13,6 +13,7 @@
 #pragma once
 
 #include "trail/enrollment_record.h"
+#include "trail/record_fields.h"
 
 #include <cstdint>
 #include <optional>
@@ -32,11 +33,7 @@ struct EpochRecord {
 
 std::string writeEpochRecord(const EpochRecord& record, const EpochKey& key);
 
-struct ReadEpochRecord {
-    EpochRecord record;
-    std::string_view signedText;
-    SealMac mac;
-};
+using ReadEpochRecord = SignedRecord<EpochRecord>;
 
 // The record in `text`, which starts at the marker and ends with the line;
 // nothing when it is not a well-formed record of version 1.

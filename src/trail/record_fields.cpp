@@ -59,13 +59,16 @@ bool splitMac(std::string_view text, std::string_view& signedText, SealMac& mac)
     return fromBase64(text.substr(macAt + kMacField.size()), mac.data(), mac.size());
 }
 
+std::optional<FieldReader> recordBody(std::string_view text, std::string_view marker, std::string_view version) {
+    if (text.substr(0, marker.size()) != marker || text.substr(marker.size(), version.size()) != version)
+        return std::nullopt;
+    return FieldReader(text.substr(marker.size() + version.size()));
+}
+
 std::optional<FieldReader> recordFields(std::string_view text, std::string_view marker, std::string_view version,
                                         std::string_view& signedText, SealMac& mac) {
-    const std::size_t head = marker.size() + version.size();
-    if (text.substr(0, marker.size()) != marker || text.substr(marker.size(), version.size()) != version ||
-        !splitMac(text, signedText, mac) || signedText.size() < head)
-        return std::nullopt;
-    return FieldReader(signedText.substr(head));
+    if (!recordBody(text, marker, version) || !splitMac(text, signedText, mac)) return std::nullopt;
+    return recordBody(signedText, marker, version);
 }
 
 } // namespace quorvel::seal

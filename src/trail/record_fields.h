@@ -49,9 +49,19 @@ class FieldReader {
 bool splitMac(std::string_view text, std::string_view& signedText, SealMac& mac);
 
 // The fields of a record that starts with `marker` and then `version`
-// ("v=1"), with what its MAC covers and the MAC split off; nothing when the
-// text is not such a record.
+// ("v=1"); nothing when the text does not start so.
+std::optional<FieldReader> recordBody(std::string_view text, std::string_view marker, std::string_view version);
+
+// The same for a signed record, with what its MAC covers and the MAC split
+// off; nothing when the text is not such a record.
 std::optional<FieldReader> recordFields(std::string_view text, std::string_view marker, std::string_view version,
                                         std::string_view& signedText, SealMac& mac);
+
+// A signed record as read: its fields, what its MAC covers, and the MAC.
+template <class Record> struct SignedRecord {
+    Record record;
+    std::string_view signedText;
+    SealMac mac;
+};
 
 } // namespace quorvel::seal
