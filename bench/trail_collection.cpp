@@ -224,7 +224,8 @@ class Session final : public Stream {
                                                   sealEvery_,
                                                   kSealMicros / 1000,
                                                   kIdleMicros / 1000,
-                                                  encryptedFirstKey_};
+                                                  encryptedFirstKey_,
+                                                  std::nullopt};
             nextLineAt_ = due_ + nextGap();
             closeAt_ = due_ + 1000;
         }
@@ -374,7 +375,8 @@ std::string forgedOpening(const seal::SessionId& id, std::uint64_t millis, const
     record.session = id;
     record.time = millis;
     record.opening = seal::SessionOpening{
-        "forged-host", "teller", 1, 256, kSealMicros / 1000, kIdleMicros / 1000, seal::encryptForAuditor(key, auditor)};
+        "forged-host", "teller", 1, 256, kSealMicros / 1000, kIdleMicros / 1000, seal::encryptForAuditor(key, auditor),
+        std::nullopt};
     return seal::writeSeal(record, seal::sealKeysOf(key).mac);
 }
 

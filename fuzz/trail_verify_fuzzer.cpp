@@ -7,9 +7,10 @@
 // line that ends in " mac=*" gets the MAC its index's key gives (indexes
 // below 64), so that a seal changed in any field stays authentic and the
 // checks of chains, ranges and losses are reached; so does an epoch record of
-// the one enrolled host (id a0..af, seed of bytes 0 to 31, epochs below 64).
+// the one enrolled host (id a0..af, seed of bytes 0 to 31, epochs below 64),
+// and an opening's attestation by that host written with " amac=* ".
 // For any input:
-//   - a version 2 seal, an epoch record or an attestation the reader accepts
+//   - a version 2 or 3 seal, an epoch record or an attestation the reader accepts
 //     is the very text the writer makes of the record read: a record has
 //     one text;
 //   - the verdict counts the lines of the files, names only places among
@@ -95,14 +96,38 @@ std::optional<seal::SealMac> macFor(std::string_view text) {
     return std::nullopt;
 }
 
+// An opening's attestation written with " amac=*" gets the MAC of the
+// enrolled host's epoch it names (below 64), so that an attested opening
+// changed in any field stays attested.
+constexpr std::string_view kAttestationMacToMake = " amac=* ";
+
+std::string attested(std::string line) {
+    const std::size_t at = line.find(kAttestationMacToMake);
+    const std::size_t marker = line.find(seal::kSealMarker);
+    if (at == std::string::npos || marker == std::string::npos || marker > at) return line;
+    std::string whole = line.substr(marker);
+    whole.replace(at - marker, kAttestationMacToMake.size(), " amac=" + std::string(43, 'A') + " ");
+    const std::size_t end = whole.rfind(" mac=");
+    if (end == std::string::npos) return line;
+    whole.replace(end, std::string::npos, " mac=" + std::string(43, 'A'));
+    const auto read = seal::readSeal(whole);
+    if (!read || !read->record.opening || !read->record.opening->attestation) return line;
+    const seal::Attestation& attestation = read->record.opening->attestation->attestation;
+    if (attestation.epoch >= kResealed) return line;
+    const auto signedBy = seal::readAttestation(seal::writeAttestation(attestation, epochKeys[attestation.epoch]));
+    line.replace(at, kAttestationMacToMake.size(), " amac=" + seal::toBase64(signedBy->mac) + " ");
+    return line;
+}
+
 // The input with each seal or epoch record that ends in " mac=*" given its
-// MAC.
+// MAC (an attestation in it first given its own).
 std::string resealed(std::string_view input) {
     std::string out;
     out.reserve(input.size() + 64);
     for (std::size_t start = 0; start < input.size();) {
         const std::size_t end = std::min(input.find('\n', start), input.size());
-        const std::string_view line = input.substr(start, end - start);
+        const std::string attestedLine = attested(std::string(input.substr(start, end - start)));
+        const std::string_view line = attestedLine;
         std::size_t marker = line.find(seal::kSealMarker);
         if (marker == std::string_view::npos) marker = line.find(seal::kEpochMarker);
         if (marker != std::string_view::npos && line.size() - marker > kMacToMake.size() &&
@@ -115,7 +140,8 @@ std::string resealed(std::string_view input) {
                 continue;
             }
         }
-        out.append(input.substr(start, end + 1 - start));
+        out.append(line);
+        out.append(input.substr(end, 1));
         start = end + 1;
     }
     return out;
@@ -138,7 +164,7 @@ void checkLedgerLine(std::string_view line) {
 
 void checkSealLine(std::string_view line) {
     const auto read = seal::readSeal(line);
-    if (!read || read->record.version != 2) return;
+    if (!read || read->record.version < 2) return;
     const std::string written = seal::writeSeal(read->record, {});
     const std::size_t macAt = written.rfind(" mac=");
     if (std::string_view(written).substr(0, macAt) != read->signedText ||

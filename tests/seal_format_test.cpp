@@ -31,6 +31,13 @@ const std::string kOpeningLine =
     "module=c2VydmVy pid=4242 lines=5 millis=1000 idle=60000 "
     "key=QEFCQ0RFRkdISUpLTE1OT1BRUlNUVVZXWFlaW1xdXl9gYWJjZGVmZ2hpamtsbW5vcHFyc3R1dnd4eXp7fH1-f4CBgoOEhYaHiImKi4yNjo8 "
     "locs= tags= mac=c-rIy_cj9df73EQqOHOb7po3X8ceztoMnEoDrHqyxOo";
+const std::string kAttestedOpeningLine =
+    "quorvel-seal v=3 session=oKGio6SlpqeoqaqrrK2urw index=0 time=1700000000000 first=0 count=0 host=aG9zdC1h "
+    "module=c2VydmVy pid=4242 lines=5 millis=1000 idle=60000 "
+    "key=QEFCQ0RFRkdISUpLTE1OT1BRUlNUVVZXWFlaW1xdXl9gYWJjZGVmZ2hpamtsbW5vcHFyc3R1dnd4eXp7fH1-f4CBgoOEhYaHiImKi4yNjo8 "
+    "agent=wMHCw8TFxsfIycrLzM3Ozw epoch=3 number=17 uid=1000 gid=1000 apid=4242 exe=L3Vzci9zYmluL3NlcnZlcg "
+    "unit=L3N5c3RlbS5zbGljZS9zZXJ2ZXIuc2VydmljZQ amac=UO3b6mEOeSRKQYFj6pmC_t7t6jgWoanDw7PQFefw7R0 locs= tags= "
+    "mac=5qSfJL9EDXkBLMtTB-_5glqPxkChdvIb2gkWYt_KwBA";
 const std::string kClosingLine =
     "quorvel-seal v=2 session=oKGio6SlpqeoqaqrrK2urw index=1 time=1700000001000 first=7 count=2 end=1 "
     "locs=PgjwMpfR tags=QwUCkptAI54bpZtT mac=W5pIcjvytHZGGA-diSGIwpZG_yj_xe_Jd-xJxNFHQus";
@@ -66,7 +73,7 @@ TEST(SealFormat, SealLinesOfFixedRecords) {
     seal::SealRecord opening;
     opening.session = kSession;
     opening.time = 1700000000000;
-    opening.opening = seal::SessionOpening{"host-a", "server", 4242, 5, 1000, 60000, {}};
+    opening.opening = seal::SessionOpening{"host-a", "server", 4242, 5, 1000, 60000, {}, std::nullopt};
     for (std::size_t i = 0; i < seal::kEncryptedKeyBytes; ++i)
         opening.opening->key[i] = static_cast<unsigned char>(0x40 + i);
     seal::SealRecord closing;
@@ -80,6 +87,41 @@ TEST(SealFormat, SealLinesOfFixedRecords) {
     const seal::Bytes32 macKey = seal::sealKeysOf(kFirstKey).mac;
     EXPECT_EQ(seal::writeSeal(opening, macKey), kOpeningLine);
     EXPECT_EQ(seal::writeSeal(closing, macKey), kClosingLine);
+}
+
+// An opening attested by a host agent: the attestation's MAC covers the
+// seal's session and its key's digest, which the seal does not repeat.
+TEST(SealFormat, AttestedOpeningOfFixedRecords) {
+    ASSERT_TRUE(seal::cryptoReady());
+    seal::EpochKey epochKey;
+    for (std::size_t i = 0; i < epochKey.size(); ++i)
+        epochKey[i] = static_cast<unsigned char>(0x60 + i);
+    seal::SealRecord opening;
+    opening.session = kSession;
+    opening.time = 1700000000000;
+    opening.opening = seal::SessionOpening{"host-a", "server", 4242, 5, 1000, 60000, {}, std::nullopt};
+    for (std::size_t i = 0; i < seal::kEncryptedKeyBytes; ++i)
+        opening.opening->key[i] = static_cast<unsigned char>(0x40 + i);
+    seal::Attestation attestation;
+    for (std::size_t i = 0; i < attestation.hostId.size(); ++i)
+        attestation.hostId[i] = static_cast<unsigned char>(0xc0 + i);
+    attestation.epoch = 3;
+    attestation.number = 17;
+    attestation.uid = attestation.gid = 1000;
+    attestation.pid = 4242;
+    attestation.exe = "/usr/sbin/server";
+    attestation.unit = "/system.slice/server.service";
+    attestation.request = {kSession, seal::firstKeyDigest(opening.opening->key)};
+    const auto signedBy = seal::readAttestation(seal::writeAttestation(attestation, epochKey));
+    ASSERT_TRUE(signedBy);
+    opening.opening->attestation = seal::CarriedAttestation{attestation, signedBy->mac};
+    EXPECT_EQ(seal::writeSeal(opening, seal::sealKeysOf(kFirstKey).mac), kAttestedOpeningLine);
+
+    const auto read = seal::readSeal(kAttestedOpeningLine);
+    ASSERT_TRUE(read && read->record.opening && read->record.opening->attestation);
+    EXPECT_EQ(read->record.version, 3);
+    EXPECT_TRUE(seal::attestationHolds(*read->record.opening->attestation, epochKey));
+    EXPECT_FALSE(seal::attestationHolds(*read->record.opening->attestation, seal::sealKeysOf(kFirstKey).mac));
 }
 
 TEST(SealFormat, ReadsAVersion1Seal) {
@@ -107,7 +149,11 @@ TEST(SealFormat, RejectsMalformedSeals) {
         const char* what;
         std::string line;
     } malformed[] = {
-        {"an unknown version", edited(kClosingLine, "v=2", "v=3")},
+        {"an unknown version", edited(kClosingLine, "v=2", "v=4")},
+        {"an attestation on a seal that opens nothing", edited(kClosingLine, "v=2", "v=3")},
+        {"an attested opening without its attestation", edited(kOpeningLine, "v=2", "v=3")},
+        {"an attested path longer than an agent writes",
+         edited(kAttestedOpeningLine, "exe=L3Vzci9zYmluL3NlcnZlcg", "exe=" + std::string(344, 'e'))},
         {"a count that disagrees with the tags", edited(kClosingLine, "count=2", "count=3")},
         {"no locators in version 2", edited(kClosingLine, " locs=PgjwMpfR", "")},
         {"locators in version 1", edited(kVersion1Line, " tags=", " locs=PgjwMpfR tags=")},

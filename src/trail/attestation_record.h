@@ -29,6 +29,7 @@ namespace quorvel::seal {
 
 inline constexpr std::string_view kAttestationMarker = "quorvel-attest ";
 inline constexpr std::string_view kAttestationRequestMarker = "quorvel-attest-request ";
+inline constexpr std::size_t kMostAttestedPathBytes = 255;
 
 struct AttestationRequest {
     SessionId session{};
@@ -58,5 +59,19 @@ std::optional<ReadAttestation> readAttestation(std::string_view text);
 
 // The digest an attestation names of a session's encrypted first key.
 Bytes32 firstKeyDigest(const EncryptedKey& key);
+
+// An attestation as an opening seal carries it: its fields and its MAC.
+struct CarriedAttestation {
+    Attestation attestation;
+    SealMac mac{};
+};
+
+// The attestation's fields in an opening seal; the reader takes
+// `request` (the seal's session and the digest of its key) as given.
+void putCarriedAttestation(std::string& out, const CarriedAttestation& carried);
+bool readCarriedAttestation(FieldReader& fields, const AttestationRequest& request, CarriedAttestation& carried);
+
+// Whether the carried MAC is the attestation's under `key`.
+bool attestationHolds(const CarriedAttestation& carried, const EpochKey& key);
 
 } // namespace quorvel::seal

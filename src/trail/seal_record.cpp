@@ -6,11 +6,14 @@ namespace quorvel::seal {
 
 namespace {
 
-bool readOpening(FieldReader& fields, SessionOpening& opening) {
-    return fields.text("host", opening.host) && fields.text("module", opening.module) &&
-           fields.number("pid", opening.pid) && fields.number("lines", opening.lines) &&
-           fields.number("millis", opening.millis) && fields.number("idle", opening.idleMillis) &&
-           fields.binary("key", opening.key);
+bool readOpening(FieldReader& fields, const SessionId& session, int version, SessionOpening& opening) {
+    if (!fields.text("host", opening.host) || !fields.text("module", opening.module) ||
+        !fields.number("pid", opening.pid) || !fields.number("lines", opening.lines) ||
+        !fields.number("millis", opening.millis) || !fields.number("idle", opening.idleMillis) ||
+        !fields.binary("key", opening.key))
+        return false;
+    if (version < kAttestedSealVersion) return true;
+    return readCarriedAttestation(fields, {session, firstKeyDigest(opening.key)}, opening.attestation.emplace());
 }
 
 // A run of `count` fixed-size items (tags or locators) encoded as one: each
@@ -35,21 +38,22 @@ void putRun(std::string& out, std::string_view name, const std::vector<std::arra
     appendBase64(out, reinterpret_cast<const unsigned char*>(items.data()), items.size() * N);
 }
 
-// "v=1" or "v=2" after the marker: the version, or 0.
+// "v=1", "v=2" or "v=3" after the marker: the version, or 0.
 int versionOf(std::string_view text) {
     const std::string_view head = text.substr(0, kSealMarker.size() + 3);
     if (head.size() < kSealMarker.size() + 3 || head.substr(0, kSealMarker.size()) != kSealMarker ||
         head.substr(kSealMarker.size(), 2) != "v=")
         return 0;
     const char digit = head.back();
-    return digit == '1' || digit == '2' ? digit - '0' : 0;
+    return digit >= '1' && digit <= '3' ? digit - '0' : 0;
 }
 
 } // namespace
 
 std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
     std::string out(kSealMarker);
-    out += "v=" + std::to_string(kSealVersion);
+    const bool attested = seal.opening && seal.opening->attestation;
+    out += "v=" + std::to_string(attested ? kAttestedSealVersion : kSealVersion);
     putText(out, "session", toBase64(seal.session));
     putNumber(out, "index", seal.index);
     putNumber(out, "time", seal.time);
@@ -64,6 +68,7 @@ std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
         putNumber(out, "millis", opening.millis);
         putNumber(out, "idle", opening.idleMillis);
         putText(out, "key", toBase64(opening.key));
+        if (attested) putCarriedAttestation(out, *opening.attestation);
     }
     if (seal.end) out += " end=1";
     putRun(out, "locs", seal.locators);
@@ -84,7 +89,10 @@ std::optional<ReadSeal> readSeal(std::string_view text) {
     if (!fields.binary("session", record.session) || !fields.number("index", record.index) ||
         !fields.number("time", record.time) || !fields.number("first", record.first) || !fields.number("count", count))
         return std::nullopt;
-    if (fields.peek("host") && !readOpening(fields, record.opening.emplace())) return std::nullopt;
+    if (fields.peek("host") && !readOpening(fields, record.session, version, record.opening.emplace()))
+        return std::nullopt;
+    // Only an opening is attested.
+    if (version == kAttestedSealVersion && !record.opening) return std::nullopt;
     std::string_view end;
     if (fields.peek("end") && (!fields.next("end", end) || end != "1")) return std::nullopt;
     record.end = !end.empty();

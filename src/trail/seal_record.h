@@ -18,10 +18,13 @@
 // process; N, L, J: the cadence (a seal every N lines or L milliseconds,
 // whichever comes first, and one every J milliseconds when idle); K: the
 // session's first key, encrypted to the auditor. "end=1" marks the seal made
-// when the process exited normally. Version 1 is the same without L; it is
-// still read.
+// when the process exited normally. Version 3 is version 2 with the host
+// agent's attestation of the process in the opening, after K (the fields of
+// attestation_record.h); an opening without one is written in version 2.
+// Version 1 is version 2 without L. All three are read.
 #pragma once
 
+#include "trail/attestation_record.h"
 #include "trail/seal_keys.h"
 
 #include <cstdint>
@@ -35,6 +38,7 @@ namespace quorvel::seal {
 // What opens a line that holds a seal, and the version it is written in.
 inline constexpr std::string_view kSealMarker = "quorvel-seal ";
 inline constexpr int kSealVersion = 2;
+inline constexpr int kAttestedSealVersion = 3;
 
 struct SessionOpening {
     std::string host;
@@ -44,6 +48,7 @@ struct SessionOpening {
     std::uint64_t millis = 0;
     std::uint64_t idleMillis = 0;
     EncryptedKey key{};
+    std::optional<CarriedAttestation> attestation; // the host agent's, when it gave one
 };
 
 struct SealRecord {
@@ -58,7 +63,8 @@ struct SealRecord {
     std::optional<SessionOpening> opening; // seal 0 only
 };
 
-// The seal's line in the current version, its MAC under `macKey` last;
+// The seal's line in the current version (kAttestedSealVersion for an
+// attested opening), its MAC under `macKey` last;
 // `seal.locators` holds one locator per tag.
 std::string writeSeal(const SealRecord& seal, const Bytes32& macKey);
 
@@ -69,7 +75,7 @@ struct ReadSeal {
 };
 
 // The seal in `text`, which starts at kSealMarker and ends with the line;
-// nothing when it is not a well-formed seal of version 1 or 2.
+// nothing when it is not a well-formed seal of version 1, 2 or 3.
 std::optional<ReadSeal> readSeal(std::string_view text);
 
 } // namespace quorvel::seal

@@ -148,7 +148,8 @@ Lines forgedSession(const seal::SessionId& id, const std::string& host, const st
     seal::SealRecord opening;
     opening.session = id;
     opening.time = 1700000000000;
-    opening.opening = seal::SessionOpening{host, "server", 1, 5, 1000, 60000, seal::encryptForAuditor(first, *auditor)};
+    opening.opening =
+        seal::SessionOpening{host, "server", 1, 5, 1000, 60000, seal::encryptForAuditor(first, *auditor), std::nullopt};
     seal::SealRecord covering = opening;
     covering.opening.reset();
     covering.index = 1;
