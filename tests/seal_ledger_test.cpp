@@ -53,7 +53,8 @@ TEST(SealLedger, SealsCoverTheLinesSinceTheLastUnderTheKeysOfTheirIndex) {
     const Auditor auditor;
     SealLedger ledger(settingsFor(auditor), "host-a", "server");
     const Clock::time_point t0 = Clock::now();
-    std::vector<std::string> seals = {ledger.begin(4242, t0, 1700000000000)};
+    ledger.begin(4242);
+    std::vector<std::string> seals = {ledger.open(std::nullopt, t0, 1700000000000)};
     const std::vector<std::vector<std::string>> runs = {{}, {"CEF:0|a", "CEF:0|b"}, {"CEF:0|c"}, {}};
     for (std::size_t i = 1; i < runs.size(); ++i) {
         for (const std::string& line : runs[i])
@@ -106,7 +107,8 @@ TEST(SealLedger, NextSealFallsDueByCountByTimeOrWhenIdleNeverInThePast) {
         settings.millis = c.millis;
         settings.idleMillis = c.idleMillis;
         SealLedger ledger(settings, "host-a", "server");
-        ledger.begin(1, t0, 0);
+        ledger.begin(1);
+        ledger.open(std::nullopt, t0, 0);
         for (int line = 1; line <= c.lines; ++line)
             ledger.record("CEF:0|" + std::to_string(line), t0 + milliseconds(10 * line));
         EXPECT_EQ(ledger.nextDue(), c.due) << c.what;
@@ -121,10 +123,12 @@ TEST(SealLedger, AForkedCopyForgetsItsParentsLinesAndOpensASessionOfItsOwn) {
     const Auditor auditor;
     SealLedger ledger(settingsFor(auditor), "host-a", "server");
     const Clock::time_point t0 = Clock::now();
-    const auto parent = seal::readSeal(ledger.begin(1, t0, 0));
+    ledger.begin(1);
+    const auto parent = seal::readSeal(ledger.open(std::nullopt, t0, 0));
     ledger.record("CEF:0|parent", t0);
     ledger.forget();
-    const auto child = seal::readSeal(ledger.begin(2, t0, 0));
+    ledger.begin(2);
+    const auto child = seal::readSeal(ledger.open(std::nullopt, t0, 0));
     ledger.record("CEF:0|child", t0);
     const auto first = seal::readSeal(ledger.cut(false, t0, 0));
     ASSERT_TRUE(parent && child && first);
@@ -191,7 +195,8 @@ TEST(SealWorker, AfterTheLastSealNoKeyStaysAndALateLineIsSealedAlone) {
 }
 
 // Settings that cannot hold their promise are refused: a seal must fit the
-// path's longest line, whatever the host's name.
+// path's longest line, whatever the host's name and, with an agent, its
+// attestation; the agent is named by an absolute path, asked within a bound.
 TEST(SealSettings, RefusesWhatNoSealCouldFit) {
     ASSERT_TRUE(seal::cryptoReady());
     const Auditor auditor;
@@ -206,6 +211,12 @@ TEST(SealSettings, RefusesWhatNoSealCouldFit) {
         {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=500\n", false},
         {"quorvel.seal.idleMillis=10000000000000\n", true},
         {"quorvel.seal.maxBytes=0\n", false},
+        {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=1024\n", true},
+        {"quorvel.seal.agent=on\nquorvel.seal.lines=1\nquorvel.seal.maxBytes=1024\n", false}, // the attestation
+        {"quorvel.seal.agent=on\nquorvel.seal.agentMillis=10000\n", true},
+        {"quorvel.seal.agent=on\nquorvel.seal.agentMillis=10001\n", false},
+        {"quorvel.seal.agent=sealagent.sock\n", false},
+        {"quorvel.seal.agent=/run/quorvel/sealagent.sock\n", true},
     };
     for (const auto& c : cases) {
         log4cxx::helpers::Properties properties;

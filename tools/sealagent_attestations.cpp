@@ -53,6 +53,13 @@ void writeLine(int fd, const std::string& line) {
     (void)send(fd, text.data(), text.size(), MSG_NOSIGNAL);
 }
 
+// A path as attested: its first kMostAttestedPathBytes bytes, so that an
+// attestation always fits in an opening seal.
+std::string attestedPath(std::string path) {
+    if (path.size() > seal::kMostAttestedPathBytes) path.resize(seal::kMostAttestedPathBytes);
+    return path;
+}
+
 std::string executableOf(pid_t pid) {
     char path[4096];
     const ssize_t length = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), path, sizeof path);
@@ -116,8 +123,8 @@ void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::
     attestation.uid = peer.uid;
     attestation.gid = peer.gid;
     attestation.pid = static_cast<std::uint64_t>(peer.pid);
-    attestation.exe = executableOf(peer.pid);
-    attestation.unit = controlGroupOf(peer.pid);
+    attestation.exe = attestedPath(executableOf(peer.pid));
+    attestation.unit = attestedPath(controlGroupOf(peer.pid));
     attestation.request = *request;
     // What was read of the process under its id is its own only while the
     // process lives: its pidfd says so.

@@ -27,21 +27,29 @@ SealLedger::SealLedger(SealSettings settings, std::string host, std::string modu
     locators_.reserve(settings_.lines);
 }
 
-std::string SealLedger::begin(std::uint64_t pid, Clock::time_point now, std::uint64_t wallMillis) {
+seal::AttestationRequest SealLedger::begin(std::uint64_t pid) {
     id_ = seal::randomSessionId();
+    pid_ = pid;
     keys_.begin();
     index_ = 0;
     nextLine_ = 0;
     tags_.clear();
     locators_.clear();
+    firstKey_ = seal::encryptForAuditor(keys_.key(), settings_.auditor);
+    return {id_, seal::firstKeyDigest(firstKey_)};
+}
+
+std::string SealLedger::open(std::optional<seal::CarriedAttestation> attestation, Clock::time_point now,
+                             std::uint64_t wallMillis) {
     seal::SealRecord record;
     record.opening = seal::SessionOpening{host_,
                                           module_,
-                                          pid,
+                                          pid_,
                                           settings_.lines,
                                           settings_.millis,
                                           settings_.idleMillis,
-                                          seal::encryptForAuditor(keys_.key(), settings_.auditor)};
+                                          firstKey_,
+                                          std::move(attestation)};
     return write(record, now, wallMillis);
 }
 

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,8 +25,12 @@ class SealLedger {
     SealLedger(SealSettings settings, std::string host, std::string module);
 
     // A new session (identifier, first key, numbering from 0) of process
-    // `pid`: its opening seal, which covers no line, ready to log.
-    std::string begin(std::uint64_t pid, Clock::time_point now, std::uint64_t wallMillis);
+    // `pid`; what the host agent is asked to attest of it.
+    seal::AttestationRequest begin(std::uint64_t pid);
+    // The session's opening seal, which covers no line, carrying the
+    // agent's attestation when it gave one, ready to log.
+    std::string open(std::optional<seal::CarriedAttestation> attestation, Clock::time_point now,
+                     std::uint64_t wallMillis);
     // Numbers `line`, which is about to be logged, for the next seal.
     void record(std::string_view line, Clock::time_point now);
     // When the next seal is due: at once when `lines` lines wait; `millis`
@@ -54,8 +59,10 @@ class SealLedger {
     const std::string module_;
     seal::SealingKeys keys_;
     seal::SessionId id_{};
-    std::uint64_t index_ = 0;    // of the next seal
-    std::uint64_t nextLine_ = 0; // the next line's number
+    std::uint64_t pid_ = 0;
+    seal::EncryptedKey firstKey_{}; // the session's first key, encrypted to the auditor
+    std::uint64_t index_ = 0;       // of the next seal
+    std::uint64_t nextLine_ = 0;    // the next line's number
     std::vector<seal::LineTag> tags_;
     std::vector<seal::LineLocator> locators_; // of the same lines
     Clock::time_point firstWaitingAt_;

@@ -2,6 +2,8 @@
 
 #include "trail/seal_record.h"
 
+#include <sys/un.h>
+
 #include <charconv>
 #include <limits>
 #include <string>
@@ -40,11 +42,18 @@ std::uint64_t longestSealBytes(const SealSettings& settings, std::string_view mo
     const seal::Bytes32 macKey{};
     seal::SealRecord opening;
     opening.index = opening.time = opening.first = kWidest;
-    opening.opening = seal::SessionOpening{
-        std::string(253, 'h'), std::string(module), kWidest, kWidest, kWidest, kWidest, seal::EncryptedKey{}};
+    opening.opening =
+        seal::SessionOpening{std::string(253, 'h'), std::string(module), kWidest, kWidest, kWidest, kWidest,
+                             seal::EncryptedKey{},  std::nullopt};
     opening.end = true;
     seal::SealRecord fullest = opening;
     fullest.opening.reset();
+    if (!settings.agent.empty()) {
+        seal::CarriedAttestation& widest = opening.opening->attestation.emplace();
+        seal::Attestation& attested = widest.attestation;
+        attested.epoch = attested.number = attested.uid = attested.gid = attested.pid = kWidest;
+        attested.exe = attested.unit = std::string(seal::kMostAttestedPathBytes, 'x');
+    }
     fullest.tags.resize(settings.lines);
     fullest.locators.resize(settings.lines);
     return std::max(seal::writeSeal(opening, macKey).size(), seal::writeSeal(fullest, macKey).size());
@@ -60,12 +69,16 @@ SealSetup readSealSetup(const log4cxx::helpers::Properties& properties, std::str
     if (settings.logger.empty()) settings.logger = "quorvel.seal";
     const auto auditor = seal::fromBase64<32>(valueOf(properties, "quorvel.seal.auditorKey"));
     if (auditor) settings.auditor = *auditor;
-    setup.valid = onOff == "on" && auditor &&
-                  positiveNumber(properties, "quorvel.seal.lines", settings.lines, kMostSealLines) &&
-                  positiveNumber(properties, "quorvel.seal.millis", settings.millis) &&
-                  positiveNumber(properties, "quorvel.seal.idleMillis", settings.idleMillis) &&
-                  positiveNumber(properties, "quorvel.seal.maxBytes", settings.maxBytes) &&
-                  longestSealBytes(settings, module) <= settings.maxBytes && seal::cryptoReady();
+    const std::string agent = valueOf(properties, "quorvel.seal.agent");
+    settings.agent = agent == "on" ? kDefaultAgentSocket : agent == "off" ? std::string() : agent;
+    setup.valid =
+        onOff == "on" && auditor && positiveNumber(properties, "quorvel.seal.lines", settings.lines, kMostSealLines) &&
+        positiveNumber(properties, "quorvel.seal.millis", settings.millis) &&
+        positiveNumber(properties, "quorvel.seal.idleMillis", settings.idleMillis) &&
+        positiveNumber(properties, "quorvel.seal.maxBytes", settings.maxBytes) &&
+        positiveNumber(properties, "quorvel.seal.agentMillis", settings.agentMillis, kMostAgentMillis) &&
+        (settings.agent.empty() || settings.agent[0] == '/') && settings.agent.size() < sizeof(sockaddr_un::sun_path) &&
+        longestSealBytes(settings, module) <= settings.maxBytes && seal::cryptoReady();
     return setup;
 }
 

@@ -7,6 +7,8 @@
 //   quorvel.seal.millis=1000              or this long after the first line it covers,
 //   quorvel.seal.idleMillis=60000         and one this long after the last when idle
 //   quorvel.seal.maxBytes=4096            the longest seal line the path to the collector carries
+//   quorvel.seal.agent=off                off (the default), on (the agent's default socket) or a socket's path
+//   quorvel.seal.agentMillis=100          the longest a session's opening waits for the agent (at most 10000)
 #pragma once
 
 #include "trail/seal_keys.h"
@@ -19,6 +21,9 @@
 
 namespace quorvel {
 
+inline constexpr const char* kDefaultAgentSocket = "/run/quorvel/sealagent.sock";
+inline constexpr std::uint64_t kMostAgentMillis = 10000;
+
 struct SealSettings {
     std::string logger;               // the logger seal records go to
     seal::AuditorPublicKey auditor{}; // the session's first key is encrypted to it
@@ -26,6 +31,8 @@ struct SealSettings {
     std::uint64_t millis = 1000;      // or this long after the first line it covers,
     std::uint64_t idleMillis = 60000; // and one this long after the last when idle
     std::uint64_t maxBytes = 4096;    // no seal line is longer
+    std::string agent;                // the host agent's socket; empty: none is asked
+    std::uint64_t agentMillis = 100;  // the longest an opening waits for the agent
 };
 
 // The most lines a seal may cover: a seal's line grows by 12 bytes a line.

@@ -1,6 +1,7 @@
 #include "trail/seal_worker.h"
 
 #include "logging/log_emitter.h"
+#include "trail/agent_client.h"
 
 #include <sodium.h>
 #include <unistd.h>
@@ -78,9 +79,20 @@ class SealWorker::Lock {
 };
 
 SealWorker::SealWorker(SealSettings settings, std::string host, std::string module)
-    : logger_(settings.logger), ledger_(std::move(settings), std::move(host), std::move(module)),
-      opening_(ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis())) {
+    : logger_(settings.logger), agent_(settings.agent), agentWait_(settings.agentMillis),
+      ledger_(std::move(settings), std::move(host), std::move(module)), opening_(begin()) {
     resetSynchronisation();
+}
+
+// A session of this process begins, attested by the host agent when one
+// answers within its bound (a forked child asks anew: the agent reads who
+// asks from the connection). The opening is dated after the answer, so that
+// it never lies before the epoch the attestation was made in.
+std::string SealWorker::begin() {
+    const seal::AttestationRequest request = ledger_.begin(static_cast<std::uint64_t>(getpid()));
+    std::optional<seal::CarriedAttestation> attestation;
+    if (!agent_.empty()) attestation = seal::askAgent(agent_, agentWait_, request);
+    return ledger_.open(std::move(attestation), Clock::now(), wallClockMillis());
 }
 
 void SealWorker::resetSynchronisation() {
@@ -135,7 +147,7 @@ void SealWorker::observe(std::string_view line) {
 // forked).
 void SealWorker::restartInChild(Lock& lock) {
     forked_ = false;
-    std::string opening = ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis());
+    std::string opening = begin();
     lock.release();
     logSeal(logger_, std::move(opening));
     lock.take();
@@ -146,7 +158,7 @@ void SealWorker::restartInChild(Lock& lock) {
 // key is left: a session of its own, opened, sealed and closed at once, its
 // keys erased again. The lock stays held, so that such lines take turns.
 void SealWorker::sealAlone(std::string_view line) {
-    logSeal(logger_, ledger_.begin(static_cast<std::uint64_t>(getpid()), Clock::now(), wallClockMillis()));
+    logSeal(logger_, begin());
     ledger_.record(line, coarseNow());
     logSeal(logger_, ledger_.cut(true, Clock::now(), wallClockMillis()));
     ledger_.finish();

@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,7 @@ class SealWorker final : public LineObserver {
   private:
     class Lock;
 
+    std::string begin();
     void startThread();
     static void* runThread(void* worker);
     void run();
@@ -53,6 +55,8 @@ class SealWorker final : public LineObserver {
     void resetSynchronisation();
 
     const std::string logger_;
+    const std::string agent_; // the host agent's socket; empty: none is asked
+    const std::chrono::milliseconds agentWait_;
     SealLedger ledger_;
     std::string opening_; // until open() logs it
 
