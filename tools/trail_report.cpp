@@ -116,12 +116,27 @@ class PeopleReport {
         out_ << ": ";
         writeOpening(s.openings.front());
         out_ << '\n';
+        writeOrigin(s.origin);
         out_ << "  seals 0.." << s.lastSeal << " (" << s.seals << " authentic of " << s.sealsRead << " read), "
              << (s.closed ? "closed " : "last ") << utcTime(s.lastSealAt) << '\n';
         out_ << "  verified " << s.verified << " events\n";
         writeLosses(s);
         writeFaults(s);
         writeFindings(s);
+    }
+
+    void writeOrigin(const SessionOrigin& origin) {
+        static const char* const kHeading[] = {
+            nullptr, "  UNATTESTED: no host agent vouches for the process that opened it\n",
+            "  attested: ", "  ATTESTED BY A HOST NOT IN THE REGISTRY: ",
+            "  ATTESTATION FAILS (altered, moved, or not made in the epoch the session opened in): "};
+        if (origin.kind == SessionOrigin::Unchecked) return;
+        out_ << kHeading[origin.kind];
+        if (!origin.attestation) return;
+        const quorvel::seal::Attestation& a = *origin.attestation;
+        out_ << "host id " << quorvel::seal::toBase64(a.hostId) << ", session number " << a.number << ", epoch "
+             << a.epoch << ", uid " << a.uid << ", gid " << a.gid << ", pid " << a.pid << ", exe "
+             << escapedForPeople(a.exe) << ", unit " << escapedForPeople(a.unit) << '\n';
     }
 
     void writeHost(const HostLedgerVerdict& h) {
@@ -141,6 +156,12 @@ class PeopleReport {
         for (const NumberRange& down : h.agentDown)
             out_ << "  agent not running in epochs " << rangeText(down) << '\n';
         if (h.stopped) out_ << "  LEDGER STOPPED at epoch " << h.epochs->last << " before the collection's end\n";
+        out_ << "  " << h.sessions << " sessions attested\n";
+        for (const NumberRange& missing : h.missingSessions)
+            out_ << "  MISSING SESSIONS: numbers " << rangeText(missing)
+                 << " were given and no session of theirs is here\n";
+        for (const std::uint64_t number : h.reusedNumbers)
+            out_ << "  SESSION NUMBER " << number << " GIVEN TWICE: the agent's state was put back\n";
         const std::pair<const char*, const std::vector<LinePlace>*> faults[] = {
             {"FAILING MAC", &h.failedMacs},
             {"A SECOND RECORD FOR AN EPOCH", &h.conflicting},
@@ -321,8 +342,24 @@ class JsonReport {
             out_ << ",\"" << name << "\":";
             array(*list, [&](const LinePlace& p) { place(p); });
         }
+        out_ << ",\"sessions\":" << h.sessions << ",\"missingSessions\":";
+        array(h.missingSessions, [&](const NumberRange& r) { range(r); });
+        out_ << ",\"reusedNumbers\":";
+        array(h.reusedNumbers, [&](std::uint64_t n) { out_ << n; });
         out_ << ",\"stopped\":" << (h.stopped ? "true" : "false") << ",\"sound\":" << (h.sound() ? "true" : "false")
              << '}';
+    }
+
+    void origin(const SessionOrigin& o) {
+        static const char* const kKinds[] = {"unchecked", "unattested", "attested", "unregisteredHost", "failed"};
+        out_ << "{\"kind\":\"" << kKinds[o.kind] << '"';
+        if (o.attestation) {
+            const quorvel::seal::Attestation& a = *o.attestation;
+            out_ << ",\"hostId\":\"" << quorvel::seal::toBase64(a.hostId) << "\",\"epoch\":" << a.epoch
+                 << ",\"number\":" << a.number << ",\"uid\":" << a.uid << ",\"gid\":" << a.gid << ",\"pid\":" << a.pid
+                 << ",\"exe\":" << jsonString(a.exe) << ",\"unit\":" << jsonString(a.unit);
+        }
+        out_ << '}';
     }
 
     void session(const SessionVerdict& s) {
@@ -330,7 +367,9 @@ class JsonReport {
              << (s.opened()      ? "opened"
                  : s.contested() ? "contested"
                                  : "unopened")
-             << "\",\"openings\":";
+             << "\",\"origin\":";
+        origin(s.origin);
+        out_ << ",\"openings\":";
         array(s.openings, [&](const AuthenticOpening& o) {
             out_ << "{\"host\":" << jsonString(o.opening.host) << ",\"module\":" << jsonString(o.opening.module)
                  << ",\"pid\":" << o.opening.pid << ",\"openedAt\":" << o.time << ",\"lines\":" << o.opening.lines

@@ -24,6 +24,10 @@ class GuardedSeed {
     seal::HostSeed* seed_;
 };
 
+// A session's opening is dated after its attestation was made, within the
+// longest the library waits for the agent.
+constexpr std::uint64_t kAskingMillis = 10000;
+
 } // namespace
 
 bool HostLedgerCheck::read(std::string_view message, LinePlace place) {
@@ -38,11 +42,18 @@ bool HostLedgerCheck::read(std::string_view message, LinePlace place) {
     return true;
 }
 
+void HostLedgerCheck::attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt) {
+    claims_[carried.attestation.hostId].push_back({session, carried, openedAt});
+}
+
 void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const seal::AuditorSecretKey& secretKey,
                                std::uint64_t collectionEnd, TrailVerdict& verdict) {
+    if (!registry_.empty())
+        for (SessionVerdict& session : verdict.sessions)
+            if (session.opened()) session.origin.kind = SessionOrigin::Unattested;
     std::set<seal::HostId> registered;
     for (const RegisteredHost& host : registry_) {
-        verdict.hosts.push_back(check(host, publicKey, secretKey, collectionEnd));
+        verdict.hosts.push_back(check(host, publicKey, secretKey, collectionEnd, verdict.sessions));
         if (const auto enrollment = seal::readEnrollment(host.record)) registered.insert(enrollment->record.hostId);
     }
     for (const auto& [id, kept] : records_)
@@ -50,28 +61,45 @@ void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const se
             for (const Kept& record : kept)
                 verdict.unregisteredLedger.push_back(record.place);
     std::sort(verdict.unregisteredLedger.begin(), verdict.unregisteredLedger.end());
+    if (!registry_.empty())
+        for (const auto& [id, claims] : claims_)
+            if (!registered.count(id))
+                for (const Claim& claim : claims)
+                    verdict.sessions[claim.session].origin = {SessionOrigin::UnregisteredHost,
+                                                              claim.carried.attestation};
     verdict.unchecked.ledgerRecords += unchecked_;
 }
 
 HostLedgerVerdict HostLedgerCheck::check(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
-                                         const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd) {
+                                         const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd,
+                                         std::vector<SessionVerdict>& sessions) {
     HostLedgerVerdict verdict;
     verdict.fingerprint = host.fingerprint;
     verdict.fingerprintMatches = seal::fingerprintOf(host.record) == host.fingerprint;
     const auto enrollment = seal::readEnrollment(host.record);
     if (!enrollment) return verdict;
     verdict.host = enrollment->record.host;
-    seal::HostEpochKeys keys;
+    // One walk of the keys for the ledger's records, one for the sessions'
+    // attestations, each in the order of its epochs.
+    seal::HostEpochKeys recordKeys, sessionKeys;
     {
         GuardedSeed seed;
         if (!seal::openEnrollment(*enrollment, publicKey, secretKey, seed.seed())) return verdict;
-        keys.begin(seed.seed());
+        recordKeys.begin(seed.seed());
+        sessionKeys.begin(seed.seed());
     }
     verdict.enrollmentOpens = true;
     const std::uint64_t origin = enrollment->record.time, length = enrollment->record.epochMillis;
     // The epoch under way when the collection ends; none after it has ended.
-    const std::uint64_t current = collectionEnd < origin ? 0 : (collectionEnd - origin) / length;
-    std::vector<Kept>& kept = records_[enrollment->record.hostId];
+    const Epochs epochs{origin, length, collectionEnd < origin ? 0 : (collectionEnd - origin) / length};
+    checkRecords(recordKeys, host, records_[enrollment->record.hostId], epochs, verdict);
+    checkClaims(sessionKeys, claims_[enrollment->record.hostId], epochs, verdict, sessions);
+    return verdict;
+}
+
+void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
+                                   const Epochs& epochs, HostLedgerVerdict& verdict) {
+    const std::uint64_t current = epochs.current;
     std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
         return a.record.epoch != b.record.epoch ? a.record.epoch < b.record.epoch : a.digest < b.digest;
     });
@@ -111,7 +139,34 @@ HostLedgerVerdict HostLedgerCheck::check(const RegisteredHost& host, const seal:
         verdict.epochs = NumberRange{authentic.front()->record.from, authentic.back()->record.epoch};
     // The record of the epoch that ended last may be on its way.
     verdict.stopped = current > next + 1;
-    return verdict;
+}
+
+void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
+                                  HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions) {
+    std::sort(claims.begin(), claims.end(),
+              [](const Claim& a, const Claim& b) { return a.carried.attestation.epoch < b.carried.attestation.epoch; });
+    std::vector<std::uint64_t> numbers;
+    for (const Claim& claim : claims) {
+        const seal::Attestation& attestation = claim.carried.attestation;
+        SessionOrigin& origin = sessions[claim.session].origin;
+        origin = {SessionOrigin::Failed, attestation};
+        if (attestation.epoch > epochs.current) continue;
+        keys.advanceTo(attestation.epoch);
+        const std::uint64_t start = epochs.origin + attestation.epoch * epochs.length;
+        if (!seal::attestationHolds(claim.carried, keys.key()) || claim.openedAt < start ||
+            claim.openedAt >= start + epochs.length + kAskingMillis)
+            continue;
+        origin.kind = SessionOrigin::Attested;
+        numbers.push_back(attestation.number);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    for (std::size_t i = 1; i < numbers.size(); ++i) {
+        if (numbers[i] == numbers[i - 1])
+            verdict.reusedNumbers.push_back(numbers[i]);
+        else if (numbers[i] > numbers[i - 1] + 1)
+            verdict.missingSessions.push_back({numbers[i - 1] + 1, numbers[i] - 1});
+    }
+    verdict.sessions = numbers.size();
 }
 
 } // namespace quorvel::trail

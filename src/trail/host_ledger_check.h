@@ -37,8 +37,14 @@ class HostLedgerCheck {
     // well-formed one.
     bool read(std::string_view message, LinePlace place);
 
-    // Each registered host's verdict, and the places of records of other
-    // hosts; `collectionEnd` in milliseconds since the Unix epoch.
+    // The attestation that the one authentic opening of `verdict.sessions`'s
+    // `session` carries; the session opened at `openedAt` (ms since the Unix
+    // epoch).
+    void attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt);
+
+    // Each registered host's verdict, the places of records of other hosts,
+    // and with a registry, each opened session's origin; `collectionEnd` in
+    // milliseconds since the Unix epoch.
     void conclude(const seal::AuditorPublicKey& publicKey, const seal::AuditorSecretKey& secretKey,
                   std::uint64_t collectionEnd, TrailVerdict& verdict);
 
@@ -50,11 +56,27 @@ class HostLedgerCheck {
         seal::Bytes32 digest;
         LinePlace place;
     };
+    struct Claim {
+        std::size_t session;
+        seal::CarriedAttestation carried;
+        std::uint64_t openedAt;
+    };
+    struct Epochs {
+        std::uint64_t origin;  // when epoch 0 began
+        std::uint64_t length;  // of each
+        std::uint64_t current; // the epoch under way when the collection ends
+    };
     HostLedgerVerdict check(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
-                            const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd);
+                            const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd,
+                            std::vector<SessionVerdict>& sessions);
+    void checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
+                      const Epochs& epochs, HostLedgerVerdict& verdict);
+    static void checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
+                            HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions);
 
     const std::vector<RegisteredHost>& registry_;
     std::map<seal::HostId, std::vector<Kept>> records_;
+    std::map<seal::HostId, std::vector<Claim>> claims_;
     std::uint64_t unchecked_ = 0;
 };
 

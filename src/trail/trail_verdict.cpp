@@ -6,13 +6,15 @@ namespace quorvel::trail {
 
 bool HostLedgerVerdict::sound() const {
     return fingerprintMatches && enrollmentOpens && records > 0 && lost.empty() && failedMacs.empty() &&
-           conflicting.empty() && fromTheFuture.empty() && !stopped;
+           conflicting.empty() && fromTheFuture.empty() && !stopped && missingSessions.empty() && reusedNumbers.empty();
 }
 
 bool TrailVerdict::complete() const {
     if (!strays.empty() || !unreadableSeals.empty() || unchecked.any()) return false;
     if (!std::all_of(hosts.begin(), hosts.end(), [](const HostLedgerVerdict& h) { return h.sound(); })) return false;
-    const auto sound = [](const SessionVerdict& s) {
+    const bool attestedOnly = !hosts.empty();
+    const auto sound = [attestedOnly](const SessionVerdict& s) {
+        if (attestedOnly && s.origin.kind != SessionOrigin::Attested) return false;
         const bool replayed =
             std::any_of(s.duplicates.begin(), s.duplicates.end(), [](const Duplicate& d) { return d.replayed; });
         return s.opened() && !s.cutShort && s.missing.empty() && s.gaps.empty() && s.failedMacs.empty() &&

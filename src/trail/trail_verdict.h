@@ -69,8 +69,22 @@ struct AuthenticOpening {
     LinePlace place;
 };
 
+// Who opened a session, as its opening's attestation by the host agent says;
+// checked only against a registry of enrolled hosts.
+struct SessionOrigin {
+    enum Kind {
+        Unchecked,        // no registry was given
+        Unattested,       // the opening carries no attestation
+        Attested,         // its MAC holds under its host's key of its epoch, and the session opened in that epoch
+        UnregisteredHost, // it names a host the registry does not hold
+        Failed,           // its MAC fails, or its epoch is not when the session opened or after the collection
+    } kind = Unchecked;
+    std::optional<seal::Attestation> attestation; // as the opening carries it
+};
+
 struct SessionVerdict {
     seal::SessionId id{};
+    SessionOrigin origin;
     std::vector<AuthenticOpening> openings; // one: opened; two or more: contested, none trusted
     std::uint64_t sealsRead = 0;            // seal lines of this session, copies counted once
     std::uint64_t seals = 0;                // authentic ones
@@ -115,16 +129,19 @@ struct StrayLine {
 struct HostLedgerVerdict {
     std::string host; // as its enrollment record names it
     std::string fingerprint;
-    bool fingerprintMatches = false;      // the registry's fingerprint is its record's
-    bool enrollmentOpens = false;         // the auditor's key opens it and its MAC holds
-    std::uint64_t records = 0;            // authentic epoch records, copies counted once
-    std::optional<NumberRange> epochs;    // the first and last epoch they speak for
-    std::vector<NumberRange> lost;        // epochs no authentic record in the chain speaks for: evidence lost
-    std::vector<NumberRange> agentDown;   // epochs a record says its agent did not run in
-    std::vector<LinePlace> failedMacs;    // records with this host's id whose MAC fails
-    std::vector<LinePlace> conflicting;   // a second authentic record for an epoch
-    std::vector<LinePlace> fromTheFuture; // records of epochs after the collection's end
-    bool stopped = false;                 // no record for the epochs before the collection's end
+    bool fingerprintMatches = false;          // the registry's fingerprint is its record's
+    bool enrollmentOpens = false;             // the auditor's key opens it and its MAC holds
+    std::uint64_t records = 0;                // authentic epoch records, copies counted once
+    std::optional<NumberRange> epochs;        // the first and last epoch they speak for
+    std::vector<NumberRange> lost;            // epochs no authentic record in the chain speaks for: evidence lost
+    std::vector<NumberRange> agentDown;       // epochs a record says its agent did not run in
+    std::vector<LinePlace> failedMacs;        // records with this host's id whose MAC fails
+    std::vector<LinePlace> conflicting;       // a second authentic record for an epoch
+    std::vector<LinePlace> fromTheFuture;     // records of epochs after the collection's end
+    bool stopped = false;                     // no record for the epochs before the collection's end
+    std::uint64_t sessions = 0;               // sessions attested by its agent
+    std::vector<NumberRange> missingSessions; // numbers the agent gave between those of attested sessions
+    std::vector<std::uint64_t> reusedNumbers; // numbers the agent gave twice: its state was put back
     bool sound() const;
 };
 
@@ -157,8 +174,9 @@ struct TrailVerdict {
     // True only when the collection holds at least one authentic session and
     // every event is accounted for: every sealed line verified once or
     // resent, no seal lost, failing or out of chain, no session cut short,
-    // unopened or contested, no stray, nothing left unchecked; and every
-    // registered host's ledger sound.
+    // unopened or contested, no stray, nothing left unchecked; and, with a
+    // registry, every registered host's ledger sound and every session
+    // attested by one of them.
     bool complete() const;
 };
 

@@ -125,9 +125,14 @@ class Verifier {
         for (std::size_t s = 0; s < sessions_.size(); ++s)
             concludeSession(s, explainers, losses);
         classifyStrays(explainers, losses);
-        ledger_.conclude(auditor_.publicKey, *auditor_.secretKey, verdict_.collectionEnd, verdict_);
         for (Session& session : sessions_)
             verdict_.sessions.push_back(std::move(session.verdict));
+        for (std::size_t s = 0; s < verdict_.sessions.size(); ++s) {
+            const SessionVerdict& session = verdict_.sessions[s];
+            if (session.opened() && session.openings.front().opening.attestation)
+                ledger_.attested(s, *session.openings.front().opening.attestation, session.openings.front().time);
+        }
+        ledger_.conclude(auditor_.publicKey, *auditor_.secretKey, verdict_.collectionEnd, verdict_);
         return std::move(verdict_);
     }
 

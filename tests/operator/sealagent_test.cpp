@@ -4,13 +4,16 @@
 // though both hold the key of the epoch under way. The auditor opens the
 // enrollment record with the secret key, matches its fingerprint and checks
 // every epoch record's chain and MAC, and quorvel-verify gives each attack
-// on the ledger its verdict.
+// on the ledger its verdict. Sealed sessions opened on the host carry the
+// agent's attestation of who opened them, and quorvel-verify gives each
+// forged or misplaced attestation its verdict.
 #include "child_process.h"
 #include "file_text.h"
 #include "memory_search.h"
 #include "temp_dir.h"
 #include "trail/attestation_record.h"
 #include "trail/epoch_record.h"
+#include "trail/seal_record.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,8 +24,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -332,6 +338,168 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
     };
     for (const auto& a : attacks)
         EXPECT_EQ(ledgerVerdict(dir, a.ledger, a.registry, a.at), a.verdict) << a.attack;
+}
+
+// What quorvel-verify says of the origins of the sessions in `collected`
+// and of the first registered host's sessions, as a few words: the count of
+// each origin, then the host's missing and reused session numbers.
+std::string originVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& collected,
+                          const std::string& registry, std::uint64_t at) {
+    std::string text;
+    for (const std::string& line : collected)
+        text += line + "\n";
+    const auto verify =
+        quorvel_test::runProcess({QUORVEL_VERIFY, "--key", dir.file("a.key"), "--json", "-", "--at", std::to_string(at),
+                                  "--registry", dir.write("registry", registry), dir.write("collected.log", text)});
+    const nlohmann::json report = nlohmann::json::parse(verify.out);
+    std::map<std::string, int> kinds;
+    for (const auto& session : report.at("sessions"))
+        ++kinds[session.at("origin").at("kind").get<std::string>()];
+    std::string words;
+    for (const auto& [kind, count] : kinds)
+        words += kind + " " + std::to_string(count) + " ";
+    const nlohmann::json& host = report.at("hosts").at(0);
+    for (const auto& missing : host.at("missingSessions"))
+        words += "missing " + missing.at("first").dump() + ".." + missing.at("last").dump() + " ";
+    for (const auto& number : host.at("reusedNumbers"))
+        words += "reused " + number.dump() + " ";
+    return words;
+}
+
+// Sealed sessions of a server on an enrolled host: quorvel-emit logs one
+// event per run, its session opened with the agent's attestation; one run is
+// set to ask no agent. The auditor sees who opened each session, and each
+// forged, moved or misdated attestation, and each session deleted, gets its
+// verdict.
+TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict) {
+    ASSERT_TRUE(seal::cryptoReady());
+    RunningAgent running;
+    ASSERT_TRUE(running.start());
+    const quorvel_test::TempDir& dir = running.dir;
+    const std::string socketPath = dir.file("agent.sock");
+    ASSERT_TRUE(running.agent->waitUntilReady([&] { return access(socketPath.c_str(), F_OK) == 0; },
+                                              Clock::now() + std::chrono::seconds(15)));
+    const std::string auditorKey = lines(readFile(dir.file("a.pub"))).at(0);
+    const auto serverProperties = [&](const std::string& name, const std::string& agent) {
+        return dir.write(name, "log4j.rootLogger=INFO, F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
+                               "log4j.appender.F.File=" +
+                                   dir.file("trail.log") +
+                                   "\nlog4j.appender.F.layout=org.apache.log4j.PatternLayout\n"
+                                   "log4j.appender.F.layout.ConversionPattern=%m%n\n"
+                                   "quorvel.seal=on\nquorvel.seal.auditorKey=" +
+                                   auditorKey + "\nquorvel.seal.agent=" + agent + "\nquorvel.seal.agentMillis=5000\n");
+    };
+    const std::string attested = serverProperties("attested.properties", socketPath);
+    const std::string unattested = serverProperties("unattested.properties", "off");
+    for (const std::string& properties : {attested, attested, attested, unattested}) {
+        const auto emitted =
+            quorvel_test::runProcess({QUORVEL_EMIT, "cef", "--config", properties, "--logger", "audit", "--module",
+                                      "server", "--set", "SignatureID=100", "--set", "Severity=4"});
+        ASSERT_EQ(emitted.status, 0) << emitted.err;
+    }
+    // The ledger speaks for every epoch the sessions opened in.
+    const std::size_t records = ledgerOf(dir.file("ledger.log")).lines.size();
+    ASSERT_TRUE(running.waitForRecords(records + 1)) << readFile(dir.file("agent.out"));
+    running.agent->stop(std::chrono::seconds(5));
+    const Ledger ledger = ledgerOf(dir.file("ledger.log"));
+    const std::vector<std::string> trail = lines(readFile(dir.file("trail.log")));
+
+    // The sessions in the order they opened; the first is number 0.
+    std::vector<seal::SealRecord> openings;
+    for (const std::string& line : trail)
+        if (const auto read = seal::readSeal(line); read && read->record.opening) openings.push_back(read->record);
+    ASSERT_EQ(openings.size(), 4u);
+    char exe[PATH_MAX] = {};
+    ASSERT_NE(realpath(QUORVEL_EMIT, exe), nullptr);
+    for (std::uint64_t number = 0; number < 3; ++number) {
+        const auto& attestation = openings[number].opening->attestation;
+        ASSERT_TRUE(attestation) << "session " << number;
+        EXPECT_EQ(attestation->attestation.number, number);
+        EXPECT_EQ(attestation->attestation.uid, std::uint64_t{getuid()});
+        EXPECT_EQ(attestation->attestation.exe, exe);
+    }
+    EXPECT_FALSE(openings[3].opening->attestation);
+
+    const std::string registry = seal::fingerprintOf(ledger.lines[0]) + " " + ledger.lines[0] + "\n";
+    const std::uint64_t last = ledger.lastEpoch();
+    const auto& enrolled = running.enrollment->record;
+    const std::uint64_t at = enrolled.time + (last + 1) * enrolled.epochMillis + 10;
+    std::vector<std::string> collected = ledger.lines;
+    collected.insert(collected.end(), trail.begin(), trail.end());
+    const auto withSession = [&](const seal::SealRecord& opening, std::vector<std::string> more) {
+        const seal::SealKey key = seal::randomSealKey();
+        seal::SealRecord forged = opening;
+        forged.opening->key = seal::encryptForAuditor(key, *seal::fromBase64<32>(auditorKey));
+        more.push_back(seal::writeSeal(forged, seal::sealKeysOf(key).mac));
+        return more;
+    };
+    const auto sessionOf = [&](const seal::SealRecord& opening) {
+        return "session=" + seal::toBase64(opening.session);
+    };
+    const auto withoutSession = [&](const seal::SealRecord& opening) {
+        std::vector<std::string> fewer;
+        for (const std::string& line : collected)
+            if (line.find(sessionOf(opening)) == std::string::npos) fewer.push_back(line);
+        return fewer;
+    };
+    // A session made by whoever holds the current epoch's key (root at the
+    // end), dated `when`, with the next session number.
+    const auto madeAtTheEnd = [&](std::uint64_t when) {
+        seal::SealRecord opening = openings[2];
+        opening.session = seal::randomSessionId();
+        opening.time = when;
+        const seal::SealKey key = seal::randomSealKey();
+        opening.opening->key = seal::encryptForAuditor(key, *seal::fromBase64<32>(auditorKey));
+        seal::Attestation& attestation = opening.opening->attestation->attestation;
+        attestation.epoch = last;
+        attestation.number = 3;
+        attestation.request = {opening.session, seal::firstKeyDigest(opening.opening->key)};
+        opening.opening->attestation->mac =
+            seal::readAttestation(seal::writeAttestation(attestation, running.key(last)))->mac;
+        std::vector<std::string> more = collected;
+        more.push_back(seal::writeSeal(opening, seal::sealKeysOf(key).mac));
+        return more;
+    };
+    const std::uint64_t lastEpochStart = enrolled.time + last * enrolled.epochMillis;
+    seal::SealRecord movedOnto = openings[3];
+    movedOnto.session = seal::randomSessionId();
+    movedOnto.opening->attestation = openings[0].opening->attestation;
+    seal::Enrollment other = enrolled;
+    other.hostId.fill(9);
+    const std::string otherRegistry =
+        "0000-0000-0000-0000-0000-0000-0000-0000 " + seal::writeEnrollment(other, seal::randomSealKey()) + "\n";
+    const struct {
+        const char* attack;
+        std::vector<std::string> collected;
+        std::string registry;
+        std::string verdict;
+    } attacks[] = {
+        {"untouched: three attested sessions, one that asked no agent", collected, registry,
+         "attested 3 unattested 1 "},
+        {"a registry that holds another host only", collected, otherRegistry, "unattested 1 unregisteredHost 3 "},
+        {"the middle session deleted whole", withoutSession(openings[1]), registry,
+         "attested 2 unattested 1 missing 1..1 "},
+        {"a session fabricated with a genuine attestation moved onto it", withSession(movedOnto, collected), registry,
+         "attested 3 failed 1 unattested 1 "},
+        {"an attestation's user changed",
+         withSession(
+             [&] {
+                 seal::SealRecord changed = openings[0];
+                 changed.session = seal::randomSessionId();
+                 changed.opening->attestation->attestation.uid = 0;
+                 return changed;
+             }(),
+             collected),
+         registry, "attested 3 failed 1 unattested 1 "},
+        {"a session deleted and made again under its id and attestation with a key of the forger's own",
+         withSession(openings[0], withoutSession(openings[0])), registry, "attested 2 failed 1 unattested 1 "},
+        {"root at the end makes a session dated in the epoch under way: it holds (the host can lie from then on)",
+         madeAtTheEnd(lastEpochStart + 1), registry, "attested 4 unattested 1 "},
+        {"root at the end makes a session dated before it", madeAtTheEnd(lastEpochStart - 1), registry,
+         "attested 3 failed 1 unattested 1 "},
+    };
+    for (const auto& a : attacks)
+        EXPECT_EQ(originVerdict(dir, a.collected, a.registry, at), a.verdict) << a.attack;
 }
 
 } // namespace
