@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -67,8 +68,9 @@ TEST(HostEpochs, TheHostHoldsTheKeyTheAuditorDerivesForEachEpoch) {
 }
 
 // An epoch record of fixed fields under epoch 1025's key is exactly this
-// line, its digest and fingerprint these; a record that differs from the
-// format in any way is not read.
+// line (a second part, two sessions: one opened, one gone before its first
+// seal), its digest and fingerprint these; a record of version 1 is still
+// read; a record that differs from the format in any way is not read.
 TEST(HostLedgerRecords, EpochRecordOfAFixedKeyIsThisLine) {
     ASSERT_TRUE(seal::cryptoReady());
     seal::EpochRecord record;
@@ -77,27 +79,53 @@ TEST(HostLedgerRecords, EpochRecordOfAFixedKeyIsThisLine) {
     record.epoch = 1025;
     record.from = 1023;
     record.previous.fill(0x11);
+    record.part = 1;
+    record.more = true;
+    seal::Bytes32 opening;
+    opening.fill(0x22);
+    record.sessions = {{7, 0, seal::SessionEvent::Opened, opening},
+                       {8, seal::kNoSealIndex, seal::SessionEvent::Vanished, {}}};
     seal::EpochKey key;
     seal::epochKeyFromSeed(testSeed(), record.epoch, key);
-    const std::string line = "quorvel-epoch v=1 hostid=oKGio6SlpqeoqaqrrK2urw epoch=1025 from=1023 "
-                             "prev=ERERERERERERERERERERERERERERERERERERERERERE "
-                             "mac=_rXRxYR8JzEdiXXpI-oW_PlAQ1gU83EC6kKP7eSTa4M";
+    const std::string line =
+        "quorvel-epoch v=2 hostid=oKGio6SlpqeoqaqrrK2urw epoch=1025 from=1023 part=1 "
+        "prev=ERERERERERERERERERERERERERERERERERERERERERE more=1 count=2 "
+        "sessions=BwAAAAAAAAAAAAAAAAAAAAAiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIiIggAAAAAAAAA__________"
+        "8DAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA mac=UcV4kYlzVWcbHCS1gUBGE4kzWh7cptAKfB3XPM2X-yE";
     EXPECT_EQ(seal::writeEpochRecord(record, key), line);
-    EXPECT_EQ(hex(seal::recordDigest(line)), "1cb49f6ce4889dab48a6a2efebf5787c3c84b59ac4733e997707f444df331975");
-    EXPECT_EQ(seal::fingerprintOf(line), "1cb4-9f6c-e488-9dab-48a6-a2ef-ebf5-787c");
+    EXPECT_EQ(hex(seal::recordDigest(line)), "ebe513da9afd4730978e966371bec9afb9de088420e2d12a70a2c55a701ffb7d");
+    EXPECT_EQ(seal::fingerprintOf(line), "ebe5-13da-9afd-4730-978e-9663-71be-c9af");
     const auto read = seal::readEpochRecord(line);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->record.hostId, record.hostId);
-    EXPECT_EQ(std::make_pair(read->record.epoch, read->record.from), std::make_pair(record.epoch, record.from));
+    EXPECT_EQ(std::make_tuple(read->record.epoch, read->record.from, read->record.part, read->record.more),
+              std::make_tuple(record.epoch, record.from, record.part, record.more));
     EXPECT_EQ(read->record.previous, record.previous);
+    ASSERT_EQ(read->record.sessions.size(), 2u);
+    EXPECT_EQ(std::make_tuple(read->record.sessions[1].number, read->record.sessions[1].index,
+                              read->record.sessions[1].event, read->record.sessions[0].seal),
+              std::make_tuple(std::uint64_t{8}, seal::kNoSealIndex, seal::SessionEvent::Vanished, opening));
     EXPECT_TRUE(seal::sameMac(seal::macOf(key, read->signedText), read->mac));
+
+    const std::string version1 = "quorvel-epoch v=1 hostid=oKGio6SlpqeoqaqrrK2urw epoch=1025 from=1023 "
+                                 "prev=ERERERERERERERERERERERERERERERERERERERERERE "
+                                 "mac=_rXRxYR8JzEdiXXpI-oW_PlAQ1gU83EC6kKP7eSTa4M";
+    const auto old = seal::readEpochRecord(version1);
+    ASSERT_TRUE(old);
+    EXPECT_EQ(std::make_tuple(old->record.epoch, old->record.from, old->record.sessions.size()),
+              std::make_tuple(std::uint64_t{1025}, std::uint64_t{1023}, std::size_t{0}));
+    EXPECT_TRUE(seal::sameMac(seal::macOf(key, old->signedText), old->mac));
+
     const auto edited = [&](const std::string& from, const std::string& to) {
         std::string copy = line;
         return copy.replace(copy.find(from), from.size(), to);
     };
     for (const std::string& bad :
-         {edited("v=1", "v=2"), edited("from=1023", "from=1026"), edited(" mac=", " more=1 mac="),
-          edited("epoch=1025", "epoch=01025"), edited("hostid=oKGio6SlpqeoqaqrrK2urw", "hostid=oKGio6Slpqeo")})
+         {edited("v=2", "v=3"), edited("from=1023", "from=1026"), edited(" more=1", " more=2"),
+          edited("epoch=1025", "epoch=01025"), edited("hostid=oKGio6SlpqeoqaqrrK2urw", "hostid=oKGio6Slpqeo"),
+          edited("count=2", "count=3"), edited("count=2", "count=1"),
+          edited("AAAAAAAAAAAAAAAAAAAAAiIiI", "AAAAAAAAAAAAAAAAAAAAQiIiI"),
+          version1.substr(0, version1.find(" mac=")) + " part=0" + version1.substr(version1.find(" mac="))})
         EXPECT_FALSE(seal::readEpochRecord(bad)) << bad;
 }
 
