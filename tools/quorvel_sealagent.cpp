@@ -42,7 +42,7 @@ namespace seal = quorvel::seal;
 constexpr const char* kUsage =
     "usage: quorvel-sealagent enroll --state FILE --auditor-key PUBLIC-KEY-FILE --record FILE\n"
     "                                [--host NAME] [--epoch-millis N] [--properties FILE]\n"
-    "       quorvel-sealagent run --state FILE --properties FILE [--socket PATH]\n"
+    "       quorvel-sealagent run --state FILE --properties FILE [--socket PATH] [--max-bytes N]\n"
     "       quorvel-sealagent status --state FILE\n"
     "enroll: makes the host's seed and id once, writes the enrollment record to the --record file (for\n"
     "        the auditor) and logs it when --properties is given; prints its fingerprint.\n"
@@ -50,7 +50,8 @@ constexpr const char* kUsage =
     "        one before, and attests each process that asks on the socket (/run/quorvel/sealagent.sock),\n"
     "        until SIGTERM, SIGINT or SIGHUP.\n"
     "status: the host id, the epoch reached and the epoch length; no secret.\n"
-    "  --epoch-millis N   each epoch's length (60000)\n";
+    "  --epoch-millis N   each epoch's length (60000)\n"
+    "  --max-bytes N      the longest record line the path to the collector carries (4096, at least 512)\n";
 
 constexpr std::uint64_t kDefaultEpochMillis = 60000;
 // The logger the agent's records go to, and the module its properties see.
@@ -65,7 +66,17 @@ struct AgentCommand {
     std::string host;
     std::string socket = "/run/quorvel/sealagent.sock";
     std::uint64_t epochMillis = kDefaultEpochMillis;
+    std::uint64_t maxBytes = 4096;
 };
+
+// The number `value` of option `option`, at least `least`.
+std::uint64_t numberFrom(const std::string& option, const std::string& value, std::uint64_t least) {
+    std::uint64_t number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc() || end != value.data() + value.size() || number < least)
+        throw ToolError{option + " " + value + ": not a number from " + std::to_string(least) + " on"};
+    return number;
+}
 
 AgentCommand parseCommand(const std::vector<std::string>& args) {
     AgentCommand command;
@@ -86,9 +97,9 @@ AgentCommand parseCommand(const std::vector<std::string>& args) {
         } else if (arg == "--socket") {
             command.socket = value;
         } else if (arg == "--epoch-millis") {
-            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), command.epochMillis);
-            if (error != std::errc() || end != value.data() + value.size() || command.epochMillis < 1000)
-                throw ToolError{"--epoch-millis " + value + ": not a number of milliseconds from 1000 on"};
+            command.epochMillis = numberFrom(arg, value, 1000);
+        } else if (arg == "--max-bytes") {
+            command.maxBytes = numberFrom(arg, value, 512);
         } else {
             throw ToolError{"unknown option " + arg + " (see --help)"};
         }
@@ -175,16 +186,21 @@ std::uint64_t epochAt(const seal::AgentIdentity& identity, std::uint64_t millis)
 }
 
 // The epochs from the one the keys stand at up to `current` have ended: one
-// record speaks for them, MACed under the last one's key; then the keys move
-// on to `current` and the state is saved, the record logged first so that a
-// crash in between logs it again rather than never.
-void closeEpochs(LoadedState& loaded, seal::HostEpochKeys& keys, seal::AgentStateFile& file, std::uint64_t current) {
-    const seal::EpochRecord record{loaded.identity.hostId, current - 1, keys.epoch(), loaded.progress.lastRecord};
+// record speaks for them, with what became of the sessions followed, split
+// into parts that fit `maxBytes` and each MACed under the last epoch's key;
+// then the keys move on to `current` and the state is saved, the records
+// logged first so that a crash in between logs them again rather than never.
+void closeEpochs(LoadedState& loaded, seal::HostEpochKeys& keys, seal::AgentStateFile& file, LiveSessions& sessions,
+                 std::uint64_t current, std::uint64_t maxBytes) {
+    seal::EpochRecord whole{loaded.identity.hostId, current - 1, keys.epoch(), {}, 0, false, sessions.closeEpoch()};
     keys.advanceTo(current - 1);
-    const std::string line = seal::writeEpochRecord(record, keys.key());
-    quorvel::emitSealLine(kLedgerLogger, std::string(line));
+    for (seal::EpochRecord& part : seal::splitEpochRecord(whole, maxBytes)) {
+        part.previous = loaded.progress.lastRecord;
+        const std::string line = seal::writeEpochRecord(part, keys.key());
+        quorvel::emitSealLine(kLedgerLogger, std::string(line));
+        loaded.progress.lastRecord = seal::recordDigest(line);
+    }
     keys.advanceTo(current);
-    loaded.progress.lastRecord = seal::recordDigest(line);
     file.save(loaded.identity, keys, loaded.progress);
 }
 
@@ -202,20 +218,25 @@ int run(const AgentCommand& command) {
     const int stopped = signalfd(-1, &stop, SFD_CLOEXEC);
     if (stopped < 0) throw ToolError{std::string("cannot wait for signals: ") + std::strerror(errno), 1};
     AttestationServer attestations(command.socket);
+    LiveSessions sessions;
+    std::vector<pollfd> ready;
     while (true) {
         const std::uint64_t now = nowMillis();
         const std::uint64_t current = epochAt(loaded.identity, now);
-        if (keys.epoch() < current) closeEpochs(loaded, keys, file, current);
+        if (keys.epoch() < current) closeEpochs(loaded, keys, file, sessions, current, command.maxBytes);
         const std::uint64_t next = loaded.identity.origin + (current + 1) * loaded.identity.epochMillis;
-        pollfd ready[] = {{stopped, POLLIN, 0}, {attestations.fd(), POLLIN, 0}};
-        if (poll(ready, 2, static_cast<int>(next > now ? std::min<std::uint64_t>(next - now, 60000) : 0)) < 0 &&
+        ready = {{stopped, POLLIN, 0}, {attestations.fd(), POLLIN, 0}};
+        sessions.watch(ready);
+        if (poll(ready.data(), ready.size(),
+                 static_cast<int>(next > now ? std::min<std::uint64_t>(next - now, 60000) : 0)) < 0 &&
             errno != EINTR)
             throw ToolError{std::string("cannot wait: ") + std::strerror(errno), 1};
         if (ready[0].revents != 0) return 0;
+        sessions.read(ready.data() + 2);
         // A request waits until the epoch that ended has its record: each
         // attestation is made under the key of the epoch under way.
         if (ready[1].revents != 0 && keys.epoch() == epochAt(loaded.identity, nowMillis()))
-            attestations.answer(loaded.identity, keys, loaded.progress, file);
+            attestations.answer(loaded.identity, keys, loaded.progress, file, sessions);
     }
 }
 

@@ -107,8 +107,8 @@ AttestationServer::~AttestationServer() {
 }
 
 void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::HostEpochKeys& keys,
-                               seal::AgentProgress& progress, seal::AgentStateFile& state) {
-    const FileDescriptor connection(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+                               seal::AgentProgress& progress, seal::AgentStateFile& state, LiveSessions& sessions) {
+    FileDescriptor connection(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
     if (connection.get() < 0) return;
     ucred peer{};
     socklen_t size = sizeof peer;
@@ -133,6 +133,7 @@ void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::
     attestation.number = progress.nextSession++;
     state.save(identity, keys, progress);
     writeLine(connection.get(), seal::writeAttestation(attestation, keys.key()));
+    sessions.add(std::move(connection), attestation.number);
 }
 
 } // namespace quorvel_tools

@@ -6,6 +6,7 @@
 // host-wide session number, saved with the state.
 #pragma once
 
+#include "sealagent_sessions.h"
 #include "trail/agent_state.h"
 
 #include <string>
@@ -24,9 +25,10 @@ class AttestationServer {
     int fd() const { return fd_; }
 
     // Answers the connection waiting on the socket, within a second: an
-    // attestation, or a line that says why not.
+    // attestation, after which `sessions` follows the connection for the
+    // session's reports, or a line that says why not.
     void answer(const quorvel::seal::AgentIdentity& identity, const quorvel::seal::HostEpochKeys& keys,
-                quorvel::seal::AgentProgress& progress, quorvel::seal::AgentStateFile& state);
+                quorvel::seal::AgentProgress& progress, quorvel::seal::AgentStateFile& state, LiveSessions& sessions);
 
   private:
     std::string path_;

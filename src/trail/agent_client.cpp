@@ -1,6 +1,5 @@
 #include "trail/agent_client.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace quorvel::seal {
 
@@ -17,20 +17,6 @@ using Clock = std::chrono::steady_clock;
 
 // An attestation line is well under this; a longer answer is no attestation.
 constexpr std::size_t kMostAnswerBytes = 2048;
-
-class Connection {
-  public:
-    Connection() : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {}
-    ~Connection() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    int fd() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 int millisLeft(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -96,18 +82,58 @@ std::optional<std::string> readLine(int fd, Clock::time_point deadline) {
 
 } // namespace
 
-std::optional<CarriedAttestation> askAgent(const std::string& path, std::chrono::milliseconds bound,
-                                           const AttestationRequest& request) {
+std::optional<CarriedAttestation> AgentLink::attest(const std::string& path, std::chrono::milliseconds bound,
+                                                    const AttestationRequest& request) {
+    drop();
+    bound_ = bound;
     const Clock::time_point deadline = Clock::now() + bound;
-    const Connection connection;
-    if (connection.fd() < 0 || !connectTo(connection.fd(), path, deadline) ||
-        !sendAll(connection.fd(), writeAttestationRequest(request) + "\n", deadline))
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd_ < 0 || !connectTo(fd_, path, deadline) ||
+        !sendAll(fd_, writeAttestationRequest(request) + "\n", deadline)) {
+        drop();
         return std::nullopt;
-    const std::optional<std::string> answer = readLine(connection.fd(), deadline);
+    }
+    const std::optional<std::string> answer = readLine(fd_, deadline);
     const auto read = answer ? readAttestation(*answer) : std::nullopt;
-    if (!read || read->record.request.session != request.session || read->record.request.key != request.key)
+    if (!read || read->record.request.session != request.session || read->record.request.key != request.key) {
+        drop();
         return std::nullopt;
+    }
     return CarriedAttestation{read->record, read->mac};
+}
+
+void AgentLink::report(const SealReport& report) {
+    if (fd_ < 0) return;
+    const std::string line = writeSealReport(report) + "\n";
+    if (pending_.size() + line.size() <= kMostPendingBytes) pending_ += line;
+    flush();
+    if (!report.end) return;
+    // The end seal's report is the last: it is worth the wait the opening
+    // was given, so that the agent does not take the end for a crash.
+    const Clock::time_point deadline = Clock::now() + bound_;
+    while (fd_ >= 0 && !pending_.empty() && waitFor(fd_, POLLOUT, deadline))
+        flush();
+    drop();
+}
+
+void AgentLink::flush() {
+    while (!pending_.empty()) {
+        const ssize_t sent = send(fd_, pending_.data(), pending_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            pending_.erase(0, static_cast<std::size_t>(sent));
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else {
+            if (sent < 0 && errno != EAGAIN) drop(); // the agent is gone
+            return;
+        }
+    }
+}
+
+void AgentLink::drop() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    pending_.clear();
 }
 
 } // namespace quorvel::seal

@@ -106,6 +106,26 @@ bool readCarriedAttestation(FieldReader& fields, const AttestationRequest& reque
     return readCredentials(fields, carried.attestation, kCarriedNames) && fields.binary("amac", carried.mac);
 }
 
+std::string writeSealReport(const SealReport& report) {
+    std::string out(kSealReportMarker);
+    out += kVersionField;
+    putNumber(out, "index", report.index);
+    putText(out, "seal", toBase64(report.seal));
+    if (report.end) out += " end=1";
+    return out;
+}
+
+std::optional<SealReport> readSealReport(std::string_view text) {
+    auto fields = recordBody(text, kSealReportMarker, kVersionField);
+    SealReport report;
+    std::string_view end;
+    if (!fields || !fields->number("index", report.index) || !fields->binary("seal", report.seal) ||
+        (fields->peek("end") && (!fields->next("end", end) || end != "1")) || !fields->atEnd())
+        return std::nullopt;
+    report.end = !end.empty();
+    return report;
+}
+
 bool attestationHolds(const CarriedAttestation& carried, const EpochKey& key) {
     return sameMac(macOf(key, signedAttestation(carried.attestation)), carried.mac);
 }

@@ -71,6 +71,17 @@ struct CarriedAttestation {
 void putCarriedAttestation(std::string& out, const CarriedAttestation& carried);
 bool readCarriedAttestation(FieldReader& fields, const AttestationRequest& request, CarriedAttestation& carried);
 
+inline constexpr std::string_view kSealReportMarker = "quorvel-report ";
+
+struct SealReport {
+    std::uint64_t index = 0;
+    Bytes32 seal{};
+    bool end = false;
+};
+
+std::string writeSealReport(const SealReport& report);
+std::optional<SealReport> readSealReport(std::string_view text);
+
 // Whether the carried MAC is the attestation's under `key`.
 bool attestationHolds(const CarriedAttestation& carried, const EpochKey& key);
 

@@ -49,6 +49,8 @@ class SealLedger {
     void finish();
 
     std::size_t waiting() const { return tags_.size(); }
+    // The index of the seal cut last (the opening's: 0).
+    std::uint64_t lastIndex() const { return index_ - 1; }
     const seal::SealingKeys& keys() const { return keys_; }
 
   private:

@@ -2,6 +2,7 @@
 
 #include "logging/log_emitter.h"
 #include "trail/agent_client.h"
+#include "trail/epoch_record.h"
 
 #include <sodium.h>
 #include <unistd.h>
@@ -91,8 +92,19 @@ SealWorker::SealWorker(SealSettings settings, std::string host, std::string modu
 std::string SealWorker::begin() {
     const seal::AttestationRequest request = ledger_.begin(static_cast<std::uint64_t>(getpid()));
     std::optional<seal::CarriedAttestation> attestation;
-    if (!agent_.empty()) attestation = seal::askAgent(agent_, agentWait_, request);
+    if (!agent_.empty()) attestation = link_.attest(agent_, agentWait_, request);
     return ledger_.open(std::move(attestation), Clock::now(), wallClockMillis());
+}
+
+// What the agent is told of the seal line the ledger cut last, once it is
+// logged; nothing without an attested link.
+std::optional<seal::SealReport> SealWorker::reportOf(const std::string& line, bool end) const {
+    if (!link_.linked()) return std::nullopt;
+    return seal::SealReport{ledger_.lastIndex(), seal::recordDigest(line), end};
+}
+
+void SealWorker::report(const std::optional<seal::SealReport>& report) {
+    if (report) link_.report(*report);
 }
 
 void SealWorker::resetSynchronisation() {
@@ -104,9 +116,11 @@ void SealWorker::resetSynchronisation() {
 void SealWorker::open() {
     Lock lock(*this);
     std::string opening = std::move(opening_);
+    const auto opened = reportOf(opening, false);
     lock.release();
     logSeal(logger_, std::move(opening));
     lock.take();
+    report(opened);
     startThread();
 }
 
@@ -148,9 +162,11 @@ void SealWorker::observe(std::string_view line) {
 void SealWorker::restartInChild(Lock& lock) {
     forked_ = false;
     std::string opening = begin();
+    const auto opened = reportOf(opening, false);
     lock.release();
     logSeal(logger_, std::move(opening));
     lock.take();
+    report(opened);
     startThread();
 }
 
@@ -158,17 +174,24 @@ void SealWorker::restartInChild(Lock& lock) {
 // key is left: a session of its own, opened, sealed and closed at once, its
 // keys erased again. The lock stays held, so that such lines take turns.
 void SealWorker::sealAlone(std::string_view line) {
-    logSeal(logger_, begin());
+    std::string opening = begin();
+    report(reportOf(opening, false));
+    logSeal(logger_, std::move(opening));
     ledger_.record(line, coarseNow());
-    logSeal(logger_, ledger_.cut(true, Clock::now(), wallClockMillis()));
+    std::string end = ledger_.cut(true, Clock::now(), wallClockMillis());
+    const auto ended = reportOf(end, true);
+    logSeal(logger_, std::move(end));
+    report(ended);
     ledger_.finish();
 }
 
 void SealWorker::cutAndLog(Lock& lock, bool end) {
     std::string line = ledger_.cut(end, Clock::now(), wallClockMillis());
+    const auto cut = reportOf(line, end);
     lock.release();
     logSeal(logger_, std::move(line));
     lock.take();
+    report(cut);
 }
 
 void* SealWorker::runThread(void* worker) {
@@ -186,12 +209,14 @@ void SealWorker::run() {
             continue;
         }
         std::string line = ledger_.cut(false, Clock::now(), wallClockMillis());
+        const auto cut = reportOf(line, false);
         inLog4cxx_ = true;
         lock.release();
         logSeal(logger_, std::move(line));
         lock.take();
         inLog4cxx_ = false;
         pthread_cond_broadcast(&quiet_);
+        report(cut);
     }
     running_ = false;
     pthread_cond_broadcast(&quiet_);
@@ -247,6 +272,9 @@ void SealWorker::afterForkInChild() {
     running_ = joinable_ = inLog4cxx_ = forking_ = false;
     forked_ = true;
     ledger_.forget();
+    // The parent's link is the parent's: the child's sessions are attested
+    // on connections of their own.
+    link_.drop();
     // The child must not draw the random numbers its parent draws next.
     randombytes_stir();
 }

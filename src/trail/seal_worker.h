@@ -6,11 +6,13 @@
 #pragma once
 
 #include "logging/line_observer.h"
+#include "trail/agent_client.h"
 #include "trail/seal_ledger.h"
 
 #include <pthread.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +47,8 @@ class SealWorker final : public LineObserver {
     class Lock;
 
     std::string begin();
+    std::optional<seal::SealReport> reportOf(const std::string& line, bool end) const;
+    void report(const std::optional<seal::SealReport>& report);
     void startThread();
     static void* runThread(void* worker);
     void run();
@@ -57,6 +61,7 @@ class SealWorker final : public LineObserver {
     const std::string logger_;
     const std::string agent_; // the host agent's socket; empty: none is asked
     const std::chrono::milliseconds agentWait_;
+    seal::AgentLink link_; // to the agent that attested the session
     SealLedger ledger_;
     std::string opening_; // until open() logs it
 

@@ -1,0 +1,52 @@
+// The sessions the host agent has attested whose processes are still
+// connected: each one's reports of the seals it has logged, read as they
+// come, and what the record of the epoch that ends says of each.
+#pragma once
+
+#include "file_descriptor.h"
+#include "trail/attestation_record.h"
+#include "trail/epoch_record.h"
+
+#include <poll.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel_tools {
+
+class LiveSessions {
+  public:
+    // Connections kept at most; a session attested beyond is not followed
+    // (its reports are not read, the epoch records do not name it).
+    static constexpr std::size_t kMostSessions = 4096;
+
+    // Follows the session numbered `number`, attested on `connection`.
+    void add(FileDescriptor connection, std::uint64_t number);
+    // A pollfd for each connection still open, appended to `ready`.
+    void watch(std::vector<pollfd>& ready) const;
+    // Reads what each connection that `ready` (from watch(), in its order)
+    // marks has sent.
+    void read(const pollfd* ready);
+    // What the record of the epoch that ends names: each session's opening
+    // logged in the epoch, and each session's end, disappearance, or latest
+    // seal; the sessions that ended or went are no longer followed.
+    std::vector<quorvel::seal::SessionEntry> closeEpoch();
+
+  private:
+    struct Session {
+        FileDescriptor connection;
+        std::uint64_t number;
+        std::string partial; // a report line not yet whole
+        std::optional<quorvel::seal::SealReport> latest;
+        std::optional<quorvel::seal::Bytes32> openedNow; // its opening, reported in this epoch
+        bool gone = false;                               // its connection closed, or it ended
+    };
+    void readFrom(Session& session);
+    static void take(Session& session, std::string_view line);
+
+    std::vector<Session> sessions_;
+};
+
+} // namespace quorvel_tools
