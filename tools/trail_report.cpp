@@ -117,6 +117,10 @@ class PeopleReport {
         writeOpening(s.openings.front());
         out_ << '\n';
         writeOrigin(s.origin);
+        if (!s.unanchored.empty())
+            out_ << "  SEALS ITS HOST'S LEDGER NAMES ARE MISSING OR ALTERED: " << s.unanchored.size() << '\n';
+        list(s.unanchored, [](std::uint64_t index) { return "seal " + std::to_string(index); });
+        if (s.vanished) out_ << "  its host's agent saw the process go without an end seal (killed or crashed)\n";
         out_ << "  seals 0.." << s.lastSeal << " (" << s.seals << " authentic of " << s.sealsRead << " read), "
              << (s.closed ? "closed " : "last ") << utcTime(s.lastSealAt) << '\n';
         out_ << "  verified " << s.verified << " events\n";
@@ -369,7 +373,9 @@ class JsonReport {
                                  : "unopened")
              << "\",\"origin\":";
         origin(s.origin);
-        out_ << ",\"openings\":";
+        out_ << ",\"unanchored\":";
+        array(s.unanchored, [&](std::uint64_t index) { out_ << index; });
+        out_ << ",\"vanished\":" << (s.vanished ? "true" : "false") << ",\"openings\":";
         array(s.openings, [&](const AuthenticOpening& o) {
             out_ << "{\"host\":" << jsonString(o.opening.host) << ",\"module\":" << jsonString(o.opening.module)
                  << ",\"pid\":" << o.opening.pid << ",\"openedAt\":" << o.time << ",\"lines\":" << o.opening.lines

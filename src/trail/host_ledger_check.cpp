@@ -5,7 +5,10 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
+#include <tuple>
 
 namespace quorvel::trail {
 
@@ -42,8 +45,10 @@ bool HostLedgerCheck::read(std::string_view message, LinePlace place) {
     return true;
 }
 
-void HostLedgerCheck::attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt) {
-    claims_[carried.attestation.hostId].push_back({session, carried, openedAt});
+void HostLedgerCheck::attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt,
+                               std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals) {
+    std::sort(seals.begin(), seals.end());
+    claims_[carried.attestation.hostId].push_back({session, carried, openedAt, std::move(seals)});
 }
 
 void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const seal::AuditorSecretKey& secretKey,
@@ -92,60 +97,86 @@ HostLedgerVerdict HostLedgerCheck::check(const RegisteredHost& host, const seal:
     const std::uint64_t origin = enrollment->record.time, length = enrollment->record.epochMillis;
     // The epoch under way when the collection ends; none after it has ended.
     const Epochs epochs{origin, length, collectionEnd < origin ? 0 : (collectionEnd - origin) / length};
-    checkRecords(recordKeys, host, records_[enrollment->record.hostId], epochs, verdict);
-    checkClaims(sessionKeys, claims_[enrollment->record.hostId], epochs, verdict, sessions);
+    std::vector<seal::SessionEntry> named;
+    checkRecords(recordKeys, host, records_[enrollment->record.hostId], epochs, verdict, named);
+    std::vector<Claim>& claims = claims_[enrollment->record.hostId];
+    checkClaims(sessionKeys, claims, epochs, sessions);
+    checkNamed(claims, named, verdict, sessions);
     return verdict;
 }
 
-void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
-                                   const Epochs& epochs, HostLedgerVerdict& verdict) {
-    const std::uint64_t current = epochs.current;
+// The records of the host's chain whose MACs hold, in the chain's order;
+// the others are named in `verdict`.
+std::vector<const HostLedgerCheck::Kept*> HostLedgerCheck::authenticRecords(seal::HostEpochKeys& keys,
+                                                                            std::vector<Kept>& kept,
+                                                                            const Epochs& epochs,
+                                                                            HostLedgerVerdict& verdict) {
     std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
-        return a.record.epoch != b.record.epoch ? a.record.epoch < b.record.epoch : a.digest < b.digest;
+        return std::tie(a.record.epoch, a.record.part, a.digest) < std::tie(b.record.epoch, b.record.part, b.digest);
     });
     std::vector<const Kept*> authentic;
     for (std::size_t i = 0; i < kept.size(); ++i) {
         const Kept& record = kept[i];
         if (i > 0 && record.digest == kept[i - 1].digest) continue; // a copy
-        if (record.record.epoch > current) {
+        if (record.record.epoch > epochs.current) {
             verdict.fromTheFuture.push_back(record.place);
             continue;
         }
         keys.advanceTo(record.record.epoch);
         if (!seal::sameMac(seal::macOf(keys.key(), record.signedText), record.mac)) {
             verdict.failedMacs.push_back(record.place);
-        } else if (!authentic.empty() && authentic.back()->record.epoch == record.record.epoch) {
+        } else if (!authentic.empty() && authentic.back()->record.epoch == record.record.epoch &&
+                   authentic.back()->record.part == record.record.part) {
             verdict.conflicting.push_back(record.place);
         } else {
             authentic.push_back(&record);
         }
     }
-    // The chain from the enrollment on: each record names the one before and
-    // speaks for the epochs from the one after it.
+    return authentic;
+}
+
+// The chain from the enrollment on: each record names the one before; an
+// epoch's first part speaks for the epochs from the one after the record
+// before, each further part follows the part before. The sessions the
+// authentic records name go to `named`.
+void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
+                                   const Epochs& epochs, HostLedgerVerdict& verdict,
+                                   std::vector<seal::SessionEntry>& named) {
+    const std::vector<const Kept*> authentic = authenticRecords(keys, kept, epochs, verdict);
     seal::Bytes32 expected = seal::recordDigest(host.record);
-    std::uint64_t next = 0;
+    std::uint64_t next = 0;       // the first epoch the next epoch's first part speaks for
+    const Kept* before = nullptr; // the record before in the chain
     for (const Kept* record : authentic) {
         const seal::EpochRecord& r = record->record;
-        if (r.from > next)
-            verdict.lost.push_back({next, r.from - 1});
-        else if (r.from < next || r.previous != expected)
+        named.insert(named.end(), r.sessions.begin(), r.sessions.end());
+        const bool nextPart = before != nullptr && before->record.more;
+        if (nextPart) {
+            if (r.epoch != before->record.epoch || r.part != before->record.part + 1 || r.previous != expected)
+                verdict.lost.push_back({before->record.epoch, r.epoch}); // a part lost
+        } else if (r.part != 0 || r.from > next) {
+            verdict.lost.push_back({next, r.from > next ? r.from - 1 : r.epoch});
+        } else if (r.from < next || r.previous != expected) {
             verdict.lost.push_back({r.from, r.epoch}); // not the record after the one before
-        if (r.from < r.epoch) verdict.agentDown.push_back({r.from, r.epoch - 1});
+        }
+        if (r.part == 0 && r.from < r.epoch) verdict.agentDown.push_back({r.from, r.epoch - 1});
         expected = record->digest;
         next = r.epoch + 1;
+        before = record;
     }
+    if (before != nullptr && before->record.more) verdict.lost.push_back({before->record.epoch, before->record.epoch});
     verdict.records = authentic.size();
     if (!authentic.empty())
         verdict.epochs = NumberRange{authentic.front()->record.from, authentic.back()->record.epoch};
     // The record of the epoch that ended last may be on its way.
-    verdict.stopped = current > next + 1;
+    verdict.stopped = epochs.current > next + 1;
 }
 
+// Each claimed attestation checked under its epoch's key: the session's
+// origin.
 void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
-                                  HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions) {
+                                  std::vector<SessionVerdict>& sessions) {
     std::sort(claims.begin(), claims.end(),
               [](const Claim& a, const Claim& b) { return a.carried.attestation.epoch < b.carried.attestation.epoch; });
-    std::vector<std::uint64_t> numbers;
     for (const Claim& claim : claims) {
         const seal::Attestation& attestation = claim.carried.attestation;
         SessionOrigin& origin = sessions[claim.session].origin;
@@ -153,20 +184,56 @@ void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>&
         if (attestation.epoch > epochs.current) continue;
         keys.advanceTo(attestation.epoch);
         const std::uint64_t start = epochs.origin + attestation.epoch * epochs.length;
-        if (!seal::attestationHolds(claim.carried, keys.key()) || claim.openedAt < start ||
-            claim.openedAt >= start + epochs.length + kAskingMillis)
+        if (seal::attestationHolds(claim.carried, keys.key()) && claim.openedAt >= start &&
+            claim.openedAt < start + epochs.length + kAskingMillis)
+            origin.kind = SessionOrigin::Attested;
+    }
+}
+
+// What the ledger names of each session, against the attested sessions the
+// collection holds: every seal it names present as named, the sessions it
+// saw vanish, and every session number accounted for, from the lowest to
+// the highest seen: attested here, or gone before it logged a seal.
+void HostLedgerCheck::checkNamed(const std::vector<Claim>& claims, const std::vector<seal::SessionEntry>& named,
+                                 HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions) {
+    std::map<std::uint64_t, const Claim*> attested;
+    std::set<std::uint64_t> present, absent;
+    for (const Claim& claim : claims) {
+        if (sessions[claim.session].origin.kind != SessionOrigin::Attested) continue;
+        const std::uint64_t number = claim.carried.attestation.number;
+        if (!attested.emplace(number, &claim).second) verdict.reusedNumbers.push_back(number);
+        present.insert(number);
+    }
+    for (const seal::SessionEntry& entry : named) {
+        const auto found = attested.find(entry.number);
+        if (found == attested.end()) {
+            const bool goneUnopened = entry.event == seal::SessionEvent::Vanished && entry.index == seal::kNoSealIndex;
+            (goneUnopened ? present : absent).insert(entry.number);
             continue;
-        origin.kind = SessionOrigin::Attested;
-        numbers.push_back(attestation.number);
+        }
+        SessionVerdict& session = sessions[found->second->session];
+        if (entry.event == seal::SessionEvent::Vanished) session.vanished = true;
+        if (entry.index == seal::kNoSealIndex) continue;
+        const auto& seals = found->second->seals;
+        const auto seal = std::lower_bound(seals.begin(), seals.end(), std::make_pair(entry.index, seal::Bytes32{}));
+        const bool held = std::any_of(seal, seals.end(),
+                                      [&](const auto& s) { return s.first == entry.index && s.second == entry.seal; });
+        if (!held) session.unanchored.push_back(entry.index);
     }
-    std::sort(numbers.begin(), numbers.end());
-    for (std::size_t i = 1; i < numbers.size(); ++i) {
-        if (numbers[i] == numbers[i - 1])
-            verdict.reusedNumbers.push_back(numbers[i]);
-        else if (numbers[i] > numbers[i - 1] + 1)
-            verdict.missingSessions.push_back({numbers[i - 1] + 1, numbers[i] - 1});
+    for (SessionVerdict& session : sessions) {
+        std::sort(session.unanchored.begin(), session.unanchored.end());
+        session.unanchored.erase(std::unique(session.unanchored.begin(), session.unanchored.end()),
+                                 session.unanchored.end());
     }
-    verdict.sessions = numbers.size();
+    std::set<std::uint64_t> all = present;
+    all.insert(absent.begin(), absent.end());
+    std::optional<std::uint64_t> last;
+    for (const std::uint64_t number : all) {
+        if (last && number > *last + 1) verdict.missingSessions.push_back({*last + 1, number - 1});
+        if (!present.count(number)) verdict.missingSessions.push_back({number, number});
+        last = number;
+    }
+    verdict.sessions = attested.size();
 }
 
 } // namespace quorvel::trail

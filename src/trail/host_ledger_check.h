@@ -40,7 +40,9 @@ class HostLedgerCheck {
     // The attestation that the one authentic opening of `verdict.sessions`'s
     // `session` carries; the session opened at `openedAt` (ms since the Unix
     // epoch).
-    void attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt);
+    // `seals`: the index and digest of each of the session's authentic seals.
+    void attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt,
+                  std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals);
 
     // Each registered host's verdict, the places of records of other hosts,
     // and with a registry, each opened session's origin; `collectionEnd` in
@@ -60,6 +62,7 @@ class HostLedgerCheck {
         std::size_t session;
         seal::CarriedAttestation carried;
         std::uint64_t openedAt;
+        std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals; // sorted
     };
     struct Epochs {
         std::uint64_t origin;  // when epoch 0 began
@@ -69,10 +72,14 @@ class HostLedgerCheck {
     HostLedgerVerdict check(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
                             const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd,
                             std::vector<SessionVerdict>& sessions);
-    void checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
-                      const Epochs& epochs, HostLedgerVerdict& verdict);
+    static std::vector<const Kept*> authenticRecords(seal::HostEpochKeys& keys, std::vector<Kept>& kept,
+                                                     const Epochs& epochs, HostLedgerVerdict& verdict);
+    static void checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
+                             const Epochs& epochs, HostLedgerVerdict& verdict, std::vector<seal::SessionEntry>& named);
     static void checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
-                            HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions);
+                            std::vector<SessionVerdict>& sessions);
+    static void checkNamed(const std::vector<Claim>& claims, const std::vector<seal::SessionEntry>& named,
+                           HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions);
 
     const std::vector<RegisteredHost>& registry_;
     std::map<seal::HostId, std::vector<Kept>> records_;

@@ -1,5 +1,7 @@
 #include "trail/seal_chain.h"
 
+#include "trail/epoch_record.h"
+
 #include <sodium.h>
 
 #include <algorithm>
@@ -26,7 +28,7 @@ struct ParsedSeal {
     int version = 0;
     std::unique_ptr<seal::SessionOpening> opening;
     seal::SealMac mac{};
-    std::array<unsigned char, 16> hash{}; // of the whole seal
+    seal::Bytes32 digest{}; // of the whole seal line, as a ledger names it
     TextSpan text;
     std::size_t signedLength = 0; // the part its MAC covers
     LinePlace place;
@@ -37,8 +39,7 @@ ParsedSeal parsedFrom(seal::ReadSeal&& read, std::string_view text, const TextSp
     ParsedSeal parsed{
         record.index, record.time, record.first, record.tags.size(),     record.end, record.version, nullptr,
         read.mac,     {},          span,         read.signedText.size(), place};
-    crypto_generichash(parsed.hash.data(), parsed.hash.size(), reinterpret_cast<const unsigned char*>(text.data()),
-                       text.size(), nullptr, 0);
+    parsed.digest = seal::recordDigest(text);
     if (record.opening) parsed.opening = std::make_unique<seal::SessionOpening>(std::move(*record.opening));
     return parsed;
 }
@@ -54,10 +55,10 @@ std::vector<ParsedSeal> parseDistinct(const StoredSeals& stored, CollectedFiles&
     }
     std::sort(parsed.begin(), parsed.end(), [](const ParsedSeal& a, const ParsedSeal& b) {
         if (a.index != b.index) return a.index < b.index;
-        return a.hash != b.hash ? a.hash < b.hash : a.place < b.place;
+        return a.digest != b.digest ? a.digest < b.digest : a.place < b.place;
     });
     parsed.erase(std::unique(parsed.begin(), parsed.end(),
-                             [](const ParsedSeal& a, const ParsedSeal& b) { return a.hash == b.hash; }),
+                             [](const ParsedSeal& a, const ParsedSeal& b) { return a.digest == b.digest; }),
                  parsed.end());
     return parsed;
 }
@@ -107,7 +108,7 @@ void walkChain(SealChain& chain, seal::SealKey& key, GuardedKeys& guarded, const
                 seal::TagKey& tagKey = guarded.newTagKey();
                 tagKey = keys.tag;
                 chain.seals.push_back(KeptSeal{record.index, record.time, record.first, record.count, record.end,
-                                               record.version, record.place, record.text, &tagKey});
+                                               record.version, record.place, record.text, &tagKey, record.digest});
             }
         }
         seal::erase(keys);

@@ -44,6 +44,7 @@ struct KeptSeal {
     LinePlace place;
     TextSpan text;                        // the seal's text, from its marker on
     const seal::TagKey* tagKey = nullptr; // in guarded memory
+    seal::Bytes32 digest{};               // of the whole seal line, as a host's ledger names it
 };
 
 // The seals one authentic opening's key chain authenticates, by index.

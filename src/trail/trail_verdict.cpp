@@ -14,7 +14,7 @@ bool TrailVerdict::complete() const {
     if (!std::all_of(hosts.begin(), hosts.end(), [](const HostLedgerVerdict& h) { return h.sound(); })) return false;
     const bool attestedOnly = !hosts.empty();
     const auto sound = [attestedOnly](const SessionVerdict& s) {
-        if (attestedOnly && s.origin.kind != SessionOrigin::Attested) return false;
+        if (attestedOnly && (s.origin.kind != SessionOrigin::Attested || !s.unanchored.empty())) return false;
         const bool replayed =
             std::any_of(s.duplicates.begin(), s.duplicates.end(), [](const Duplicate& d) { return d.replayed; });
         return s.opened() && !s.cutShort && s.missing.empty() && s.gaps.empty() && s.failedMacs.empty() &&

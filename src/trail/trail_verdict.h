@@ -85,6 +85,8 @@ struct SessionOrigin {
 struct SessionVerdict {
     seal::SessionId id{};
     SessionOrigin origin;
+    std::vector<std::uint64_t> unanchored;  // seals its host's ledger names that no file holds as named
+    bool vanished = false;                  // its host's agent saw its process go without an end seal
     std::vector<AuthenticOpening> openings; // one: opened; two or more: contested, none trusted
     std::uint64_t sealsRead = 0;            // seal lines of this session, copies counted once
     std::uint64_t seals = 0;                // authentic ones
@@ -140,7 +142,7 @@ struct HostLedgerVerdict {
     std::vector<LinePlace> fromTheFuture;     // records of epochs after the collection's end
     bool stopped = false;                     // no record for the epochs before the collection's end
     std::uint64_t sessions = 0;               // sessions attested by its agent
-    std::vector<NumberRange> missingSessions; // numbers the agent gave between those of attested sessions
+    std::vector<NumberRange> missingSessions; // numbers the agent gave, or its ledger names, of no session here
     std::vector<std::uint64_t> reusedNumbers; // numbers the agent gave twice: its state was put back
     bool sound() const;
 };

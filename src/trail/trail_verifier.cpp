@@ -129,8 +129,12 @@ class Verifier {
             verdict_.sessions.push_back(std::move(session.verdict));
         for (std::size_t s = 0; s < verdict_.sessions.size(); ++s) {
             const SessionVerdict& session = verdict_.sessions[s];
-            if (session.opened() && session.openings.front().opening.attestation)
-                ledger_.attested(s, *session.openings.front().opening.attestation, session.openings.front().time);
+            if (!session.opened() || !session.openings.front().opening.attestation) continue;
+            std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals;
+            for (const KeptSeal& kept : sessions_[s].checked.chains.front().seals)
+                seals.emplace_back(kept.index, kept.digest);
+            ledger_.attested(s, *session.openings.front().opening.attestation, session.openings.front().time,
+                             std::move(seals));
         }
         ledger_.conclude(auditor_.publicKey, *auditor_.secretKey, verdict_.collectionEnd, verdict_);
         return std::move(verdict_);

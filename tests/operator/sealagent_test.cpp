@@ -330,7 +330,7 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
         {"a host the registry does not hold",
          [&] {
              std::vector<std::string> more = ledger.lines;
-             seal::EpochRecord record{other.hostId, 0, 0, seal::recordDigest(otherHost)};
+             seal::EpochRecord record{other.hostId, 0, 0, seal::recordDigest(otherHost), 0, false, {}};
              more.push_back(seal::writeEpochRecord(record, taken));
              return more;
          }(),
@@ -342,7 +342,9 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
 
 // What quorvel-verify says of the origins of the sessions in `collected`
 // and of the first registered host's sessions, as a few words: the count of
-// each origin, then the host's missing and reused session numbers.
+// each origin, of sessions with seals the ledger names missing and of
+// sessions the agent saw vanish, then the host's missing and reused session
+// numbers.
 std::string originVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& collected,
                           const std::string& registry, std::uint64_t at) {
     std::string text;
@@ -353,11 +355,17 @@ std::string originVerdict(const quorvel_test::TempDir& dir, const std::vector<st
                                   "--registry", dir.write("registry", registry), dir.write("collected.log", text)});
     const nlohmann::json report = nlohmann::json::parse(verify.out);
     std::map<std::string, int> kinds;
-    for (const auto& session : report.at("sessions"))
+    int unanchored = 0, vanished = 0;
+    for (const auto& session : report.at("sessions")) {
         ++kinds[session.at("origin").at("kind").get<std::string>()];
+        unanchored += !session.at("unanchored").empty();
+        vanished += session.at("vanished").get<bool>();
+    }
     std::string words;
     for (const auto& [kind, count] : kinds)
         words += kind + " " + std::to_string(count) + " ";
+    if (unanchored != 0) words += "unanchored " + std::to_string(unanchored) + " ";
+    if (vanished != 0) words += "vanished " + std::to_string(vanished) + " ";
     const nlohmann::json& host = report.at("hosts").at(0);
     for (const auto& missing : host.at("missingSessions"))
         words += "missing " + missing.at("first").dump() + ".." + missing.at("last").dump() + " ";
@@ -397,7 +405,21 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
                                       "server", "--set", "SignatureID=100", "--set", "Severity=4"});
         ASSERT_EQ(emitted.status, 0) << emitted.err;
     }
-    // The ledger speaks for every epoch the sessions opened in.
+    // A server killed while it logs: once the ledger names one of its seals
+    // as live, SIGKILL; the ledger then says it vanished.
+    const auto sealsOfKilled = [&] {
+        std::uint64_t seals = 0;
+        for (const std::string& line : lines(readFile(dir.file("trail.log"))))
+            seals += line.find("quorvel-seal ") == 0 && line.find(" index=0 ") == std::string::npos;
+        return seals;
+    };
+    const std::uint64_t sealsBefore = sealsOfKilled();
+    quorvel_test::Child killed({QUORVEL_RELAY_HOST, attested, "100000", "20"}, dir.file("killed.out"));
+    ASSERT_TRUE(killed.waitUntilReady([&] { return sealsOfKilled() >= sealsBefore + 2; },
+                                      Clock::now() + std::chrono::seconds(30)));
+    ASSERT_TRUE(running.waitForRecords(ledgerOf(dir.file("ledger.log")).lines.size()));
+    killed.kill();
+    // The ledger speaks for every epoch the sessions opened and went in.
     const std::size_t records = ledgerOf(dir.file("ledger.log")).lines.size();
     ASSERT_TRUE(running.waitForRecords(records + 1)) << readFile(dir.file("agent.out"));
     running.agent->stop(std::chrono::seconds(5));
@@ -408,7 +430,7 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
     std::vector<seal::SealRecord> openings;
     for (const std::string& line : trail)
         if (const auto read = seal::readSeal(line); read && read->record.opening) openings.push_back(read->record);
-    ASSERT_EQ(openings.size(), 4u);
+    ASSERT_EQ(openings.size(), 5u);
     char exe[PATH_MAX] = {};
     ASSERT_NE(realpath(QUORVEL_EMIT, exe), nullptr);
     for (std::uint64_t number = 0; number < 3; ++number) {
@@ -442,6 +464,13 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
             if (line.find(sessionOf(opening)) == std::string::npos) fewer.push_back(line);
         return fewer;
     };
+    const auto withoutLine = [&](const seal::SealRecord& opening, const std::string& text) {
+        std::vector<std::string> fewer;
+        for (const std::string& line : collected)
+            if (line.find(sessionOf(opening)) == std::string::npos || line.find(text) == std::string::npos)
+                fewer.push_back(line);
+        return fewer;
+    };
     // A session made by whoever holds the current epoch's key (root at the
     // end), dated `when`, with the next session number.
     const auto madeAtTheEnd = [&](std::uint64_t when) {
@@ -452,7 +481,7 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
         opening.opening->key = seal::encryptForAuditor(key, *seal::fromBase64<32>(auditorKey));
         seal::Attestation& attestation = opening.opening->attestation->attestation;
         attestation.epoch = last;
-        attestation.number = 3;
+        attestation.number = 4;
         attestation.request = {opening.session, seal::firstKeyDigest(opening.opening->key)};
         opening.opening->attestation->mac =
             seal::readAttestation(seal::writeAttestation(attestation, running.key(last)))->mac;
@@ -474,13 +503,19 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
         std::string registry;
         std::string verdict;
     } attacks[] = {
-        {"untouched: three attested sessions, one that asked no agent", collected, registry,
-         "attested 3 unattested 1 "},
-        {"a registry that holds another host only", collected, otherRegistry, "unattested 1 unregisteredHost 3 "},
+        {"untouched: three attested sessions, one that asked no agent, one killed", collected, registry,
+         "attested 4 unattested 1 vanished 1 "},
+        {"a registry that holds another host only", collected, otherRegistry, "unattested 1 unregisteredHost 4 "},
         {"the middle session deleted whole", withoutSession(openings[1]), registry,
-         "attested 2 unattested 1 missing 1..1 "},
+         "attested 3 unattested 1 vanished 1 missing 1..1 "},
+        {"the last session that ended deleted whole", withoutSession(openings[2]), registry,
+         "attested 3 unattested 1 vanished 1 missing 2..2 "},
+        {"the killed session deleted whole", withoutSession(openings[4]), registry,
+         "attested 3 unattested 1 missing 3..3 "},
+        {"a session's tail cut with its end seal", withoutLine(openings[1], " end=1 "), registry,
+         "attested 4 unattested 1 unanchored 1 vanished 1 "},
         {"a session fabricated with a genuine attestation moved onto it", withSession(movedOnto, collected), registry,
-         "attested 3 failed 1 unattested 1 "},
+         "attested 4 failed 1 unattested 1 vanished 1 "},
         {"an attestation's user changed",
          withSession(
              [&] {
@@ -490,13 +525,14 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
                  return changed;
              }(),
              collected),
-         registry, "attested 3 failed 1 unattested 1 "},
+         registry, "attested 4 failed 1 unattested 1 vanished 1 "},
         {"a session deleted and made again under its id and attestation with a key of the forger's own",
-         withSession(openings[0], withoutSession(openings[0])), registry, "attested 2 failed 1 unattested 1 "},
+         withSession(openings[0], withoutSession(openings[0])), registry,
+         "attested 3 failed 1 unattested 1 vanished 1 missing 0..0 "},
         {"root at the end makes a session dated in the epoch under way: it holds (the host can lie from then on)",
-         madeAtTheEnd(lastEpochStart + 1), registry, "attested 4 unattested 1 "},
+         madeAtTheEnd(lastEpochStart + 1), registry, "attested 5 unattested 1 vanished 1 "},
         {"root at the end makes a session dated before it", madeAtTheEnd(lastEpochStart - 1), registry,
-         "attested 3 failed 1 unattested 1 "},
+         "attested 4 failed 1 unattested 1 vanished 1 "},
     };
     for (const auto& a : attacks)
         EXPECT_EQ(originVerdict(dir, a.collected, a.registry, at), a.verdict) << a.attack;
