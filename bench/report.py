@@ -69,6 +69,12 @@ def main(paths):
     def time(name):
         return nanoseconds(medians[name]) if name in medians else None
 
+    def wall_microseconds(name):
+        if name not in medians:
+            return None
+        entry = medians[name]
+        return entry["real_time"] * {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}[entry.get("time_unit", "ns")]
+
     def allocs(name):
         return medians[name].get("allocs") if name in medians else None
 
@@ -159,6 +165,8 @@ def main(paths):
         ("quorvel-verify lines/s, one core",
          medians["BM_VerifyTrail"].get("items_per_second") if "BM_VerifyTrail" in medians else None,
          ">= 500000", lambda v: v >= 500000),
+        ("attested session opening, wall-clock us", wall_microseconds("BM_SessionOpening_Attested"),
+         "<= 200", lambda v: v <= 200),
     ]
     def floor_share(baseline):
         # The least share the library can have while it looks its logger up
@@ -174,6 +182,8 @@ def main(paths):
         ("least CEF_Log share with getLogger", floor_share("BM_CefForcedLog")),
         ("XDAS_Log disabled / enabled", ratio("BM_XdasLog_Disabled", "BM_XdasLog_Enabled")),
         ("CEF_Log disabled / enabled", ratio("BM_CefLog_Disabled", "BM_CefLog_Enabled")),
+        ("unattested session opening, wall-clock us", wall_microseconds("BM_SessionOpening_Unattested")),
+        ("seal reported to the agent, wall-clock us", wall_microseconds("BM_SealReport")),
     ]
 
     label = max([len(what) for what, *_ in checks + informative] + [40])

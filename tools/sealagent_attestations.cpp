@@ -131,8 +131,12 @@ void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::
     if (pidfd.get() < 0 || syscall(SYS_pidfd_send_signal, pidfd.get(), 0, nullptr, 0) != 0)
         return writeLine(connection.get(), "quorvel-attest-refused the process is gone");
     attestation.number = progress.nextSession++;
-    state.save(identity, keys, progress);
+    // Written before the answer, so that no restart of the agent gives the
+    // number again; synced after it, so that the process does not wait for
+    // the disk.
+    state.save(identity, keys, progress, true);
     writeLine(connection.get(), seal::writeAttestation(attestation, keys.key()));
+    state.sync();
     sessions.add(std::move(connection), attestation.number);
 }
 

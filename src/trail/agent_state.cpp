@@ -102,12 +102,16 @@ bool AgentStateFile::load(AgentIdentity& identity, HostEpochKeys& keys, AgentPro
         keys.restore(epoch, buffer_ + kBodyBytes - 64, buffer_ + kBodyBytes - 32);
         count_ = count;
         newest_ = slot;
+        newestEpoch_ = epoch;
     }
+    // What the other slot holds is not known here: the next save zeroes it.
+    otherSlotOfThisEpoch_ = false;
     sodium_memzero(buffer_, kSlotBytes);
     return newest_ >= 0;
 }
 
-void AgentStateFile::save(const AgentIdentity& identity, const HostEpochKeys& keys, const AgentProgress& progress) {
+void AgentStateFile::save(const AgentIdentity& identity, const HostEpochKeys& keys, const AgentProgress& progress,
+                          bool syncLater) {
     SlotWriter writer(buffer_);
     writer.bytes(kMagic, sizeof kMagic);
     writer.number(count_ + 1);
@@ -121,18 +125,28 @@ void AgentStateFile::save(const AgentIdentity& identity, const HostEpochKeys& ke
     writer.bytes(keys.nextRoot().data(), keys.nextRoot().size());
     checksum(buffer_, buffer_ + kBodyBytes);
     const int slot = newest_ == 0 ? 1 : 0;
-    writeSlot(slot, buffer_);
+    // The older state, and its keys, overwritten with zeros, unless it is a
+    // state of this very epoch (or was zeroed already since this epoch's
+    // key came).
+    const bool erase = newest_ < 0 || newestEpoch_ != keys.epoch() || !otherSlotOfThisEpoch_;
+    writeSlot(slot, buffer_, erase || !syncLater);
     sodium_memzero(buffer_, kSlotBytes);
-    writeSlot(1 - slot, buffer_); // the older state, and its keys, overwritten with zeros
+    if (erase) writeSlot(1 - slot, buffer_, true);
+    otherSlotOfThisEpoch_ = true;
     ++count_;
     newest_ = slot;
+    newestEpoch_ = keys.epoch();
 }
 
-void AgentStateFile::writeSlot(int slot, const unsigned char* bytes) {
+void AgentStateFile::writeSlot(int slot, const unsigned char* bytes, bool syncNow) {
     if (pwrite(fd_, bytes, kSlotBytes, static_cast<off_t>(static_cast<std::size_t>(slot) * kSlotBytes)) !=
-            static_cast<ssize_t>(kSlotBytes) ||
-        fdatasync(fd_) != 0)
+        static_cast<ssize_t>(kSlotBytes))
         fail("cannot write the state to", path_);
+    if (syncNow) sync();
+}
+
+void AgentStateFile::sync() {
+    if (fdatasync(fd_) != 0) fail("cannot sync the state to", path_);
 }
 
 } // namespace quorvel::seal
