@@ -1,6 +1,7 @@
 // The host ledger's keys and records: a host's epoch keys against answers
 // computed apart from this code (Python's hashlib, BLAKE2b as libsodium's
 // key derivation uses it).
+#include "trail/agent_state.h"
 #include "trail/attestation_record.h"
 #include "trail/epoch_record.h"
 #include "trail/host_epochs.h"
@@ -8,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -196,6 +201,52 @@ TEST(HostLedgerRecords, EnrollmentOpensOnlyAsTheHostMadeIt) {
     seal::AuditorSecretKey otherSecret;
     seal::makeAuditorKeys(otherPublic, otherSecret);
     EXPECT_FALSE(seal::openEnrollment(*read, otherPublic, otherSecret, opened)) << "opened with another auditor's key";
+}
+
+// The state file across the saves of one epoch (each session number taken,
+// synced later or at once), a restart, and the move to the next epoch: it
+// always holds the key of the epoch saved last, the newest number, and
+// after the move no byte of the earlier epoch's key.
+TEST(AgentState, SavesWithinAnEpochKeepItsKeyAndTheMoveOnErasesIt) {
+    ASSERT_TRUE(seal::cryptoReady());
+    char directory[] = "/tmp/quorvel-state-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string path = std::string(directory) + "/agent.state";
+    const seal::AgentIdentity identity{{}, 1700000000000, 60000};
+    seal::AgentProgress progress;
+    seal::HostEpochKeys keys;
+    keys.begin(testSeed());
+    const seal::EpochKey epochZero = keys.key();
+    const auto fileHolds = [&](const seal::EpochKey& key) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return bytes.find(std::string(key.begin(), key.end())) != std::string::npos;
+    };
+    {
+        seal::AgentStateFile file(path, true);
+        for (; progress.nextSession < 4; ++progress.nextSession)
+            file.save(identity, keys, progress, progress.nextSession % 2 == 1);
+        file.sync();
+    }
+    seal::AgentStateFile file(path, false);
+    seal::AgentIdentity loadedIdentity;
+    seal::AgentProgress loaded;
+    seal::HostEpochKeys loadedKeys;
+    ASSERT_TRUE(file.load(loadedIdentity, loadedKeys, loaded));
+    EXPECT_EQ(std::make_tuple(loaded.nextSession, loadedKeys.epoch(), loadedKeys.key()),
+              std::make_tuple(std::uint64_t{3}, std::uint64_t{0}, epochZero));
+    EXPECT_TRUE(fileHolds(epochZero));
+    loaded.nextSession = 4;
+    file.save(loadedIdentity, loadedKeys, loaded, true);
+    loadedKeys.advanceTo(1);
+    file.save(loadedIdentity, loadedKeys, loaded);
+    EXPECT_FALSE(fileHolds(epochZero));
+    EXPECT_TRUE(fileHolds(loadedKeys.key()));
+    loaded.nextSession = 5;
+    file.save(loadedIdentity, loadedKeys, loaded, true);
+    file.sync();
+    EXPECT_FALSE(fileHolds(epochZero));
+    std::filesystem::remove_all(directory);
 }
 
 } // namespace
