@@ -68,14 +68,20 @@ TEST(SealFormat, KeysTagsAndLocatorsOfAFixedFirstKey) {
     }
 }
 
-TEST(SealFormat, SealLinesOfFixedRecords) {
-    ASSERT_TRUE(seal::cryptoReady());
+// The opening of the fixed session: its first key's box bytes 40..8f.
+seal::SealRecord fixedOpening() {
     seal::SealRecord opening;
     opening.session = kSession;
     opening.time = 1700000000000;
     opening.opening = seal::SessionOpening{"host-a", "server", 4242, 5, 1000, 60000, {}, std::nullopt};
     for (std::size_t i = 0; i < seal::kEncryptedKeyBytes; ++i)
         opening.opening->key[i] = static_cast<unsigned char>(0x40 + i);
+    return opening;
+}
+
+TEST(SealFormat, SealLinesOfFixedRecords) {
+    ASSERT_TRUE(seal::cryptoReady());
+    seal::SealRecord opening = fixedOpening();
     seal::SealRecord closing;
     closing.session = kSession;
     closing.index = 1;
@@ -96,12 +102,7 @@ TEST(SealFormat, AttestedOpeningOfFixedRecords) {
     seal::EpochKey epochKey;
     for (std::size_t i = 0; i < epochKey.size(); ++i)
         epochKey[i] = static_cast<unsigned char>(0x60 + i);
-    seal::SealRecord opening;
-    opening.session = kSession;
-    opening.time = 1700000000000;
-    opening.opening = seal::SessionOpening{"host-a", "server", 4242, 5, 1000, 60000, {}, std::nullopt};
-    for (std::size_t i = 0; i < seal::kEncryptedKeyBytes; ++i)
-        opening.opening->key[i] = static_cast<unsigned char>(0x40 + i);
+    seal::SealRecord opening = fixedOpening();
     seal::Attestation attestation;
     for (std::size_t i = 0; i < attestation.hostId.size(); ++i)
         attestation.hostId[i] = static_cast<unsigned char>(0xc0 + i);

@@ -32,27 +32,82 @@ std::uint32_t SealedLines::newLine() {
     return static_cast<std::uint32_t>(lines_.size() - 1);
 }
 
-void SealedLines::link(std::uint32_t slot) {
-    std::uint32_t& head = heads_[locatorValue(lines_[slot].locator) & (heads_.size() - 1)];
-    lines_[slot].next = head;
-    head = slot;
+std::uint32_t& SealedLines::bucketOf(const seal::LineLocator& locator) {
+    return heads_[locatorValue(locator) & (heads_.size() - 1)];
 }
 
-void SealedLines::unlink(std::uint32_t slot) {
-    std::uint32_t* at = &heads_[locatorValue(lines_[slot].locator) & (heads_.size() - 1)];
-    while (*at != slot)
-        at = &lines_[*at].next;
-    *at = lines_[slot].next;
+// Groups the seal's lines by locator, each group's first line put first in
+// its bucket; its found lines whose tag is the first's are not listed.
+void SealedLines::linkSeal(const Seal& seal) {
+    scratch_.clear();
+    for (std::uint32_t offset = 0; offset < seal.lines.size(); ++offset)
+        scratch_.emplace_back(locatorValue(lines_[seal.lines[offset]].locator), offset);
+    std::sort(scratch_.begin(), scratch_.end());
+    std::uint32_t first = kNone, last = kNone;
+    for (std::size_t i = 0; i < scratch_.size(); ++i) {
+        const std::uint32_t slot = seal.lines[scratch_[i].second];
+        Line& line = lines_[slot];
+        line.listed = kNone;
+        if (i == 0 || scratch_[i].first != scratch_[i - 1].first) {
+            std::uint32_t& head = bucketOf(line.locator);
+            line.next = head;
+            head = first = last = slot;
+        } else if (line.found == 0 || line.tag != lines_[first].tag) {
+            lines_[last].listed = slot;
+            last = slot;
+        }
+    }
 }
 
-// Two lines per bucket at most, so that a lookup reads one or two.
-void SealedLines::grow() {
-    if (located_ <= 2 * heads_.size() || heads_.size() >= kMostBuckets) return;
+// Takes the seal's groups out of their buckets.
+void SealedLines::unlinkSeal(std::uint32_t id) {
+    scratch_.clear();
+    const auto mask = static_cast<std::uint32_t>(heads_.size() - 1);
+    for (const std::uint32_t slot : seals_[id].lines)
+        scratch_.emplace_back(locatorValue(lines_[slot].locator) & mask, 0);
+    std::sort(scratch_.begin(), scratch_.end());
+    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
+    for (const auto& [bucket, unused] : scratch_) {
+        std::uint32_t* at = &heads_[bucket];
+        while (*at != kNone) {
+            if (lines_[*at].seal == id)
+                *at = lines_[*at].next;
+            else
+                at = &lines_[*at].next;
+        }
+    }
+}
+
+// The first line of the group that line `slot` is in.
+std::uint32_t SealedLines::groupOf(std::uint32_t slot) {
+    const Line& line = lines_[slot];
+    for (std::uint32_t head = bucketOf(line.locator); head != kNone; head = lines_[head].next)
+        if (lines_[head].seal == line.seal && lines_[head].locator == line.locator) return head;
+    return kNone;
+}
+
+void SealedLines::markFound(std::uint32_t slot) {
+    Line& line = lines_[slot];
+    line.found = 1;
+    const Seal& seal = seals_[line.seal];
+    if (!seal.located || seal.state != Seal::Loaded) return;
+    const std::uint32_t first = groupOf(slot);
+    if (first == kNone || first == slot || lines_[first].tag != line.tag) return;
+    for (std::uint32_t* at = &lines_[first].listed; *at != kNone; at = &lines_[*at].listed)
+        if (*at == slot) {
+            *at = line.listed;
+            return;
+        }
+}
+
+// Two lines per bucket at most, so that a lookup reads one or two: when
+// there are more, twice the buckets, and every loaded seal linked again.
+bool SealedLines::grow() {
+    if (located_ <= 2 * heads_.size() || heads_.size() >= kMostBuckets) return false;
     heads_.assign(heads_.size() * 2, kNone);
     for (const Seal& seal : seals_)
-        if (seal.state == Seal::Loaded && seal.located)
-            for (const std::uint32_t slot : seal.lines)
-                link(slot);
+        if (seal.state == Seal::Loaded && seal.located) linkSeal(seal);
+    return true;
 }
 
 void SealedLines::load(std::uint32_t id, const seal::SealRecord& record, std::uint32_t ordinal) {
@@ -78,10 +133,8 @@ void SealedLines::load(std::uint32_t id, const seal::SealRecord& record, std::ui
         return;
     }
     if (heads_.empty()) heads_.assign(kFirstBuckets, kNone);
-    for (const std::uint32_t slot : seal.lines)
-        link(slot);
     located_ += seal.lines.size();
-    grow();
+    if (!grow()) linkSeal(seal);
 }
 
 void SealedLines::leave(std::uint32_t id) {
@@ -90,6 +143,7 @@ void SealedLines::leave(std::uint32_t id) {
     seal.state = Seal::Left;
     SealFindings& findings = seal.findings;
     const bool located = seal.located;
+    if (located) unlinkSeal(id);
     for (const std::uint32_t slot : seal.lines) {
         const Line& line = lines_[slot];
         if (line.found != 0) {
@@ -99,7 +153,6 @@ void SealedLines::leave(std::uint32_t id) {
         } else {
             (line.torn ? findings.tornOnly : findings.unfound).push_back(line.offset);
         }
-        if (located) unlink(slot);
         free_.push_back(slot);
     }
     if (located) located_ -= seal.lines.size();
@@ -122,27 +175,36 @@ SealedLines::Match SealedLines::match(std::string_view message, const seal::Line
                                       std::size_t maxCandidates) {
     Match best{}, again{};
     std::size_t tried = 0;
+    const auto lower = [this](const Match& kept, std::uint32_t slot) {
+        const Line& line = lines_[slot];
+        const Line& other = lines_[kept.line];
+        return kept.outcome == Match::None || line.seal < other.seal ||
+               (line.seal == other.seal && line.offset < other.offset);
+    };
     if (!heads_.empty()) {
-        std::uint32_t taggedSeal = kNone;
-        seal::LineTag tag{};
-        for (std::uint32_t i = heads_[locatorValue(locator) & (heads_.size() - 1)]; i != kNone; i = lines_[i].next) {
-            const Line& line = lines_[i];
-            if (line.locator != locator) continue;
-            if (line.seal != taggedSeal) {
-                if (++tried > maxCandidates) return {Match::Unchecked, 0};
-                tag = seal::tagOf(*seals_[line.seal].seal->tagKey, message);
-                taggedSeal = line.seal;
+        // First the groups with lines not found yet; then, for a copy, any.
+        for (const bool copies : {false, true}) {
+            for (std::uint32_t first = bucketOf(locator); first != kNone; first = lines_[first].next) {
+                const Line& head = lines_[first];
+                if (head.locator != locator) continue;
+                // A group is counted once, where its tag is first made.
+                const bool allFound = head.found != 0 && head.listed == kNone;
+                if (!copies && allFound) continue;
+                if ((copies == allFound) && ++tried > maxCandidates) return {Match::Unchecked, 0};
+                const seal::LineTag tag = seal::tagOf(*seals_[head.seal].seal->tagKey, message);
+                for (std::uint32_t slot = first; slot != kNone; slot = lines_[slot].listed) {
+                    const Line& line = lines_[slot];
+                    if (line.tag != tag || (line.found != 0) != copies) continue;
+                    // Of identical lines, the lowest numbered: seals are
+                    // numbered in their sessions' order.
+                    Match& kept = copies ? again : best;
+                    if (lower(kept, slot)) kept = {copies ? Match::Again : Match::New, slot};
+                    break;
+                }
             }
-            if (tag != line.tag) continue;
-            Match& kept = line.found == 0 ? best : again;
-            // Of identical lines, the lowest numbered: seals are numbered in
-            // their sessions' order.
-            if (kept.outcome == Match::None || line.seal < lines_[kept.line].seal ||
-                (line.seal == lines_[kept.line].seal && line.offset < lines_[kept.line].offset))
-                kept = {line.found == 0 ? Match::New : Match::Again, i};
+            if (best.outcome != Match::None) return best;
         }
     }
-    if (best.outcome != Match::None) return best;
     if (again.outcome != Match::None || version1_.empty()) return again;
     return matchVersion1(message, maxCandidates);
 }

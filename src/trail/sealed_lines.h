@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvel::trail {
@@ -49,13 +50,18 @@ class SealedLines {
         std::vector<std::uint32_t> lines; // while loaded: its lines' slots, by offset
         SealFindings findings;            // once left
     };
-    // One sealed line and what became of it, in 40 bytes.
+    // One sealed line and what became of it, in 40 bytes. A loaded seal's
+    // lines that share a locator form a group: its first line stands in its
+    // bucket for them all, and lists the others still worth trying, in
+    // order: those not found yet, and those whose tag is not the first's (a
+    // copy of a found line matches the first when their tags agree).
     struct Line {
         std::uint64_t place = 0; // where it was first found (packed)
         std::uint32_t seal = 0;
         std::uint32_t offset = 0;  // its number less the seal's first
         std::uint32_t ordinal = 0; // its place in its session's order of first findings
-        std::uint32_t next = 0;    // the next line with a locator in its bucket
+        std::uint32_t next = 0;    // a group's first line: the next group's first line in its bucket
+        std::uint32_t listed = 0;  // the next line its group lists
         std::uint16_t found = 0;   // times found as a whole message, up to 65,535
         seal::LineTag tag{};
         seal::LineLocator locator{};
@@ -76,8 +82,14 @@ class SealedLines {
 
     // Where `message`, whose locator is `locator`, is sealed among the loaded
     // lines: a line not found yet (the lowest numbered when identical lines
-    // share a locator), else one found already.
+    // share a locator), else one found already. Each message costs one tag
+    // per group it is tried in, at most `maxCandidates`, and a walk of the
+    // lines its groups list: found lines of a group whose tag is its first
+    // line's are no longer listed, so identical lines cost no more as more
+    // of them are found.
     Match match(std::string_view message, const seal::LineLocator& locator, std::size_t maxCandidates);
+    // Line `slot` is found for the first time.
+    void markFound(std::uint32_t slot);
 
     Line& line(std::uint32_t i) { return lines_[i]; }
     Seal& seal(std::uint32_t id) { return seals_[id]; }
@@ -86,17 +98,20 @@ class SealedLines {
 
   private:
     std::uint32_t newLine();
-    void link(std::uint32_t slot);
-    void unlink(std::uint32_t slot);
-    void grow();
+    void linkSeal(const Seal& seal);
+    void unlinkSeal(std::uint32_t id);
+    std::uint32_t& bucketOf(const seal::LineLocator& locator);
+    std::uint32_t groupOf(std::uint32_t slot);
+    bool grow();
     Match matchVersion1(std::string_view message, std::size_t maxCandidates);
 
     std::vector<Seal> seals_;
     std::vector<Line> lines_;             // slots, some free
     std::vector<std::uint32_t> free_;     // free slots
-    std::vector<std::uint32_t> heads_;    // per bucket, its first line
+    std::vector<std::uint32_t> heads_;    // per bucket, its first group's first line
     std::size_t located_ = 0;             // lines in buckets
     std::vector<std::uint32_t> version1_; // loaded seals without locators, most recently matched first
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> scratch_; // linkSeal's and unlinkSeal's: locators and more
 };
 
 } // namespace quorvel::trail

@@ -413,7 +413,7 @@ class Verifier {
                 {place, unpackPlace(slot.place), number, session.ordinal - slot.ordinal > options_.resendWindow});
             return;
         }
-        slot.found = 1;
+        lines_.markFound(match.line);
         slot.place = packPlace(place);
         slot.ordinal = ++session.ordinal;
         sealed.lastOrdinal = session.ordinal;

@@ -56,17 +56,25 @@ Ledger ledgerOf(const std::string& path) {
     return ledger;
 }
 
-// What quorvel-verify says of the first registered host's ledger in
-// `ledger`, as a few words: its faults, or "sound".
-std::string ledgerVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& ledger,
-                          const std::string& registry, std::uint64_t at) {
+// quorvel-verify's JSON report on the collection `lines`, with `registry`,
+// for a collection that ends at `at`.
+nlohmann::json verified(const quorvel_test::TempDir& dir, const std::vector<std::string>& lines,
+                        const std::string& registry, std::uint64_t at) {
     std::string text;
-    for (const std::string& line : ledger)
+    for (const std::string& line : lines)
         text += line + "\n";
     const auto verify =
         quorvel_test::runProcess({QUORVEL_VERIFY, "--key", dir.file("a.key"), "--json", "-", "--at", std::to_string(at),
                                   "--registry", dir.write("registry", registry), dir.write("collected.log", text)});
-    const nlohmann::json host = nlohmann::json::parse(verify.out).at("hosts").at(0);
+    return nlohmann::json::parse(verify.out);
+}
+
+// What quorvel-verify says of the first registered host's ledger in
+// `ledger`, as a few words: its faults, or "sound".
+std::string ledgerVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& ledger,
+                          const std::string& registry, std::uint64_t at) {
+    const nlohmann::json report = verified(dir, ledger, registry, at);
+    const nlohmann::json& host = report.at("hosts").at(0);
     std::string faults;
     for (const char* list : {"lost", "agentDown", "failedMacs", "conflicting", "fromTheFuture"})
         if (!host[list].empty()) faults += std::string(list) + " " + std::to_string(host[list].size()) + " ";
@@ -75,7 +83,7 @@ std::string ledgerVerdict(const quorvel_test::TempDir& dir, const std::vector<st
     for (const char* flag : {"fingerprintMatches", "enrollmentOpens"})
         if (!host[flag].get<bool>()) faults += std::string("not ") + flag + " ";
     if (host["records"].get<int>() == 0) faults += "no ledger ";
-    const std::size_t unregistered = nlohmann::json::parse(verify.out).at("unregisteredLedger").size();
+    const std::size_t unregistered = report.at("unregisteredLedger").size();
     if (unregistered != 0) faults += "unregistered " + std::to_string(unregistered) + " ";
     return faults.empty() ? (host["sound"].get<bool>() ? "sound" : "unsound without a fault") : faults;
 }
@@ -347,13 +355,7 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
 // numbers.
 std::string originVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& collected,
                           const std::string& registry, std::uint64_t at) {
-    std::string text;
-    for (const std::string& line : collected)
-        text += line + "\n";
-    const auto verify =
-        quorvel_test::runProcess({QUORVEL_VERIFY, "--key", dir.file("a.key"), "--json", "-", "--at", std::to_string(at),
-                                  "--registry", dir.write("registry", registry), dir.write("collected.log", text)});
-    const nlohmann::json report = nlohmann::json::parse(verify.out);
+    const nlohmann::json report = verified(dir, collected, registry, at);
     std::map<std::string, int> kinds;
     int unanchored = 0, vanished = 0;
     for (const auto& session : report.at("sessions")) {
