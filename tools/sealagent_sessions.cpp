@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace quorvel_tools {
 
@@ -17,21 +18,31 @@ constexpr std::size_t kMostReportBytes = 256;
 } // namespace
 
 void LiveSessions::add(FileDescriptor connection, std::uint64_t number) {
-    if (sessions_.size() >= kMostSessions) return;
-    sessions_.push_back({std::move(connection), number, {}, std::nullopt, std::nullopt, false});
+    if (live_.size() >= kMostSessions) return;
+    live_.push_back({std::move(connection), number, {}, std::nullopt, std::nullopt, false});
 }
 
 void LiveSessions::watch(std::vector<pollfd>& ready) const {
-    for (const Session& session : sessions_)
-        if (!session.gone) ready.push_back({session.connection.get(), POLLIN, 0});
+    for (const Session& session : live_)
+        ready.push_back({session.connection.get(), POLLIN, 0});
 }
 
 void LiveSessions::read(const pollfd* ready) {
-    for (Session& session : sessions_) {
-        if (session.gone) continue;
-        if (ready->revents != 0) readFrom(session);
-        ++ready;
+    for (std::size_t i = 0; i < live_.size(); ++i)
+        if (ready[i].revents != 0) readFrom(live_[i]);
+    const auto gone = std::stable_partition(live_.begin(), live_.end(), [](const Session& s) { return !s.gone; });
+    for (auto session = gone; session != live_.end(); ++session) {
+        keepOpening(*session);
+        const bool ended = session->latest && session->latest->end;
+        seal::SessionEntry entry{
+            session->number, seal::kNoSealIndex, ended ? seal::SessionEvent::Ended : seal::SessionEvent::Vanished, {}};
+        if (session->latest) {
+            entry.index = session->latest->index;
+            entry.seal = session->latest->seal;
+        }
+        entries_.push_back(entry);
     }
+    live_.erase(gone, live_.end());
 }
 
 void LiveSessions::readFrom(Session& session) {
@@ -40,7 +51,6 @@ void LiveSessions::readFrom(Session& session) {
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return;
     if (got <= 0) {
         session.gone = true; // the process closed the connection: it ended or died
-        session.connection = FileDescriptor(-1);
         return;
     }
     session.partial.append(buffer, static_cast<std::size_t>(got));
@@ -49,7 +59,6 @@ void LiveSessions::readFrom(Session& session) {
         session.partial.erase(0, end + 1);
     }
     if (session.partial.size() > kMostReportBytes) session.gone = true;
-    if (session.gone) session.connection = FileDescriptor(-1);
 }
 
 // A report, taken when it moves the session on: a later index than the
@@ -62,24 +71,19 @@ void LiveSessions::take(Session& session, std::string_view line) {
     session.gone = report->end;
 }
 
+// The session's opening, when it was reported in this epoch, for the record.
+void LiveSessions::keepOpening(Session& session) {
+    if (session.openedNow) entries_.push_back({session.number, 0, seal::SessionEvent::Opened, *session.openedNow});
+    session.openedNow.reset();
+}
+
 std::vector<seal::SessionEntry> LiveSessions::closeEpoch() {
-    using seal::SessionEvent;
-    std::vector<seal::SessionEntry> entries;
-    for (Session& session : sessions_) {
-        if (session.openedNow) entries.push_back({session.number, 0, SessionEvent::Opened, *session.openedNow});
-        session.openedNow.reset();
-        seal::SessionEntry entry{session.number, seal::kNoSealIndex, SessionEvent::Live, {}};
-        if (session.latest) {
-            entry.index = session.latest->index;
-            entry.seal = session.latest->seal;
-        }
-        if (session.gone)
-            entry.event = session.latest && session.latest->end ? SessionEvent::Ended : SessionEvent::Vanished;
-        if (session.gone || session.latest) entries.push_back(entry);
+    for (Session& session : live_) {
+        keepOpening(session);
+        if (session.latest)
+            entries_.push_back({session.number, session.latest->index, seal::SessionEvent::Live, session.latest->seal});
     }
-    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(), [](const Session& s) { return s.gone; }),
-                    sessions_.end());
-    return entries;
+    return std::exchange(entries_, {});
 }
 
 } // namespace quorvel_tools

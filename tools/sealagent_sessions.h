@@ -24,14 +24,15 @@ class LiveSessions {
 
     // Follows the session numbered `number`, attested on `connection`.
     void add(FileDescriptor connection, std::uint64_t number);
-    // A pollfd for each connection still open, appended to `ready`.
+    // A pollfd for each connection, appended to `ready`.
     void watch(std::vector<pollfd>& ready) const;
     // Reads what each connection that `ready` (from watch(), in its order)
-    // marks has sent.
+    // marks has sent; the sessions that ended or went are no longer
+    // followed, what became of them kept for the epoch's record.
     void read(const pollfd* ready);
     // What the record of the epoch that ends names: each session's opening
     // logged in the epoch, and each session's end, disappearance, or latest
-    // seal; the sessions that ended or went are no longer followed.
+    // seal.
     std::vector<quorvel::seal::SessionEntry> closeEpoch();
 
   private:
@@ -43,10 +44,12 @@ class LiveSessions {
         std::optional<quorvel::seal::Bytes32> openedNow; // its opening, reported in this epoch
         bool gone = false;                               // its connection closed, or it ended
     };
-    void readFrom(Session& session);
+    static void readFrom(Session& session);
     static void take(Session& session, std::string_view line);
+    void keepOpening(Session& session);
 
-    std::vector<Session> sessions_;
+    std::vector<Session> live_;
+    std::vector<quorvel::seal::SessionEntry> entries_; // of this epoch, of the sessions no longer followed
 };
 
 } // namespace quorvel_tools
