@@ -153,8 +153,10 @@ void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHo
         if (nextPart) {
             if (r.epoch != before->record.epoch || r.part != before->record.part + 1 || r.previous != expected)
                 verdict.lost.push_back({before->record.epoch, r.epoch}); // a part lost
-        } else if (r.part != 0 || r.from > next) {
-            verdict.lost.push_back({next, r.from > next ? r.from - 1 : r.epoch});
+        } else if (r.part != 0) {
+            verdict.lost.push_back({std::min(next, r.epoch), r.epoch}); // the epoch's first part lost
+        } else if (r.from > next) {
+            verdict.lost.push_back({next, r.from - 1});
         } else if (r.from < next || r.previous != expected) {
             verdict.lost.push_back({r.from, r.epoch}); // not the record after the one before
         }

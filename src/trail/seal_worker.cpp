@@ -175,8 +175,9 @@ void SealWorker::restartInChild(Lock& lock) {
 // keys erased again. The lock stays held, so that such lines take turns.
 void SealWorker::sealAlone(std::string_view line) {
     std::string opening = begin();
-    report(reportOf(opening, false));
+    const auto opened = reportOf(opening, false);
     logSeal(logger_, std::move(opening));
+    report(opened);
     ledger_.record(line, coarseNow());
     std::string end = ledger_.cut(true, Clock::now(), wallClockMillis());
     const auto ended = reportOf(end, true);

@@ -298,6 +298,28 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
         return lines;
     };
     const seal::EpochKey keyOfLast = running.key(last);
+    // The ledger as an agent that splits each record into two parts writes
+    // it: every record made again under its epoch's key, chained on.
+    const auto inParts = [&](std::optional<std::size_t> partLost) {
+        std::vector<std::string> lines = {ledger.lines[0]};
+        seal::Bytes32 previous = seal::recordDigest(ledger.lines[0]);
+        for (std::size_t i = 1; i < ledger.lines.size(); ++i) {
+            seal::EpochRecord whole = seal::readEpochRecord(ledger.lines[i])->record;
+            // Two sessions that went before they logged a seal, numbered on.
+            whole.sessions = {{2 * i, seal::kNoSealIndex, seal::SessionEvent::Vanished, {}},
+                              {2 * i + 1, seal::kNoSealIndex, seal::SessionEvent::Vanished, {}}};
+            for (seal::EpochRecord& part : seal::splitEpochRecord(whole, 200)) {
+                part.previous = previous;
+                const std::string line = seal::writeEpochRecord(part, running.key(part.epoch));
+                previous = seal::recordDigest(line);
+                if (partLost != lines.size())
+                    lines.push_back(line);
+                else
+                    partLost = 0; // taken: lost from here on only once
+            }
+        }
+        return lines;
+    };
     const seal::EpochKey taken = seal::randomSealKey(); // a key of the forger's own
     seal::Enrollment other = enrollment->record;
     other.hostId.fill(9);
@@ -318,6 +340,9 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
          }(),
          registry, at, "sound"},
         {"an epoch record deleted", without(ledger.lines, 2), registry, at, "lost 1 "},
+        {"records in parts", inParts(std::nullopt), registry, at, "sound"},
+        {"the first part of an epoch's record deleted", inParts(3), registry, at, "lost 1 "},
+        {"the last part of an epoch's record deleted", inParts(4), registry, at, "lost 1 "},
         {"the enrollment deleted from the collection", without(ledger.lines, 0), registry, at, "sound"},
         {"a record altered",
          remade(
