@@ -122,12 +122,22 @@ int reportSealPath(const Options& options, const log4cxx::helpers::Properties& p
     if (!setup.on) return 0;
     std::cout << "sealing on: seals go to the logger " << setup.settings.logger << ", the longest line "
               << quorvel::longestSealBytes(setup.settings, options.module) << " bytes\n";
-    if (quorvel::SealWorker* session = quorvel::sealedSession())
+    int failures = 0;
+    if (quorvel::SealWorker* session = quorvel::sealedSession()) {
         std::cout << (session->threadRunning() ? "  the sealing thread runs\n"
                                                : "  the sealing thread could not start: logging callers cut every "
                                                  "seal themselves, so nothing goes unsealed, but no seal is cut while "
                                                  "the host logs nothing (idle seals are not written)\n");
-    int failures = 0;
+        const quorvel::SealSettings& settings = setup.settings;
+        if (!settings.agent.empty() && session->attested()) {
+            std::cout << "  the host agent at " << settings.agent << " attested this session\n";
+        } else if (!settings.agent.empty()) {
+            std::cout << "  NOT ATTESTED: the host agent at " << settings.agent << " gave no attestation within "
+                      << settings.agentMillis << " ms: sessions open unattested, which the auditor's registry counts "
+                      << "against them; start quorvel-sealagent, or raise quorvel.seal.agentMillis\n";
+            ++failures;
+        }
+    }
     for (const quorvel_tools::SealPathFinding& finding : quorvel_tools::checkSealPath(setup.settings, options.module)) {
         std::cout << "  " << finding.text << '\n';
         failures += finding.failure;

@@ -93,6 +93,7 @@ std::string SealWorker::begin() {
     const seal::AttestationRequest request = ledger_.begin(static_cast<std::uint64_t>(getpid()));
     std::optional<seal::CarriedAttestation> attestation;
     if (!agent_.empty()) attestation = link_.attest(agent_, agentWait_, request);
+    attested_ = attestation.has_value();
     return ledger_.open(std::move(attestation), Clock::now(), wallClockMillis());
 }
 
@@ -138,6 +139,11 @@ void SealWorker::startThread() {
 bool SealWorker::threadRunning() {
     Lock lock(*this);
     return running_;
+}
+
+bool SealWorker::attested() {
+    Lock lock(*this);
+    return attested_;
 }
 
 void SealWorker::observe(std::string_view line) {

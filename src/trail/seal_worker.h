@@ -40,6 +40,8 @@ class SealWorker final : public LineObserver {
     void afterForkInChild();
 
     bool threadRunning();
+    // Whether the host agent attested the session opened last.
+    bool attested();
     // The session's keys, for the checks of how they are kept.
     const seal::SealingKeys& keys() const { return ledger_.keys(); }
 
@@ -62,6 +64,7 @@ class SealWorker final : public LineObserver {
     const std::string agent_; // the host agent's socket; empty: none is asked
     const std::chrono::milliseconds agentWait_;
     seal::AgentLink link_; // to the agent that attested the session
+    bool attested_ = false;
     SealLedger ledger_;
     std::string opening_; // until open() logs it
 

@@ -106,7 +106,7 @@ struct SealPath {
     const char* name;
     const char* loggers; // the file's loggers and appenders besides F; DIR and PORT filled in
     int status;
-    const char* line; // a whole line of the output
+    const char* line; // a whole line of the output; DIR and PORT filled in
 };
 
 void PrintTo(const SealPath& path, std::ostream* out) { *out << path.name; }
@@ -134,6 +134,10 @@ const SealPath kSealPaths[] = {
      1,
      "  quorvel.seal: SEALS REACH NO APPENDER: each one it reaches drops an INFO line (Q by its Threshold WARN): "
      "nothing vouches for the event lines; give it an appender that lets INFO through"},
+    {"NoAgentAnswers", "log4j.rootLogger=INFO, F\nquorvel.seal.agent=DIR/no-agent.sock\n", 1,
+     "  NOT ATTESTED: the host agent at DIR/no-agent.sock gave no attestation within 100 ms: sessions open "
+     "unattested, which the auditor's registry counts against them; start quorvel-sealagent, or raise "
+     "quorvel.seal.agentMillis"},
     {"EventThresholdDropsLines", "log4j.rootLogger=DEBUG, F\nlog4j.appender.F.Threshold=INFO\n", 1,
      "  F (FileAppender), lines of root: DROPS EVENT LINES at DEBUG (its Threshold INFO): no appender takes them, and "
      "the verifier reports each one missing for good; lower the Threshold, or raise the level of root so that they "
@@ -151,7 +155,8 @@ TEST_P(SealedPreflight, SaysWhatTheSealPathLacks) {
     const auto result = quorvel_test::runProcess({QUORVEL_PREFLIGHT, properties});
     EXPECT_EQ(result.status, path.status) << result.out << result.err;
     const std::vector<std::string> lines = quorvel_test::lines(result.out);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), path.line), lines.end()) << result.out;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), filled(path.line, dir.path(), listener.port())), lines.end())
+        << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(SealPaths, SealedPreflight, testing::ValuesIn(kSealPaths),

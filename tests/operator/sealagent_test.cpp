@@ -249,6 +249,19 @@ TEST(SealAgent, AttestsEachProcessThatAsksAsTheKernelNamesIt) {
         EXPECT_TRUE(seal::sameMac(seal::macOf(running.key(a.epoch), read->signedText), read->mac)) << answer;
     }
     EXPECT_EQ(ask(socketPath, "hello"), "quorvel-attest-refused not an attestation request");
+
+    // quorvel-preflight's own session, set to ask this agent, is attested.
+    const std::string properties = running.dir.write(
+        "sealed.properties", "log4j.rootLogger=INFO, F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
+                             "log4j.appender.F.File=" +
+                                 running.dir.file("preflight.log") +
+                                 "\nlog4j.appender.F.layout=org.apache.log4j.PatternLayout\nquorvel.seal=on\n"
+                                 "quorvel.seal.auditorKey=" +
+                                 lines(readFile(running.dir.file("a.pub"))).at(0) +
+                                 "\nquorvel.seal.agent=" + socketPath + "\nquorvel.seal.agentMillis=5000\n");
+    const auto preflight = quorvel_test::runProcess({QUORVEL_PREFLIGHT, properties});
+    EXPECT_NE(preflight.out.find("\n  the host agent at " + socketPath + " attested this session\n"), std::string::npos)
+        << preflight.out;
 }
 
 // The ledger as the auditor reads it: the enrollment handed over with its
