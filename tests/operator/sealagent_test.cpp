@@ -140,6 +140,19 @@ struct RunningAgent {
                                      Clock::now() + std::chrono::seconds(30));
     }
 
+    // A server's properties file `name`, sealing with the auditor's key into
+    // the file `log` here and asking the agent at `agent` (or "off").
+    std::string sealedProperties(const std::string& name, const std::string& log, const std::string& agent) const {
+        return dir.write(name, "log4j.rootLogger=INFO, F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
+                               "log4j.appender.F.File=" +
+                                   dir.file(log) +
+                                   "\nlog4j.appender.F.layout=org.apache.log4j.PatternLayout\n"
+                                   "log4j.appender.F.layout.ConversionPattern=%m%n\nquorvel.seal=on\n"
+                                   "quorvel.seal.auditorKey=" +
+                                   lines(readFile(dir.file("a.pub"))).at(0) + "\nquorvel.seal.agent=" + agent +
+                                   "\nquorvel.seal.agentMillis=5000\n");
+    }
+
     // The epoch the state file stands at, as `status` says.
     std::uint64_t stateEpoch() const {
         const auto status = quorvel_test::runProcess(with({QUORVEL_SEALAGENT, "status"}));
@@ -251,14 +264,7 @@ TEST(SealAgent, AttestsEachProcessThatAsksAsTheKernelNamesIt) {
     EXPECT_EQ(ask(socketPath, "hello"), "quorvel-attest-refused not an attestation request");
 
     // quorvel-preflight's own session, set to ask this agent, is attested.
-    const std::string properties = running.dir.write(
-        "sealed.properties", "log4j.rootLogger=INFO, F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
-                             "log4j.appender.F.File=" +
-                                 running.dir.file("preflight.log") +
-                                 "\nlog4j.appender.F.layout=org.apache.log4j.PatternLayout\nquorvel.seal=on\n"
-                                 "quorvel.seal.auditorKey=" +
-                                 lines(readFile(running.dir.file("a.pub"))).at(0) +
-                                 "\nquorvel.seal.agent=" + socketPath + "\nquorvel.seal.agentMillis=5000\n");
+    const std::string properties = running.sealedProperties("sealed.properties", "preflight.log", socketPath);
     const auto preflight = quorvel_test::runProcess({QUORVEL_PREFLIGHT, properties});
     EXPECT_NE(preflight.out.find("\n  the host agent at " + socketPath + " attested this session\n"), std::string::npos)
         << preflight.out;
@@ -428,17 +434,8 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
     ASSERT_TRUE(running.agent->waitUntilReady([&] { return access(socketPath.c_str(), F_OK) == 0; },
                                               Clock::now() + std::chrono::seconds(15)));
     const std::string auditorKey = lines(readFile(dir.file("a.pub"))).at(0);
-    const auto serverProperties = [&](const std::string& name, const std::string& agent) {
-        return dir.write(name, "log4j.rootLogger=INFO, F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
-                               "log4j.appender.F.File=" +
-                                   dir.file("trail.log") +
-                                   "\nlog4j.appender.F.layout=org.apache.log4j.PatternLayout\n"
-                                   "log4j.appender.F.layout.ConversionPattern=%m%n\n"
-                                   "quorvel.seal=on\nquorvel.seal.auditorKey=" +
-                                   auditorKey + "\nquorvel.seal.agent=" + agent + "\nquorvel.seal.agentMillis=5000\n");
-    };
-    const std::string attested = serverProperties("attested.properties", socketPath);
-    const std::string unattested = serverProperties("unattested.properties", "off");
+    const std::string attested = running.sealedProperties("attested.properties", "trail.log", socketPath);
+    const std::string unattested = running.sealedProperties("unattested.properties", "trail.log", "off");
     for (const std::string& properties : {attested, attested, attested, unattested}) {
         const auto emitted =
             quorvel_test::runProcess({QUORVEL_EMIT, "cef", "--config", properties, "--logger", "audit", "--module",
