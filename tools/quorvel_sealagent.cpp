@@ -14,6 +14,7 @@
 #include "trail/agent_state.h"
 #include "trail/epoch_record.h"
 #include "trail/guarded_block.h"
+#include "trail/seal_settings.h"
 
 #include <poll.h>
 #include <sodium.h>
@@ -64,7 +65,7 @@ struct AgentCommand {
     std::string record;
     std::string properties;
     std::string host;
-    std::string socket = "/run/quorvel/sealagent.sock";
+    std::string socket = quorvel::kDefaultAgentSocket;
     std::uint64_t epochMillis = kDefaultEpochMillis;
     std::uint64_t maxBytes = 4096;
 };

@@ -1,6 +1,7 @@
 #include "trail/host_ledger_check.h"
 
 #include "trail/guarded_block.h"
+#include "trail/seal_settings.h"
 
 #include <sodium.h>
 
@@ -26,10 +27,6 @@ class GuardedSeed {
   private:
     seal::HostSeed* seed_;
 };
-
-// A session's opening is dated after its attestation was made, within the
-// longest the library waits for the agent.
-constexpr std::uint64_t kAskingMillis = 10000;
 
 } // namespace
 
@@ -187,7 +184,9 @@ void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>&
         keys.advanceTo(attestation.epoch);
         const std::uint64_t start = epochs.origin + attestation.epoch * epochs.length;
         if (seal::attestationHolds(claim.carried, keys.key()) && claim.openedAt >= start &&
-            claim.openedAt < start + epochs.length + kAskingMillis)
+            // Dated after the attestation was made, within the longest the
+            // library waits for the agent.
+            claim.openedAt < start + epochs.length + kMostAgentMillis)
             origin.kind = SessionOrigin::Attested;
     }
 }
