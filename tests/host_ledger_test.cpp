@@ -129,7 +129,7 @@ TEST(HostLedgerRecords, EpochRecordOfAFixedKeyIsThisLine) {
          {edited("v=2", "v=3"), edited("from=1023", "from=1026"), edited(" more=1", " more=2"),
           edited("epoch=1025", "epoch=01025"), edited("hostid=oKGio6SlpqeoqaqrrK2urw", "hostid=oKGio6Slpqeo"),
           edited("count=2", "count=3"), edited("count=2", "count=1"),
-          edited("AAAAAAAAAAAAAAAAAAAAAiIiI", "AAAAAAAAAAAAAAAAAAAAQiIiI"),
+          edited("AAAAAAAAAAAAAAAAAAAAAiIiI", "AAAAAAAAAAAAAAAAAAAAUiIiI"),
           version1.substr(0, version1.find(" mac=")) + " part=0" + version1.substr(version1.find(" mac="))})
         EXPECT_FALSE(seal::readEpochRecord(bad)) << bad;
 }

@@ -41,6 +41,11 @@ const std::string kAttestedOpeningLine =
 const std::string kClosingLine =
     "quorvel-seal v=2 session=oKGio6SlpqeoqaqrrK2urw index=1 time=1700000001000 first=7 count=2 end=1 "
     "locs=PgjwMpfR tags=QwUCkptAI54bpZtT mac=W5pIcjvytHZGGA-diSGIwpZG_yj_xe_Jd-xJxNFHQus";
+const std::string kCheckpointLine =
+    "quorvel-seal v=4 session=oKGio6SlpqeoqaqrrK2urw index=1 time=1700000001000 first=7 count=2 pid=4242 lines=5 "
+    "millis=1000 idle=60000 "
+    "ckey=QEFCQ0RFRkdISUpLTE1OT1BRUlNUVVZXWFlaW1xdXl9gYWJjZGVmZ2hpamtsbW5vcHFyc3R1dnd4eXp7fH1-f4CBgoOEhYaHiImKi4yNjo8 "
+    "end=1 locs=PgjwMpfR tags=QwUCkptAI54bpZtT mac=AKA1yn9P5o2tYIhBKbsEc1Q4AoZQNe6ods70S4wgGWE";
 const std::string kVersion1Line =
     "quorvel-seal v=1 session=oKGio6SlpqeoqaqrrK2urw index=1 time=1700000001000 first=7 count=2 end=1 "
     "tags=QwUCkptAI54bpZtT mac=70TW4dRynpmSDZHo2SBryw0R8OlyznnnYqkbL6aJ_Bc";
@@ -93,6 +98,12 @@ TEST(SealFormat, SealLinesOfFixedRecords) {
     const seal::Bytes32 macKey = seal::sealKeysOf(kFirstKey).mac;
     EXPECT_EQ(seal::writeSeal(opening, macKey), kOpeningLine);
     EXPECT_EQ(seal::writeSeal(closing, macKey), kClosingLine);
+    // The same seal carrying a checkpoint, its key's box the opening's bytes.
+    closing.checkpoint = seal::SealCheckpoint{4242, 5, 1000, 60000, opening.opening->key};
+    EXPECT_EQ(seal::writeSeal(closing, macKey), kCheckpointLine);
+    const auto read = seal::readSeal(kCheckpointLine);
+    ASSERT_TRUE(read && read->record.checkpoint);
+    EXPECT_EQ(read->record.checkpoint->key, opening.opening->key);
 }
 
 // An opening attested by a host agent: the attestation's MAC covers the
@@ -150,7 +161,10 @@ TEST(SealFormat, RejectsMalformedSeals) {
         const char* what;
         std::string line;
     } malformed[] = {
-        {"an unknown version", edited(kClosingLine, "v=2", "v=4")},
+        {"an unknown version", edited(kClosingLine, "v=2", "v=5")},
+        {"a checkpoint without its fields", edited(kClosingLine, "v=2", "v=4")},
+        {"a checkpoint on the opening", edited(kCheckpointLine, "index=1", "index=0")},
+        {"a checkpoint's key cut short", edited(kCheckpointLine, "ckey=QEFC", "ckey=")},
         {"an attestation on a seal that opens nothing", edited(kClosingLine, "v=2", "v=3")},
         {"an attested opening without its attestation", edited(kOpeningLine, "v=2", "v=3")},
         {"an attested path longer than an agent writes",
@@ -166,7 +180,7 @@ TEST(SealFormat, RejectsMalformedSeals) {
     };
     for (const auto& seal : malformed)
         EXPECT_FALSE(seal::readSeal(seal.line)) << seal.what;
-    for (const std::string& line : {kOpeningLine, kClosingLine, kVersion1Line})
+    for (const std::string& line : {kOpeningLine, kClosingLine, kVersion1Line, kCheckpointLine})
         EXPECT_TRUE(seal::readSeal(line)) << line;
 }
 

@@ -33,6 +33,9 @@ constexpr const char* kUsage =
     "1 when not, 2 for a usage error or a file that cannot be read.\n"
     "  --json FILE            the verdict as JSON to FILE (- for standard output, instead of the report)\n"
     "  --at MILLIS            the end of the collection, milliseconds since the epoch (default: now)\n"
+    "  --from MILLIS          the collection is a window from then on: with --registry, each host's ledger\n"
+    "                         is checked from the epoch under way then, and a session whose opening is not\n"
+    "                         here is verified from the first checkpoint its host's ledger names\n"
     "  --max-idle MILLIS      the longest silence accepted before an open session counts as cut short\n"
     "                         (default: each session's declared idle time)\n"
     "  --resend-window N      a copy within N lines of its original in its session is a resend (4096)\n"
@@ -104,10 +107,11 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
             command.keyFile = value();
         } else if (arg == "--json") {
             command.json = value();
-        } else if (arg == "--at") {
-            options.at = number();
-            if (options.at < kEarliestAt || options.at > kLatestAt)
-                throw ToolError{"--at " + std::to_string(options.at) +
+        } else if (arg == "--at" || arg == "--from") {
+            std::uint64_t& time = arg == "--at" ? options.at : options.from;
+            time = number();
+            if (time < kEarliestAt || time > kLatestAt)
+                throw ToolError{arg + " " + std::to_string(time) +
                                 ": not milliseconds since the epoch of a plausible time (seconds?)"};
         } else if (arg == "--max-idle") {
             options.maxIdleMillis = number();

@@ -19,7 +19,7 @@ constexpr std::size_t kMostReportBytes = 256;
 
 void LiveSessions::add(FileDescriptor connection, std::uint64_t number) {
     if (live_.size() >= kMostSessions) return;
-    live_.push_back({std::move(connection), number, {}, std::nullopt, std::nullopt, false});
+    live_.push_back({std::move(connection), number, {}, std::nullopt, std::nullopt, std::nullopt, false});
 }
 
 void LiveSessions::watch(std::vector<pollfd>& ready) const {
@@ -32,7 +32,7 @@ void LiveSessions::read(const pollfd* ready) {
         if (ready[i].revents != 0) readFrom(live_[i]);
     const auto gone = std::stable_partition(live_.begin(), live_.end(), [](const Session& s) { return !s.gone; });
     for (auto session = gone; session != live_.end(); ++session) {
-        keepOpening(*session);
+        keepNamed(*session);
         const bool ended = session->latest && session->latest->end;
         seal::SessionEntry entry{
             session->number, seal::kNoSealIndex, ended ? seal::SessionEvent::Ended : seal::SessionEvent::Vanished, {}};
@@ -62,24 +62,32 @@ void LiveSessions::readFrom(Session& session) {
 }
 
 // A report, taken when it moves the session on: a later index than the
-// latest (a session's seals are reported in order, but by different threads).
+// latest (a session's seals are reported in order, but by different
+// threads); a checkpoint is kept in any order, the epoch's first only.
 void LiveSessions::take(Session& session, std::string_view line) {
     const auto report = seal::readSealReport(line);
-    if (!report || (session.latest && report->index <= session.latest->index)) return;
+    if (!report) return;
+    if (report->checkpoint && report->index != 0 && !session.checkpointNow) session.checkpointNow = report;
+    if (session.latest && report->index <= session.latest->index) return;
     if (report->index == 0) session.openedNow = report->seal;
     session.latest = report;
     session.gone = report->end;
 }
 
-// The session's opening, when it was reported in this epoch, for the record.
-void LiveSessions::keepOpening(Session& session) {
+// The session's opening and checkpoint, when they were reported in this
+// epoch, for the record.
+void LiveSessions::keepNamed(Session& session) {
     if (session.openedNow) entries_.push_back({session.number, 0, seal::SessionEvent::Opened, *session.openedNow});
+    if (session.checkpointNow)
+        entries_.push_back({session.number, session.checkpointNow->index, seal::SessionEvent::Checkpoint,
+                            session.checkpointNow->seal});
     session.openedNow.reset();
+    session.checkpointNow.reset();
 }
 
 std::vector<seal::SessionEntry> LiveSessions::closeEpoch() {
     for (Session& session : live_) {
-        keepOpening(session);
+        keepNamed(session);
         if (session.latest)
             entries_.push_back({session.number, session.latest->index, seal::SessionEvent::Live, session.latest->seal});
     }

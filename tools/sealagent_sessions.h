@@ -31,8 +31,8 @@ class LiveSessions {
     // followed, what became of them kept for the epoch's record.
     void read(const pollfd* ready);
     // What the record of the epoch that ends names: each session's opening
-    // logged in the epoch, and each session's end, disappearance, or latest
-    // seal.
+    // and first checkpoint logged in the epoch, and each session's end,
+    // disappearance, or latest seal.
     std::vector<quorvel::seal::SessionEntry> closeEpoch();
 
   private:
@@ -41,12 +41,13 @@ class LiveSessions {
         std::uint64_t number;
         std::string partial; // a report line not yet whole
         std::optional<quorvel::seal::SealReport> latest;
-        std::optional<quorvel::seal::Bytes32> openedNow; // its opening, reported in this epoch
-        bool gone = false;                               // its connection closed, or it ended
+        std::optional<quorvel::seal::Bytes32> openedNow;        // its opening, reported in this epoch
+        std::optional<quorvel::seal::SealReport> checkpointNow; // its first checkpoint reported in this epoch
+        bool gone = false;                                      // its connection closed, or it ended
     };
     static void readFrom(Session& session);
     static void take(Session& session, std::string_view line);
-    void keepOpening(Session& session);
+    void keepNamed(Session& session);
 
     std::vector<Session> live_;
     std::vector<quorvel::seal::SessionEntry> entries_; // of this epoch, of the sessions no longer followed

@@ -58,6 +58,10 @@ class PeopleReport {
     void write() {
         out_ << verdict_.files.size() << " files, " << verdict_.lines << " lines, " << verdict_.eventLines
              << " event lines, " << verdict_.sealLines << " seal lines, " << verdict_.sessions.size() << " sessions\n";
+        if (verdict_.windowFrom != 0)
+            out_ << "a window from " << utcTime(verdict_.windowFrom)
+                 << ": ledgers checked from the epoch under way then, sessions opened before verified from a "
+                    "checkpoint\n";
         if (verdict_.prefixedLines != 0)
             out_ << verdict_.prefixedLines << " event lines read after a prefix (the prefix is not sealed)\n";
         for (const SessionVerdict& session : verdict_.sessions)
@@ -90,6 +94,11 @@ class PeopleReport {
     }
 
     void writeOpening(const AuthenticOpening& o) {
+        if (o.index != 0) {
+            out_ << "no opening here; verified from its checkpoint at seal " << o.index << ", pid " << o.opening.pid
+                 << ", made " << utcTime(o.time);
+            return;
+        }
         out_ << "host " << escapedForPeople(o.opening.host) << ", module " << escapedForPeople(o.opening.module)
              << ", pid " << o.opening.pid << ", opened " << utcTime(o.time);
     }
@@ -121,8 +130,11 @@ class PeopleReport {
             out_ << "  SEALS ITS HOST'S LEDGER NAMES ARE MISSING OR ALTERED: " << s.unanchored.size() << '\n';
         list(s.unanchored, [](std::uint64_t index) { return "seal " + std::to_string(index); });
         if (s.vanished) out_ << "  its host's agent saw the process go without an end seal (killed or crashed)\n";
-        out_ << "  seals 0.." << s.lastSeal << " (" << s.seals << " authentic of " << s.sealsRead << " read), "
-             << (s.closed ? "closed " : "last ") << utcTime(s.lastSealAt) << '\n';
+        if (s.sealsBeforeCheckpoint + s.beforeCheckpoint != 0)
+            out_ << "  BEFORE ITS CHECKPOINT: " << s.sealsBeforeCheckpoint << " seals not checked; "
+                 << s.beforeCheckpoint << " collected lines may be numbered before it and cannot be verified\n";
+        out_ << "  seals " << s.openings.front().index << ".." << s.lastSeal << " (" << s.seals << " authentic of "
+             << s.sealsRead << " read), " << (s.closed ? "closed " : "last ") << utcTime(s.lastSealAt) << '\n';
         out_ << "  verified " << s.verified << " events\n";
         writeLosses(s);
         writeFaults(s);
@@ -131,11 +143,17 @@ class PeopleReport {
 
     void writeOrigin(const SessionOrigin& origin) {
         static const char* const kHeading[] = {
-            nullptr, "  UNATTESTED: no host agent vouches for the process that opened it\n",
-            "  attested: ", "  ATTESTED BY A HOST NOT IN THE REGISTRY: ",
-            "  ATTESTATION FAILS (altered, moved, or not made in the epoch the session opened in): "};
+            nullptr,
+            "  UNATTESTED: no host agent vouches for the process that opened it\n",
+            "  attested: ",
+            "  ATTESTED BY A HOST NOT IN THE REGISTRY: ",
+            "  ATTESTATION FAILS (altered, moved, or not made in the epoch the session opened in): ",
+            "  checkpoint named by its host's ledger: "};
         if (origin.kind == SessionOrigin::Unchecked) return;
         out_ << kHeading[origin.kind];
+        if (const auto& at = origin.checkpoint)
+            out_ << "host id " << quorvel::seal::toBase64(at->host) << ", session number " << at->number << ", seal "
+                 << at->index << " (who opened it is in its opening)\n";
         if (!origin.attestation) return;
         const quorvel::seal::Attestation& a = *origin.attestation;
         out_ << "host id " << quorvel::seal::toBase64(a.hostId) << ", session number " << a.number << ", epoch "
@@ -244,8 +262,9 @@ class PeopleReport {
             "LINES THAT CANNOT BE VERIFIED (a lost seal may have covered them)",
             "LINES NOT YET SEALED (an open session's tail may hold them)",
             "LINES THAT CANNOT BE VERIFIED (only a session without an authentic opening may hold them)",
-            "LINES NOT CHECKED (more candidate seals than the bound)"};
-        for (int kind = StrayLine::Uncovered; kind <= StrayLine::Unchecked; ++kind) {
+            "LINES NOT CHECKED (more candidate seals than the bound)",
+            "LINES THAT CANNOT BE VERIFIED (numbered before the checkpoint their session is verified from)"};
+        for (int kind = StrayLine::Uncovered; kind <= StrayLine::BeforeCheckpoint; ++kind) {
             std::vector<LinePlace> places;
             for (const StrayLine& stray : verdict_.strays)
                 if (stray.kind == kind) places.push_back(stray.place);
@@ -281,7 +300,7 @@ class JsonReport {
             out_ << (i ? "," : "") << jsonString(verdict_.files[i]);
         out_ << "],\"lines\":" << verdict_.lines << ",\"eventLines\":" << verdict_.eventLines
              << ",\"sealLines\":" << verdict_.sealLines << ",\"prefixedLines\":" << verdict_.prefixedLines
-             << ",\"collectionEnd\":" << verdict_.collectionEnd
+             << ",\"collectionEnd\":" << verdict_.collectionEnd << ",\"windowFrom\":" << verdict_.windowFrom
              << ",\"complete\":" << (verdict_.complete() ? "true" : "false") << ",\"sessions\":[";
         for (std::size_t i = 0; i < verdict_.sessions.size(); ++i) {
             out_ << (i ? "," : "");
@@ -289,8 +308,8 @@ class JsonReport {
         }
         out_ << "],\"strays\":";
         array(verdict_.strays, [&](const StrayLine& s) {
-            static const char* const kKinds[] = {"uncovered", "altered",  "lostSeal",
-                                                 "openTail",  "unopened", "unchecked"};
+            static const char* const kKinds[] = {"uncovered", "altered",   "lostSeal",        "openTail",
+                                                 "unopened",  "unchecked", "beforeCheckpoint"};
             out_ << "{\"place\":";
             place(s.place);
             out_ << ",\"kind\":\"" << kKinds[s.kind] << '"';
@@ -355,8 +374,12 @@ class JsonReport {
     }
 
     void origin(const SessionOrigin& o) {
-        static const char* const kKinds[] = {"unchecked", "unattested", "attested", "unregisteredHost", "failed"};
+        static const char* const kKinds[] = {"unchecked",        "unattested", "attested",
+                                             "unregisteredHost", "failed",     "checkpointed"};
         out_ << "{\"kind\":\"" << kKinds[o.kind] << '"';
+        if (o.checkpoint)
+            out_ << ",\"hostId\":\"" << quorvel::seal::toBase64(o.checkpoint->host)
+                 << "\",\"number\":" << o.checkpoint->number << ",\"checkpoint\":" << o.checkpoint->index;
         if (o.attestation) {
             const quorvel::seal::Attestation& a = *o.attestation;
             out_ << ",\"hostId\":\"" << quorvel::seal::toBase64(a.hostId) << "\",\"epoch\":" << a.epoch
@@ -379,7 +402,8 @@ class JsonReport {
         array(s.openings, [&](const AuthenticOpening& o) {
             out_ << "{\"host\":" << jsonString(o.opening.host) << ",\"module\":" << jsonString(o.opening.module)
                  << ",\"pid\":" << o.opening.pid << ",\"openedAt\":" << o.time << ",\"lines\":" << o.opening.lines
-                 << ",\"millis\":" << o.opening.millis << ",\"idleMillis\":" << o.opening.idleMillis << ",\"place\":";
+                 << ",\"millis\":" << o.opening.millis << ",\"idleMillis\":" << o.opening.idleMillis
+                 << ",\"index\":" << o.index << ",\"place\":";
             place(o.place);
             out_ << '}';
         });
@@ -422,7 +446,9 @@ class JsonReport {
         array(s.torn, [&](const FoundLine& f) { found(f); });
         out_ << ",\"foreignHost\":";
         array(s.foreignHost, [&](const FoundLine& f) { found(f); });
-        out_ << ",\"explainedByUnopened\":" << s.explainedByUnopened << '}';
+        out_ << ",\"explainedByUnopened\":" << s.explainedByUnopened
+             << ",\"sealsBeforeCheckpoint\":" << s.sealsBeforeCheckpoint
+             << ",\"beforeCheckpoint\":" << s.beforeCheckpoint << '}';
     }
 
     std::ostream& out_;

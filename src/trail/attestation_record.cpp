@@ -111,6 +111,7 @@ std::string writeSealReport(const SealReport& report) {
     out += kVersionField;
     putNumber(out, "index", report.index);
     putText(out, "seal", toBase64(report.seal));
+    if (report.checkpoint) out += " checkpoint=1";
     if (report.end) out += " end=1";
     return out;
 }
@@ -118,11 +119,9 @@ std::string writeSealReport(const SealReport& report) {
 std::optional<SealReport> readSealReport(std::string_view text) {
     auto fields = recordBody(text, kSealReportMarker, kVersionField);
     SealReport report;
-    std::string_view end;
     if (!fields || !fields->number("index", report.index) || !fields->binary("seal", report.seal) ||
-        (fields->peek("end") && (!fields->next("end", end) || end != "1")) || !fields->atEnd())
+        !fields->flag("checkpoint", report.checkpoint) || !fields->flag("end", report.end) || !fields->atEnd())
         return std::nullopt;
-    report.end = !end.empty();
     return report;
 }
 

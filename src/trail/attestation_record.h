@@ -73,9 +73,12 @@ bool readCarriedAttestation(FieldReader& fields, const AttestationRequest& reque
 
 inline constexpr std::string_view kSealReportMarker = "quorvel-report ";
 
+// A seal a session has logged, as it tells the agent:
+//   quorvel-report v=1 index=I seal=D [checkpoint=1] [end=1]
 struct SealReport {
     std::uint64_t index = 0;
     Bytes32 seal{};
+    bool checkpoint = false; // the seal carries a checkpoint
     bool end = false;
 };
 

@@ -29,7 +29,7 @@ bool readEntry(const unsigned char* at, SessionEntry& entry) {
         entry.number = entry.number << 8 | at[i];
         entry.index = entry.index << 8 | at[8 + i];
     }
-    if (at[16] > static_cast<unsigned char>(SessionEvent::Vanished)) return false;
+    if (at[16] > static_cast<unsigned char>(SessionEvent::Checkpoint)) return false;
     entry.event = static_cast<SessionEvent>(at[16]);
     std::copy(at + 17, at + 17 + entry.seal.size(), entry.seal.begin());
     return true;
@@ -85,13 +85,10 @@ std::optional<ReadEpochRecord> readEpochRecord(std::string_view text) {
         return read;
     }
     auto fields = recordFields(text, kEpochMarker, kVersionField, read.signedText, read.mac);
-    std::string_view more;
     if (!fields || !readCommon(*fields, record) || !fields->number("part", record.part) ||
-        !fields->binary("prev", record.previous) ||
-        (fields->peek("more") && (!fields->next("more", more) || more != "1")) || !readSessions(*fields, record) ||
-        !fields->atEnd())
+        !fields->binary("prev", record.previous) || !fields->flag("more", record.more) ||
+        !readSessions(*fields, record) || !fields->atEnd())
         return std::nullopt;
-    record.more = !more.empty();
     return read;
 }
 

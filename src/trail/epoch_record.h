@@ -34,10 +34,11 @@ inline constexpr std::string_view kEpochMarker = "quorvel-epoch ";
 
 // What a session's entry in an epoch record says of it, in that epoch.
 enum class SessionEvent : unsigned char {
-    Opened = 0,   // its opening seal (index 0) was logged
-    Live = 1,     // it lives on; the latest seal it logged
-    Ended = 2,    // it ended normally; its end seal
-    Vanished = 3, // its process went without an end seal (killed or crashed); the latest seal it logged
+    Opened = 0,     // its opening seal (index 0) was logged
+    Live = 1,       // it lives on; the latest seal it logged
+    Ended = 2,      // it ended normally; its end seal
+    Vanished = 3,   // its process went without an end seal (killed or crashed); the latest seal it logged
+    Checkpoint = 4, // a seal it logged that carries a checkpoint
 };
 inline constexpr std::uint64_t kNoSealIndex = ~std::uint64_t{0};
 

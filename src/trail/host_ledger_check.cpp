@@ -42,21 +42,58 @@ bool HostLedgerCheck::read(std::string_view message, LinePlace place) {
     return true;
 }
 
+void HostLedgerCheck::settle(const seal::AuditorPublicKey& publicKey, const seal::AuditorSecretKey& secretKey,
+                             std::uint64_t collectionEnd, std::uint64_t windowFrom) {
+    for (const RegisteredHost& host : registry_) {
+        Settled settled = settleHost(host, publicKey, secretKey, collectionEnd, windowFrom);
+        // Only a host the auditor enrolled vouches for a checkpoint.
+        if (settled.verdict.fingerprintMatches && settled.verdict.enrollmentOpens)
+            for (const seal::SessionEntry& entry : settled.named)
+                if (entry.event == seal::SessionEvent::Checkpoint)
+                    checkpoints_.emplace(entry.seal, LedgerAnchor{*settled.id, entry.number, entry.index});
+        settled_.push_back(std::move(settled));
+    }
+}
+
+std::optional<LedgerAnchor> HostLedgerCheck::checkpointAnchor(const seal::Bytes32& digest) const {
+    const auto found = checkpoints_.find(digest);
+    if (found == checkpoints_.end()) return std::nullopt;
+    return found->second;
+}
+
 void HostLedgerCheck::attested(std::size_t session, const seal::CarriedAttestation& carried, std::uint64_t openedAt,
                                std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals) {
     std::sort(seals.begin(), seals.end());
-    claims_[carried.attestation.hostId].push_back({session, carried, openedAt, std::move(seals)});
+    claims_[carried.attestation.hostId].push_back({session, carried, std::nullopt, openedAt, std::move(seals)});
+}
+
+void HostLedgerCheck::checkpointed(std::size_t session, const LedgerAnchor& anchor,
+                                   std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals) {
+    std::sort(seals.begin(), seals.end());
+    claims_[anchor.host].push_back({session, std::nullopt, anchor, 0, std::move(seals)});
 }
 
 void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const seal::AuditorSecretKey& secretKey,
-                               std::uint64_t collectionEnd, TrailVerdict& verdict) {
+                               TrailVerdict& verdict) {
     if (!registry_.empty())
         for (SessionVerdict& session : verdict.sessions)
             if (session.opened()) session.origin.kind = SessionOrigin::Unattested;
     std::set<seal::HostId> registered;
-    for (const RegisteredHost& host : registry_) {
-        verdict.hosts.push_back(check(host, publicKey, secretKey, collectionEnd, verdict.sessions));
-        if (const auto enrollment = seal::readEnrollment(host.record)) registered.insert(enrollment->record.hostId);
+    for (std::size_t h = 0; h < settled_.size(); ++h) {
+        Settled& settled = settled_[h];
+        if (!settled.id) {
+            verdict.hosts.push_back(std::move(settled.verdict));
+            continue;
+        }
+        registered.insert(*settled.id);
+        // A second walk of the keys, in the order of the attestations' epochs.
+        seal::HostEpochKeys keys;
+        if (settled.verdict.enrollmentOpens && openSeed(registry_[h], publicKey, secretKey, keys)) {
+            std::vector<Claim>& claims = claims_[*settled.id];
+            checkClaims(keys, claims, settled.epochs, verdict.sessions);
+            checkNamed(claims, settled.named, settled.verdict, verdict.sessions);
+        }
+        verdict.hosts.push_back(std::move(settled.verdict));
     }
     for (const auto& [id, kept] : records_)
         if (!registered.count(id))
@@ -66,40 +103,43 @@ void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const se
     if (!registry_.empty())
         for (const auto& [id, claims] : claims_)
             if (!registered.count(id))
-                for (const Claim& claim : claims)
+                for (const Claim& claim : claims) // attested: only a registered host anchors a checkpoint
                     verdict.sessions[claim.session].origin = {SessionOrigin::UnregisteredHost,
-                                                              claim.carried.attestation};
+                                                              claim.carried->attestation, std::nullopt};
     verdict.unchecked.ledgerRecords += unchecked_;
 }
 
-HostLedgerVerdict HostLedgerCheck::check(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
-                                         const seal::AuditorSecretKey& secretKey, std::uint64_t collectionEnd,
-                                         std::vector<SessionVerdict>& sessions) {
-    HostLedgerVerdict verdict;
+bool HostLedgerCheck::openSeed(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
+                               const seal::AuditorSecretKey& secretKey, seal::HostEpochKeys& keys) {
+    const auto enrollment = seal::readEnrollment(host.record);
+    GuardedSeed seed;
+    if (!enrollment || !seal::openEnrollment(*enrollment, publicKey, secretKey, seed.seed())) return false;
+    keys.begin(seed.seed());
+    return true;
+}
+
+HostLedgerCheck::Settled HostLedgerCheck::settleHost(const RegisteredHost& host,
+                                                     const seal::AuditorPublicKey& publicKey,
+                                                     const seal::AuditorSecretKey& secretKey,
+                                                     std::uint64_t collectionEnd, std::uint64_t windowFrom) {
+    Settled settled;
+    HostLedgerVerdict& verdict = settled.verdict;
     verdict.fingerprint = host.fingerprint;
     verdict.fingerprintMatches = seal::fingerprintOf(host.record) == host.fingerprint;
     const auto enrollment = seal::readEnrollment(host.record);
-    if (!enrollment) return verdict;
+    if (!enrollment) return settled;
     verdict.host = enrollment->record.host;
-    // One walk of the keys for the ledger's records, one for the sessions'
-    // attestations, each in the order of its epochs.
-    seal::HostEpochKeys recordKeys, sessionKeys;
-    {
-        GuardedSeed seed;
-        if (!seal::openEnrollment(*enrollment, publicKey, secretKey, seed.seed())) return verdict;
-        recordKeys.begin(seed.seed());
-        sessionKeys.begin(seed.seed());
-    }
+    settled.id = enrollment->record.hostId;
+    seal::HostEpochKeys keys;
+    if (!openSeed(host, publicKey, secretKey, keys)) return settled;
     verdict.enrollmentOpens = true;
     const std::uint64_t origin = enrollment->record.time, length = enrollment->record.epochMillis;
-    // The epoch under way when the collection ends; none after it has ended.
-    const Epochs epochs{origin, length, collectionEnd < origin ? 0 : (collectionEnd - origin) / length};
-    std::vector<seal::SessionEntry> named;
-    checkRecords(recordKeys, host, records_[enrollment->record.hostId], epochs, verdict, named);
-    std::vector<Claim>& claims = claims_[enrollment->record.hostId];
-    checkClaims(sessionKeys, claims, epochs, sessions);
-    checkNamed(claims, named, verdict, sessions);
-    return verdict;
+    const auto epochAt = [&](std::uint64_t time) { return time < origin ? 0 : (time - origin) / length; };
+    // The epoch under way when the collection ends (none after it has
+    // ended), and when its window starts.
+    settled.epochs = {origin, length, epochAt(collectionEnd), windowFrom == 0 ? 0 : epochAt(windowFrom)};
+    checkRecords(keys, host, records_[*settled.id], settled.epochs, verdict, settled.named);
+    return settled;
 }
 
 // The records of the host's chain whose MACs hold, in the chain's order;
@@ -115,6 +155,7 @@ std::vector<const HostLedgerCheck::Kept*> HostLedgerCheck::authenticRecords(seal
     for (std::size_t i = 0; i < kept.size(); ++i) {
         const Kept& record = kept[i];
         if (i > 0 && record.digest == kept[i - 1].digest) continue; // a copy
+        if (record.record.epoch < epochs.first) continue;           // before the window
         if (record.record.epoch > epochs.current) {
             verdict.fromTheFuture.push_back(record.place);
             continue;
@@ -132,17 +173,17 @@ std::vector<const HostLedgerCheck::Kept*> HostLedgerCheck::authenticRecords(seal
     return authentic;
 }
 
-// The chain from the enrollment on: each record names the one before; an
-// epoch's first part speaks for the epochs from the one after the record
-// before, each further part follows the part before. The sessions the
-// authentic records name go to `named`.
+// The chain from the enrollment (or the window's first epoch) on: each
+// record names the one before; an epoch's first part speaks for the epochs
+// from the one after the record before, each further part follows the part
+// before. The sessions the authentic records name go to `named`.
 void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
                                    const Epochs& epochs, HostLedgerVerdict& verdict,
                                    std::vector<seal::SessionEntry>& named) {
     const std::vector<const Kept*> authentic = authenticRecords(keys, kept, epochs, verdict);
     seal::Bytes32 expected = seal::recordDigest(host.record);
-    std::uint64_t next = 0;       // the first epoch the next epoch's first part speaks for
-    const Kept* before = nullptr; // the record before in the chain
+    std::uint64_t next = epochs.first; // the first epoch the next epoch's first part speaks for
+    const Kept* before = nullptr;      // the record before in the chain
     for (const Kept* record : authentic) {
         const seal::EpochRecord& r = record->record;
         named.insert(named.end(), r.sessions.begin(), r.sessions.end());
@@ -154,6 +195,8 @@ void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHo
             verdict.lost.push_back({std::min(next, r.epoch), r.epoch}); // the epoch's first part lost
         } else if (r.from > next) {
             verdict.lost.push_back({next, r.from - 1});
+        } else if (before == nullptr && epochs.first > 0) {
+            // The window's first record: the one it follows is before the window.
         } else if (r.from < next || r.previous != expected) {
             verdict.lost.push_back({r.from, r.epoch}); // not the record after the one before
         }
@@ -174,16 +217,20 @@ void HostLedgerCheck::checkRecords(seal::HostEpochKeys& keys, const RegisteredHo
 // origin.
 void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
                                   std::vector<SessionVerdict>& sessions) {
-    std::sort(claims.begin(), claims.end(),
-              [](const Claim& a, const Claim& b) { return a.carried.attestation.epoch < b.carried.attestation.epoch; });
+    const auto epochOf = [](const Claim& claim) { return claim.carried ? claim.carried->attestation.epoch : 0; };
+    std::sort(claims.begin(), claims.end(), [&](const Claim& a, const Claim& b) { return epochOf(a) < epochOf(b); });
     for (const Claim& claim : claims) {
-        const seal::Attestation& attestation = claim.carried.attestation;
         SessionOrigin& origin = sessions[claim.session].origin;
-        origin = {SessionOrigin::Failed, attestation};
+        if (!claim.carried) { // its checkpoint's anchor was checked with the records
+            origin = {SessionOrigin::Checkpointed, std::nullopt, claim.anchor};
+            continue;
+        }
+        const seal::Attestation& attestation = claim.carried->attestation;
+        origin = {SessionOrigin::Failed, attestation, std::nullopt};
         if (attestation.epoch > epochs.current) continue;
         keys.advanceTo(attestation.epoch);
         const std::uint64_t start = epochs.origin + attestation.epoch * epochs.length;
-        if (seal::attestationHolds(claim.carried, keys.key()) && claim.openedAt >= start &&
+        if (seal::attestationHolds(*claim.carried, keys.key()) && claim.openedAt >= start &&
             // Dated after the attestation was made, within the longest the
             // library waits for the agent.
             claim.openedAt < start + epochs.length + kMostAgentMillis)
@@ -192,16 +239,19 @@ void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>&
 }
 
 // What the ledger names of each session, against the attested sessions the
-// collection holds: every seal it names present as named, the sessions it
-// saw vanish, and every session number accounted for, from the lowest to
-// the highest seen: attested here, or gone before it logged a seal.
+// collection holds: every seal it names present as named (a seal before
+// the checkpoint a session is verified from is not: its lines cannot be),
+// the sessions it saw vanish, and every session number accounted for, from
+// the lowest to the highest seen: attested here, or gone before it logged a
+// seal.
 void HostLedgerCheck::checkNamed(const std::vector<Claim>& claims, const std::vector<seal::SessionEntry>& named,
                                  HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions) {
     std::map<std::uint64_t, const Claim*> attested;
     std::set<std::uint64_t> present, absent;
     for (const Claim& claim : claims) {
-        if (sessions[claim.session].origin.kind != SessionOrigin::Attested) continue;
-        const std::uint64_t number = claim.carried.attestation.number;
+        const SessionOrigin::Kind kind = sessions[claim.session].origin.kind;
+        if (kind != SessionOrigin::Attested && kind != SessionOrigin::Checkpointed) continue;
+        const std::uint64_t number = claim.number();
         if (!attested.emplace(number, &claim).second) verdict.reusedNumbers.push_back(number);
         present.insert(number);
     }
@@ -217,7 +267,8 @@ void HostLedgerCheck::checkNamed(const std::vector<Claim>& claims, const std::ve
         if (entry.index == seal::kNoSealIndex) continue;
         const auto& seals = found->second->seals;
         const auto seal = std::lower_bound(seals.begin(), seals.end(), std::make_pair(entry.index, seal::Bytes32{}));
-        const bool held = std::any_of(seal, seals.end(),
+        const bool held = entry.index >= found->second->firstIndex() &&
+                          std::any_of(seal, seals.end(),
                                       [&](const auto& s) { return s.first == entry.index && s.second == entry.seal; });
         if (!held) session.unanchored.push_back(entry.index);
     }

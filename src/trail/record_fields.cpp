@@ -47,6 +47,12 @@ bool FieldReader::text(std::string_view name, std::string& value) {
     return fromBase64(encoded, reinterpret_cast<unsigned char*>(value.data()), value.size());
 }
 
+bool FieldReader::flag(std::string_view name, bool& set) {
+    std::string_view value;
+    set = peek(name);
+    return !set || (next(name, value) && value == "1");
+}
+
 bool FieldReader::peek(std::string_view name) const {
     return rest_.size() >= name.size() + 2 && rest_[0] == ' ' && rest_.substr(1, name.size()) == name &&
            rest_[name.size() + 1] == '=';

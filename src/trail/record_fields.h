@@ -35,6 +35,9 @@ class FieldReader {
         return next(name, text) && fromBase64(text, value.data(), N);
     }
     bool text(std::string_view name, std::string& value);
+    // A field that stands only as " name=1": `set` says whether it does;
+    // false when the next field has the name and another value.
+    bool flag(std::string_view name, bool& set);
 
     // Whether the next field is " name=".
     bool peek(std::string_view name) const;

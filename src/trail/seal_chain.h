@@ -10,6 +10,8 @@
 #include "trail/trail_verifier.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +65,13 @@ struct CheckedSeals {
     // Without an authentic opening: each seal line's place and the lines it
     // claims to cover, all that can be said of them.
     std::vector<std::pair<LinePlace, std::uint64_t>> unopened;
+    std::uint64_t beforeCheckpoint = 0; // seals before the checkpoint a chain starts at
+    std::optional<LedgerAnchor> anchor; // the ledger's entry for that checkpoint
 };
+
+// The entry of an authentic record of a registered host that names the
+// seal with `digest` as a checkpoint, if one does.
+using CheckpointAnchors = std::function<std::optional<LedgerAnchor>(const seal::Bytes32& digest)>;
 
 struct AuditorKeys {
     const seal::AuditorSecretKey* secretKey;
@@ -71,10 +79,13 @@ struct AuditorKeys {
 };
 
 // Checks a session's seal lines, read again from `files`, and frees them;
-// each opening decrypted takes one from `openingBudget`. The tag keys of the
-// seals kept are put in `keys`.
+// each opening or checkpoint decrypted takes one from `openingBudget`.
+// Without an authentic opening, the chain starts at the first checkpoint
+// `anchors` names whose MAC holds. The tag keys of the seals kept are put
+// in `keys`.
 CheckedSeals checkSeals(StoredSeals& stored, CollectedFiles& files, const AuditorKeys& auditor,
-                        const VerifyLimits& limits, std::uint64_t& openingBudget, GuardedKeys& keys);
+                        const VerifyLimits& limits, const CheckpointAnchors& anchors, std::uint64_t& openingBudget,
+                        GuardedKeys& keys);
 
 // What the order of a chain's seals shows: ranges that do not continue each
 // other, times that go back or lie after `at` (+ slack), and the gaps where

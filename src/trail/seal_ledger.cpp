@@ -41,6 +41,8 @@ seal::AttestationRequest SealLedger::begin(std::uint64_t pid) {
 
 std::string SealLedger::open(std::optional<seal::CarriedAttestation> attestation, Clock::time_point now,
                              std::uint64_t wallMillis) {
+    checkpointing_ = attestation.has_value();
+    lastCheckpointAt_ = now;
     seal::SealRecord record;
     record.opening = seal::SessionOpening{host_,
                                           module_,
@@ -77,6 +79,12 @@ std::string SealLedger::cut(bool end, Clock::time_point now, std::uint64_t wallM
     record.tags.swap(tags_);
     record.locators.swap(locators_);
     record.end = end;
+    if (checkpointing_ && now >= later(lastCheckpointAt_, settings_.checkpointMillis)) {
+        // This seal's own key, for an audit that starts here.
+        record.checkpoint = seal::SealCheckpoint{pid_, settings_.lines, settings_.millis, settings_.idleMillis,
+                                                 seal::encryptForAuditor(keys_.key(), settings_.auditor)};
+        lastCheckpointAt_ = now;
+    }
     std::string line = write(record, now, wallMillis);
     // The vectors go back for the next seal, their capacity kept.
     record.tags.clear();
@@ -90,6 +98,7 @@ std::string SealLedger::write(seal::SealRecord& record, Clock::time_point now, s
     record.session = id_;
     record.index = index_++;
     record.time = wallMillis;
+    lastCheckpointed_ = record.checkpoint.has_value();
     std::string line = seal::writeSeal(record, keys_.macKey());
     keys_.advance();
     seal::eraseStackBelow();

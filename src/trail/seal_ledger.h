@@ -28,7 +28,8 @@ class SealLedger {
     // `pid`; what the host agent is asked to attest of it.
     seal::AttestationRequest begin(std::uint64_t pid);
     // The session's opening seal, which covers no line, carrying the
-    // agent's attestation when it gave one, ready to log.
+    // agent's attestation when it gave one, ready to log. An attested
+    // session's seals carry a checkpoint every `checkpointMillis`.
     std::string open(std::optional<seal::CarriedAttestation> attestation, Clock::time_point now,
                      std::uint64_t wallMillis);
     // Numbers `line`, which is about to be logged, for the next seal.
@@ -51,6 +52,8 @@ class SealLedger {
     std::size_t waiting() const { return tags_.size(); }
     // The index of the seal cut last (the opening's: 0).
     std::uint64_t lastIndex() const { return index_ - 1; }
+    // Whether the seal cut last carries a checkpoint.
+    bool lastCheckpointed() const { return lastCheckpointed_; }
     const seal::SealingKeys& keys() const { return keys_; }
 
   private:
@@ -69,6 +72,9 @@ class SealLedger {
     std::vector<seal::LineLocator> locators_; // of the same lines
     Clock::time_point firstWaitingAt_;
     Clock::time_point lastSealAt_;
+    bool checkpointing_ = false; // the session is attested
+    bool lastCheckpointed_ = false;
+    Clock::time_point lastCheckpointAt_; // or the opening's time
 };
 
 } // namespace quorvel

@@ -16,6 +16,12 @@ bool readOpening(FieldReader& fields, const SessionId& session, int version, Ses
     return readCarriedAttestation(fields, {session, firstKeyDigest(opening.key)}, opening.attestation.emplace());
 }
 
+bool readCheckpoint(FieldReader& fields, SealCheckpoint& checkpoint) {
+    return fields.number("pid", checkpoint.pid) && fields.number("lines", checkpoint.lines) &&
+           fields.number("millis", checkpoint.millis) && fields.number("idle", checkpoint.idleMillis) &&
+           fields.binary("ckey", checkpoint.key);
+}
+
 // A run of `count` fixed-size items (tags or locators) encoded as one: each
 // item's bytes are a multiple of 3, so each encodes to whole characters.
 template <std::size_t N>
@@ -38,14 +44,14 @@ void putRun(std::string& out, std::string_view name, const std::vector<std::arra
     appendBase64(out, reinterpret_cast<const unsigned char*>(items.data()), items.size() * N);
 }
 
-// "v=1", "v=2" or "v=3" after the marker: the version, or 0.
+// "v=1" to "v=4" after the marker: the version, or 0.
 int versionOf(std::string_view text) {
     const std::string_view head = text.substr(0, kSealMarker.size() + 3);
     if (head.size() < kSealMarker.size() + 3 || head.substr(0, kSealMarker.size()) != kSealMarker ||
         head.substr(kSealMarker.size(), 2) != "v=")
         return 0;
     const char digit = head.back();
-    return digit >= '1' && digit <= '3' ? digit - '0' : 0;
+    return digit >= '1' && digit <= '4' ? digit - '0' : 0;
 }
 
 } // namespace
@@ -53,7 +59,9 @@ int versionOf(std::string_view text) {
 std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
     std::string out(kSealMarker);
     const bool attested = seal.opening && seal.opening->attestation;
-    out += "v=" + std::to_string(attested ? kAttestedSealVersion : kSealVersion);
+    out += "v=" + std::to_string(attested          ? kAttestedSealVersion
+                                 : seal.checkpoint ? kCheckpointSealVersion
+                                                   : kSealVersion);
     putText(out, "session", toBase64(seal.session));
     putNumber(out, "index", seal.index);
     putNumber(out, "time", seal.time);
@@ -69,6 +77,13 @@ std::string writeSeal(const SealRecord& seal, const Bytes32& macKey) {
         putNumber(out, "idle", opening.idleMillis);
         putText(out, "key", toBase64(opening.key));
         if (attested) putCarriedAttestation(out, *opening.attestation);
+    } else if (seal.checkpoint) {
+        const SealCheckpoint& checkpoint = *seal.checkpoint;
+        putNumber(out, "pid", checkpoint.pid);
+        putNumber(out, "lines", checkpoint.lines);
+        putNumber(out, "millis", checkpoint.millis);
+        putNumber(out, "idle", checkpoint.idleMillis);
+        putText(out, "ckey", toBase64(checkpoint.key));
     }
     if (seal.end) out += " end=1";
     putRun(out, "locs", seal.locators);
@@ -89,13 +104,15 @@ std::optional<ReadSeal> readSeal(std::string_view text) {
     if (!fields.binary("session", record.session) || !fields.number("index", record.index) ||
         !fields.number("time", record.time) || !fields.number("first", record.first) || !fields.number("count", count))
         return std::nullopt;
-    if (fields.peek("host") && !readOpening(fields, record.session, version, record.opening.emplace()))
+    if (version == kCheckpointSealVersion) {
+        // A checkpoint is never the opening, which has a key of its own.
+        if (record.index == 0 || !readCheckpoint(fields, record.checkpoint.emplace())) return std::nullopt;
+    } else if (fields.peek("host") && !readOpening(fields, record.session, version, record.opening.emplace())) {
         return std::nullopt;
+    }
     // Only an opening is attested.
     if (version == kAttestedSealVersion && !record.opening) return std::nullopt;
-    std::string_view end;
-    if (fields.peek("end") && (!fields.next("end", end) || end != "1")) return std::nullopt;
-    record.end = !end.empty();
+    if (!fields.flag("end", record.end)) return std::nullopt;
     if (version >= 2 && !readRun(fields, "locs", count, record.locators)) return std::nullopt;
     if (!readRun(fields, "tags", count, record.tags) || !fields.atEnd()) return std::nullopt;
     return seal;

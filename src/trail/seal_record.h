@@ -21,7 +21,15 @@
 // when the process exited normally. Version 3 is version 2 with the host
 // agent's attestation of the process in the opening, after K (the fields of
 // attestation_record.h); an opening without one is written in version 2.
-// Version 1 is version 2 without L. All three are read.
+// Version 4 is a later seal of an attested session that carries a
+// checkpoint after its count:
+//
+//   pid=P lines=N millis=L idle=J ckey=K
+//
+// the opening's process and cadence, and K this seal's own key, encrypted
+// to the auditor: whoever holds the auditor's key verifies the session from
+// this seal on without its opening, once the host's ledger names the seal.
+// Version 1 is version 2 without L. All four are read.
 #pragma once
 
 #include "trail/attestation_record.h"
@@ -39,6 +47,7 @@ namespace quorvel::seal {
 inline constexpr std::string_view kSealMarker = "quorvel-seal ";
 inline constexpr int kSealVersion = 2;
 inline constexpr int kAttestedSealVersion = 3;
+inline constexpr int kCheckpointSealVersion = 4;
 
 struct SessionOpening {
     std::string host;
@@ -51,6 +60,15 @@ struct SessionOpening {
     std::optional<CarriedAttestation> attestation; // the host agent's, when it gave one
 };
 
+// What a later seal carries so that the session can be verified from it on.
+struct SealCheckpoint {
+    std::uint64_t pid = 0;
+    std::uint64_t lines = 0;
+    std::uint64_t millis = 0;
+    std::uint64_t idleMillis = 0;
+    EncryptedKey key{}; // the key of the seal that carries it, encrypted to the auditor
+};
+
 struct SealRecord {
     int version = kSealVersion;
     SessionId session{};
@@ -60,11 +78,13 @@ struct SealRecord {
     std::vector<LineTag> tags;         // of the lines numbered first, first + 1, ...
     std::vector<LineLocator> locators; // the same lines' (version 2; empty in version 1)
     bool end = false;
-    std::optional<SessionOpening> opening; // seal 0 only
+    std::optional<SessionOpening> opening;    // seal 0 only
+    std::optional<SealCheckpoint> checkpoint; // a later seal's, in version 4
 };
 
 // The seal's line in the current version (kAttestedSealVersion for an
-// attested opening), its MAC under `macKey` last;
+// attested opening, kCheckpointSealVersion for a checkpoint), its MAC under
+// `macKey` last;
 // `seal.locators` holds one locator per tag.
 std::string writeSeal(const SealRecord& seal, const Bytes32& macKey);
 
@@ -75,7 +95,7 @@ struct ReadSeal {
 };
 
 // The seal in `text`, which starts at kSealMarker and ends with the line;
-// nothing when it is not a well-formed seal of version 1, 2 or 3.
+// nothing when it is not a well-formed seal of version 1 to 4.
 std::optional<ReadSeal> readSeal(std::string_view text);
 
 } // namespace quorvel::seal

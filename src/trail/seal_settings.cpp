@@ -53,6 +53,7 @@ std::uint64_t longestSealBytes(const SealSettings& settings, std::string_view mo
         seal::Attestation& attested = widest.attestation;
         attested.epoch = attested.number = attested.uid = attested.gid = attested.pid = kWidest;
         attested.exe = attested.unit = std::string(seal::kMostAttestedPathBytes, 'x');
+        fullest.checkpoint = seal::SealCheckpoint{kWidest, kWidest, kWidest, kWidest, seal::EncryptedKey{}};
     }
     fullest.tags.resize(settings.lines);
     fullest.locators.resize(settings.lines);
@@ -77,6 +78,7 @@ SealSetup readSealSetup(const log4cxx::helpers::Properties& properties, std::str
         positiveNumber(properties, "quorvel.seal.idleMillis", settings.idleMillis) &&
         positiveNumber(properties, "quorvel.seal.maxBytes", settings.maxBytes) &&
         positiveNumber(properties, "quorvel.seal.agentMillis", settings.agentMillis, kMostAgentMillis) &&
+        positiveNumber(properties, "quorvel.seal.checkpointMillis", settings.checkpointMillis) &&
         (settings.agent.empty() || settings.agent[0] == '/') && settings.agent.size() < sizeof(sockaddr_un::sun_path) &&
         longestSealBytes(settings, module) <= settings.maxBytes && seal::cryptoReady();
     return setup;

@@ -9,6 +9,7 @@
 //   quorvel.seal.maxBytes=4096            the longest seal line the path to the collector carries
 //   quorvel.seal.agent=off                off (the default), on (the agent's default socket) or a socket's path
 //   quorvel.seal.agentMillis=100          the longest a session's opening waits for the agent (at most 10000)
+//   quorvel.seal.checkpointMillis=60000   an attested session's seals carry a checkpoint this often
 #pragma once
 
 #include "trail/seal_keys.h"
@@ -33,6 +34,9 @@ struct SealSettings {
     std::uint64_t maxBytes = 4096;    // no seal line is longer
     std::string agent;                // the host agent's socket; empty: none is asked
     std::uint64_t agentMillis = 100;  // the longest an opening waits for the agent
+    // An attested session's first seal this long after its opening or its
+    // last checkpoint carries a checkpoint.
+    std::uint64_t checkpointMillis = 60000;
 };
 
 // The most lines a seal may cover: a seal's line grows by 12 bytes a line.

@@ -101,7 +101,7 @@ std::string SealWorker::begin() {
 // logged; nothing without an attested link.
 std::optional<seal::SealReport> SealWorker::reportOf(const std::string& line, bool end) const {
     if (!link_.linked()) return std::nullopt;
-    return seal::SealReport{ledger_.lastIndex(), seal::recordDigest(line), end};
+    return seal::SealReport{ledger_.lastIndex(), seal::recordDigest(line), ledger_.lastCheckpointed(), end};
 }
 
 void SealWorker::report(const std::optional<seal::SealReport>& report) {

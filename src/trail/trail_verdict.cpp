@@ -13,8 +13,11 @@ bool TrailVerdict::complete() const {
     if (!strays.empty() || !unreadableSeals.empty() || unchecked.any()) return false;
     if (!std::all_of(hosts.begin(), hosts.end(), [](const HostLedgerVerdict& h) { return h.sound(); })) return false;
     const bool attestedOnly = !hosts.empty();
-    const auto sound = [attestedOnly](const SessionVerdict& s) {
-        if (attestedOnly && (s.origin.kind != SessionOrigin::Attested || !s.unanchored.empty())) return false;
+    const bool window = windowFrom != 0;
+    const auto sound = [attestedOnly, window](const SessionVerdict& s) {
+        const bool origin =
+            s.origin.kind == SessionOrigin::Attested || (window && s.origin.kind == SessionOrigin::Checkpointed);
+        if (attestedOnly && (!origin || !s.unanchored.empty())) return false;
         const bool replayed =
             std::any_of(s.duplicates.begin(), s.duplicates.end(), [](const Duplicate& d) { return d.replayed; });
         return s.opened() && !s.cutShort && s.missing.empty() && s.gaps.empty() && s.failedMacs.empty() &&

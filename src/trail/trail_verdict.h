@@ -63,10 +63,23 @@ struct SealFault {
     enum Kind { RangeBreak, TimeBack, Conflicting, FromTheFuture } kind = RangeBreak;
 };
 
+// Where a session's verification starts: its opening, or, when the
+// collection holds no authentic opening, the first checkpoint that its
+// host's ledger names (then `index` is that seal's, and the opening holds
+// the checkpoint's process and cadence, its host and module unknown).
 struct AuthenticOpening {
     seal::SessionOpening opening;
     std::uint64_t time = 0;
     LinePlace place;
+    std::uint64_t index = 0;
+};
+
+// A seal an authentic epoch record of a registered host names: the host and
+// the session number it gives the seal's session.
+struct LedgerAnchor {
+    seal::HostId host{};
+    std::uint64_t number = 0;
+    std::uint64_t index = 0;
 };
 
 // Who opened a session, as its opening's attestation by the host agent says;
@@ -78,8 +91,10 @@ struct SessionOrigin {
         Attested,         // its MAC holds under its host's key of its epoch, and the session opened in that epoch
         UnregisteredHost, // it names a host the registry does not hold
         Failed,           // its MAC fails, or its epoch is not when the session opened or after the collection
+        Checkpointed,     // no opening here; verified from a checkpoint its host's ledger names
     } kind = Unchecked;
     std::optional<seal::Attestation> attestation; // as the opening carries it
+    std::optional<LedgerAnchor> checkpoint;       // Checkpointed: the record's entry
 };
 
 struct SessionVerdict {
@@ -108,6 +123,8 @@ struct SessionVerdict {
     std::vector<FoundLine> torn;        // sealed lines found only inside a torn or altered line
     std::vector<FoundLine> foreignHost; // lines whose prefix names another host
     std::uint64_t explainedByUnopened = 0;
+    std::uint64_t sealsBeforeCheckpoint = 0; // verified from a checkpoint: seals before it, not checked
+    std::uint64_t beforeCheckpoint = 0;      // collected lines that may be numbered before it: not verifiable
 
     bool opened() const { return openings.size() == 1; }
     bool contested() const { return openings.size() > 1; }
@@ -117,12 +134,13 @@ struct SessionVerdict {
 struct StrayLine {
     LinePlace place;
     enum Kind {
-        Uncovered, // nothing explains it: altered or inserted
-        Altered,   // an event after text that is no accepted prefix
-        LostSeal,  // a lost seal may have covered it: unverifiable
-        OpenTail,  // an open session's tail may hold it: not yet sealed
-        Unopened,  // only a session without an authentic opening may hold it
-        Unchecked, // a bound stopped the search for it
+        Uncovered,        // nothing explains it: altered or inserted
+        Altered,          // an event after text that is no accepted prefix
+        LostSeal,         // a lost seal may have covered it: unverifiable
+        OpenTail,         // an open session's tail may hold it: not yet sealed
+        Unopened,         // only a session without an authentic opening may hold it
+        Unchecked,        // a bound stopped the search for it
+        BeforeCheckpoint, // a session verified from a checkpoint may hold it, numbered before: not verifiable
     } kind = Uncovered;
     std::optional<std::size_t> session; // the session whose gap or tail explains it
 };
@@ -164,6 +182,7 @@ struct TrailVerdict {
     std::uint64_t sealLines = 0;
     std::uint64_t prefixedLines = 0; // read through a prefix grammar: the prefix is unsealed text
     std::uint64_t collectionEnd = 0; // milliseconds since the epoch
+    std::uint64_t windowFrom = 0;    // an audit of the collection from then on (ms); 0: from each host's enrollment
     std::vector<SessionVerdict> sessions;
     std::vector<StrayLine> strays;
     std::vector<LinePlace> unreadableSeals;
@@ -178,7 +197,8 @@ struct TrailVerdict {
     // resent, no seal lost, failing or out of chain, no session cut short,
     // unopened or contested, no stray, nothing left unchecked; and, with a
     // registry, every registered host's ledger sound and every session
-    // attested by one of them.
+    // attested by one of them (or, in a window, verified from a checkpoint
+    // one of them names).
     bool complete() const;
 };
 

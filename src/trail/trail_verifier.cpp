@@ -99,6 +99,7 @@ class Verifier {
         verdict_.files = files;
         fileStart_.assign(files.size() + 1, 0);
         verdict_.collectionEnd = options.at != 0 ? options.at : nowMillis();
+        verdict_.windowFrom = options.from;
     }
 
     TrailVerdict run() {
@@ -108,6 +109,9 @@ class Verifier {
         for (std::size_t file = 0; file + 1 < fileStart_.size(); ++file)
             fileStart_[file + 1] += fileStart_[file];
         openingBudget_ = options_.limits.openings + verdict_.lines / 64;
+        // The ledgers first: a session without its opening is verified from
+        // a checkpoint only when one names it.
+        ledger_.settle(auditor_.publicKey, *auditor_.secretKey, verdict_.collectionEnd, options_.from);
         for (std::size_t s = 0; s < sessions_.size(); ++s)
             checkSession(s);
         // The seal lines' places are gone: their memory goes back to the
@@ -127,20 +131,31 @@ class Verifier {
         classifyStrays(explainers, losses);
         for (Session& session : sessions_)
             verdict_.sessions.push_back(std::move(session.verdict));
-        for (std::size_t s = 0; s < verdict_.sessions.size(); ++s) {
-            const SessionVerdict& session = verdict_.sessions[s];
-            if (!session.opened() || !session.openings.front().opening.attestation) continue;
-            std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals;
-            for (const KeptSeal& kept : sessions_[s].checked.chains.front().seals)
-                seals.emplace_back(kept.index, kept.digest);
-            ledger_.attested(s, *session.openings.front().opening.attestation, session.openings.front().time,
-                             std::move(seals));
-        }
-        ledger_.conclude(auditor_.publicKey, *auditor_.secretKey, verdict_.collectionEnd, verdict_);
+        for (std::size_t s = 0; s < verdict_.sessions.size(); ++s)
+            claimOrigin(s);
+        ledger_.conclude(auditor_.publicKey, *auditor_.secretKey, verdict_);
         return std::move(verdict_);
     }
 
   private:
+    // What session `s` claims of its host's ledger: the attestation its
+    // opening carries, or the entry that names the checkpoint it is
+    // verified from; with the index and digest of each of its authentic seals.
+    void claimOrigin(std::size_t s) {
+        const SessionVerdict& session = verdict_.sessions[s];
+        if (!session.opened()) return;
+        const CheckedSeals& checked = sessions_[s].checked;
+        const AuthenticOpening& opening = session.openings.front();
+        if (!opening.opening.attestation && !checked.anchor) return;
+        std::vector<std::pair<std::uint64_t, seal::Bytes32>> seals;
+        for (const KeptSeal& kept : checked.chains.front().seals)
+            seals.emplace_back(kept.index, kept.digest);
+        if (checked.anchor)
+            ledger_.checkpointed(s, *checked.anchor, std::move(seals));
+        else
+            ledger_.attested(s, *opening.opening.attestation, opening.time, std::move(seals));
+    }
+
     template <class Visit> void eachLine(Visit visit, bool count) {
         for (std::uint32_t file = 0; file < verdict_.files.size(); ++file)
             forEachLine(
@@ -204,10 +219,14 @@ class Verifier {
 
     void checkSession(std::size_t s) {
         Session& session = sessions_[s];
-        session.checked = checkSeals(session.stored, files_, auditor_, options_.limits, openingBudget_, keys_);
+        CheckpointAnchors anchors;
+        if (!options_.registry.empty())
+            anchors = [this](const seal::Bytes32& digest) { return ledger_.checkpointAnchor(digest); };
+        session.checked = checkSeals(session.stored, files_, auditor_, options_.limits, anchors, openingBudget_, keys_);
         CheckedSeals& checked = session.checked;
         SessionVerdict& verdict = session.verdict;
         verdict.sealsRead = checked.sealsRead;
+        verdict.sealsBeforeCheckpoint = checked.beforeCheckpoint;
         verdict.failedMacs = checked.failedMacs;
         verdict.faults = checked.conflicting;
         verdict.uncheckedSeals += checked.uncheckedSeals;
@@ -609,6 +628,13 @@ class Verifier {
             explainers.push_back({earliestFrom(chain.seals.size() - 1), kEnd, opening.lines});
             losses.push_back({s, StrayLine::OpenTail, 0});
         }
+        if (chain.opening.index != 0) {
+            // Verified from a checkpoint: the lines numbered before it came
+            // before the seal after it.
+            explainers.push_back(
+                {kStart, latestFrom(std::min<std::size_t>(1, chain.seals.size() - 1)), chain.seals.front().first});
+            losses.push_back({s, StrayLine::BeforeCheckpoint, 0});
+        }
     }
 
     // A session without an authentic opening: each of its seal lines may
@@ -643,6 +669,8 @@ class Verifier {
             SessionVerdict& verdict = sessions_[loss.session].verdict;
             if (loss.kind == StrayLine::LostSeal)
                 ++verdict.gaps[loss.gap].unverifiable;
+            else if (loss.kind == StrayLine::BeforeCheckpoint)
+                ++verdict.beforeCheckpoint;
             else
                 ++verdict.notYetSealed;
             verdict_.strays.push_back({strays[i], loss.kind, loss.session});

@@ -39,7 +39,12 @@ struct VerifyLimits {
 struct VerifyOptions {
     // The auditor's secret key; the caller keeps it in guarded memory.
     const seal::AuditorSecretKey* secretKey = nullptr;
-    std::uint64_t at = 0;              // the end of the collection in ms since the epoch; 0: now
+    std::uint64_t at = 0; // the end of the collection in ms since the epoch; 0: now
+    // The start of the window the collection holds, in ms since the epoch:
+    // the hosts' ledgers are checked from the epoch under way then, and a
+    // session whose opening came before is verified from a checkpoint; 0:
+    // the collection holds everything since each host's enrollment.
+    std::uint64_t from = 0;
     std::uint64_t maxIdleMillis = 0;   // the longest silence accepted; 0: each session's declared idle time
     std::uint64_t resendWindow = 4096; // a duplicate this near its original (in its session's order) is a resend
     unsigned prefixes = kEveryPrefix;

@@ -57,16 +57,18 @@ Ledger ledgerOf(const std::string& path) {
 }
 
 // quorvel-verify's JSON report on the collection `lines`, with `registry`,
-// for a collection that ends at `at`.
+// for a collection that ends at `at` (and is a window from `from`, unless 0).
 nlohmann::json verified(const quorvel_test::TempDir& dir, const std::vector<std::string>& lines,
-                        const std::string& registry, std::uint64_t at) {
+                        const std::string& registry, std::uint64_t at, std::uint64_t from = 0) {
     std::string text;
     for (const std::string& line : lines)
         text += line + "\n";
-    const auto verify =
-        quorvel_test::runProcess({QUORVEL_VERIFY, "--key", dir.file("a.key"), "--json", "-", "--at", std::to_string(at),
-                                  "--registry", dir.write("registry", registry), dir.write("collected.log", text)});
-    return nlohmann::json::parse(verify.out);
+    std::vector<std::string> command{QUORVEL_VERIFY,     "--key",      dir.file("a.key"),
+                                     "--json",           "-",          "--at",
+                                     std::to_string(at), "--registry", dir.write("registry", registry)};
+    if (from != 0) command.insert(command.end(), {"--from", std::to_string(from)});
+    command.push_back(dir.write("collected.log", text));
+    return nlohmann::json::parse(quorvel_test::runProcess(command).out);
 }
 
 // What quorvel-verify says of the first registered host's ledger in
@@ -150,7 +152,7 @@ struct RunningAgent {
                                    "log4j.appender.F.layout.ConversionPattern=%m%n\nquorvel.seal=on\n"
                                    "quorvel.seal.auditorKey=" +
                                    lines(readFile(dir.file("a.pub"))).at(0) + "\nquorvel.seal.agent=" + agent +
-                                   "\nquorvel.seal.agentMillis=5000\n");
+                                   "\nquorvel.seal.agentMillis=5000\nquorvel.seal.checkpointMillis=300\n");
     }
 
     // The epoch the state file stands at, as `status` says.
@@ -398,8 +400,8 @@ TEST(SealAgent, LedgerVerifiesAndEachAttackGetsItsVerdict) {
 // sessions the agent saw vanish, then the host's missing and reused session
 // numbers.
 std::string originVerdict(const quorvel_test::TempDir& dir, const std::vector<std::string>& collected,
-                          const std::string& registry, std::uint64_t at) {
-    const nlohmann::json report = verified(dir, collected, registry, at);
+                          const std::string& registry, std::uint64_t at, std::uint64_t from) {
+    const nlohmann::json report = verified(dir, collected, registry, at, from);
     std::map<std::string, int> kinds;
     int unanchored = 0, vanished = 0;
     for (const auto& session : report.at("sessions")) {
@@ -531,11 +533,47 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
     other.hostId.fill(9);
     const std::string otherRegistry =
         "0000-0000-0000-0000-0000-0000-0000-0000 " + seal::writeEnrollment(other, seal::randomSealKey()) + "\n";
+    // A window that starts with the epoch of a record naming a checkpoint of
+    // the killed session and no other session: its records, and the trail
+    // from that checkpoint's line on. `replaced`: the checkpoint made again
+    // with a key of the forger's own.
+    std::uint64_t windowEpoch = 0;
+    seal::Bytes32 checkpoint{};
+    for (const std::string& line : ledger.lines)
+        if (const auto read = seal::readEpochRecord(line)) {
+            const auto& named = read->record.sessions;
+            if (std::all_of(named.begin(), named.end(), [](const auto& e) { return e.number == 3; }))
+                for (const seal::SessionEntry& entry : named)
+                    if (entry.event == seal::SessionEvent::Checkpoint && windowEpoch == 0) {
+                        windowEpoch = read->record.epoch;
+                        checkpoint = entry.seal;
+                    }
+        }
+    ASSERT_NE(windowEpoch, 0u) << "no record names a checkpoint of the killed session alone";
+    const std::uint64_t windowFrom = enrolled.time + windowEpoch * enrolled.epochMillis;
+    const auto window = [&](bool replaced) {
+        std::vector<std::string> kept;
+        for (const std::string& line : ledger.lines)
+            if (const auto read = seal::readEpochRecord(line); read && read->record.epoch >= windowEpoch)
+                kept.push_back(line);
+        const auto from = std::find_if(trail.begin(), trail.end(),
+                                       [&](const std::string& line) { return seal::recordDigest(line) == checkpoint; });
+        kept.insert(kept.end(), from, trail.end());
+        if (replaced) {
+            const std::size_t at = kept.size() - (trail.end() - from);
+            auto record = seal::readSeal(kept[at])->record;
+            const seal::SealKey key = seal::randomSealKey();
+            record.checkpoint->key = seal::encryptForAuditor(key, *seal::fromBase64<32>(auditorKey));
+            kept[at] = seal::writeSeal(record, seal::sealKeysOf(key).mac);
+        }
+        return kept;
+    };
     const struct {
         const char* attack;
         std::vector<std::string> collected;
         std::string registry;
         std::string verdict;
+        std::uint64_t from = 0;
     } attacks[] = {
         {"untouched: three attested sessions, one that asked no agent, one killed", collected, registry,
          "attested 4 unattested 1 vanished 1 "},
@@ -567,9 +605,16 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
          madeAtTheEnd(lastEpochStart + 1), registry, "attested 5 unattested 1 vanished 1 "},
         {"root at the end makes a session dated before it", madeAtTheEnd(lastEpochStart - 1), registry,
          "attested 4 failed 1 unattested 1 vanished 1 "},
+        {"the killed session's opening deleted: its checkpoints verify it, the ledger names the opening",
+         withoutLine(openings[4], " index=0 "), registry,
+         "attested 3 checkpointed 1 unattested 1 unanchored 1 vanished 1 "},
+        {"the opening rotated away: a window from a checkpoint the ledger names", window(false), registry,
+         "checkpointed 1 vanished 1 ", windowFrom},
+        {"that checkpoint made again with a key of the forger's own: the session starts at the next one", window(true),
+         registry, "checkpointed 1 unanchored 1 vanished 1 ", windowFrom},
     };
     for (const auto& a : attacks)
-        EXPECT_EQ(originVerdict(dir, a.collected, a.registry, at), a.verdict) << a.attack;
+        EXPECT_EQ(originVerdict(dir, a.collected, a.registry, at, a.from), a.verdict) << a.attack;
 }
 
 } // namespace

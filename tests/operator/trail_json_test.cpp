@@ -17,19 +17,20 @@ TEST(TrailJson, VerdictOfAFixedCollection) {
                                                   "--at", "1700000060000", "sealed_trail.log"},
                                                  QUORVEL_TEST_DATA_DIR);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out,
-              R"({"files":["sealed_trail.log"],"lines":4,"eventLines":2,"sealLines":2,"prefixedLines":0,)"
-              R"("collectionEnd":1700000060000,"complete":true,"sessions":[{"session":"oKGio6SlpqeoqaqrrK2urw",)"
-              R"("state":"opened","origin":{"kind":"unchecked"},"unanchored":[],"vanished":false,)"
-              R"("openings":[{"host":"host-a","module":"server","pid":4242,)"
-              R"("openedAt":1700000000000,"lines":5,"millis":1000,"idleMillis":60000,"place":{"file":0,"line":1}}],)"
-              R"("sealsRead":2,"seals":2,"lastSeal":1,"lastSealAt":1700000001000,"closed":true,"cutShort":false,)"
-              R"("verified":2,"contestedLines":0,"missing":[],"gaps":[],"notYetSealed":0,"tailBound":0,)"
-              R"("failedMacs":[],"faults":[],"uncheckedSeals":0,"duplicates":[],"reordered":0,"torn":[],)"
-              R"("foreignHost":[],"explainedByUnopened":0}],"strays":[],"unreadableSeals":[],"hosts":[],)"
-              R"("unregisteredLedger":[],"unchecked":{"longLines":0,"sessions":0,"openings":0,"candidates":0,)"
-              R"("ledgerRecords":0}})"
-              "\n");
+    EXPECT_EQ(
+        result.out,
+        R"({"files":["sealed_trail.log"],"lines":4,"eventLines":2,"sealLines":2,"prefixedLines":0,)"
+        R"("collectionEnd":1700000060000,"windowFrom":0,"complete":true,"sessions":[{"session":"oKGio6SlpqeoqaqrrK2urw",)"
+        R"("state":"opened","origin":{"kind":"unchecked"},"unanchored":[],"vanished":false,)"
+        R"("openings":[{"host":"host-a","module":"server","pid":4242,)"
+        R"("openedAt":1700000000000,"lines":5,"millis":1000,"idleMillis":60000,"index":0,"place":{"file":0,"line":1}}],)"
+        R"("sealsRead":2,"seals":2,"lastSeal":1,"lastSealAt":1700000001000,"closed":true,"cutShort":false,)"
+        R"("verified":2,"contestedLines":0,"missing":[],"gaps":[],"notYetSealed":0,"tailBound":0,)"
+        R"("failedMacs":[],"faults":[],"uncheckedSeals":0,"duplicates":[],"reordered":0,"torn":[],)"
+        R"("foreignHost":[],"explainedByUnopened":0,"sealsBeforeCheckpoint":0,"beforeCheckpoint":0}],"strays":[],"unreadableSeals":[],"hosts":[],)"
+        R"("unregisteredLedger":[],"unchecked":{"longLines":0,"sessions":0,"openings":0,"candidates":0,)"
+        R"("ledgerRecords":0}})"
+        "\n");
 }
 
 } // namespace
