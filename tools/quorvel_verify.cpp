@@ -147,6 +147,8 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
     }
     if (command.keyFile.empty()) throw ToolError{"--key SECRET-KEY-FILE is required (see --help)"};
     if (command.files.empty()) throw ToolError{"no file to verify (see --help)"};
+    if (options.from != 0 && options.at != 0 && options.from >= options.at)
+        throw ToolError{"--from " + std::to_string(options.from) + " is not before --at " + std::to_string(options.at)};
     return command;
 }
 
