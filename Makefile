@@ -149,7 +149,7 @@ fuzz:
 # and ratios. Needs the packages of `scripts/install-deps bench`.
 BENCH_BUILD_DIR ?= $(BUILD_DIR)-bench
 BENCH_FLAGS ?= --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
-BENCH_PROGRAMS = xdas_bench cef_bench appender_bench agent_bench
+BENCH_PROGRAMS = xdas_bench cef_bench appender_bench agent_bench fleet_bench
 # Sealing, once on, stays on for the process: seal_bench runs in turns,
 # unsealed and sealed, five times each, and the report takes the medians.
 SEAL_BENCH_TURNS ?= 1 2 3 4 5

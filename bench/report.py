@@ -174,6 +174,15 @@ def main(paths):
         lookup, bare = time("BM_GetLogger"), time(baseline)
         return None if lookup is None or bare is None else lookup / (lookup + bare)
 
+    def fleet_name(hosts):
+        return f"BM_VerifyFleetDay/{hosts}/iterations:1/real_time"
+
+    def fleet_day(hosts):
+        return medians.get(fleet_name(hosts))
+
+    def fleet_seconds(hosts):
+        return None if fleet_day(hosts) is None else wall_microseconds(fleet_name(hosts)) / 1e6
+
     informative = [
         ("XDAS_Log library share", share("BM_XdasLog_Enabled", "BM_XdasForcedLog")),
         ("CEF_Log library share", share("BM_CefLog_Enabled", "BM_CefForcedLog")),
@@ -184,6 +193,11 @@ def main(paths):
         ("CEF_Log disabled / enabled", ratio("BM_CefLog_Disabled", "BM_CefLog_Enabled")),
         ("unattested session opening, wall-clock us", wall_microseconds("BM_SessionOpening_Unattested/real_time")),
         ("seal reported to the agent, wall-clock us", wall_microseconds("BM_SealReport")),
+        ("verifier, a day of a 20-host fleet, wall-clock s", fleet_seconds(20)),
+        ("  its growth: 20 hosts / 5 hosts", None if None in (fleet_seconds(20), fleet_seconds(5))
+         else fleet_seconds(20) / fleet_seconds(5)),
+        ("ledger kB per host and day", None if fleet_day(5) is None
+         else fleet_day(5)["ledger_bytes_per_host_day"] / 1000),
     ]
 
     label = max([len(what) for what, *_ in checks + informative] + [40])
