@@ -10,7 +10,7 @@
 // the one enrolled host (id a0..af, seed of bytes 0 to 31, epochs below 64),
 // and an opening's attestation by that host written with " amac=* ".
 // For any input:
-//   - a version 2 or 3 seal, a version 2 epoch record or an attestation the reader accepts
+//   - a seal of version 2 to 4, a version 2 epoch record or an attestation the reader accepts
 //     is the very text the writer makes of the record read: a record has
 //     one text;
 //   - the verdict counts the lines of the files, names only places among
