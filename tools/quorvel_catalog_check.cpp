@@ -4,6 +4,7 @@
 // message of one event.
 #include "cef_field_setter.h"
 #include "field_assignment.h"
+#include "tool_arguments.h"
 #include "tool_error.h"
 
 #include "cef/catalog_line.h"
@@ -13,7 +14,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -34,7 +34,7 @@ using quorvel_tools::ToolError;
 constexpr const char* kProgram = "quorvel-catalog-check";
 constexpr std::size_t kDefaultMaxLength = 1024;
 
-const char* const kUsage = "Usage: quorvel-catalog-check [--max-length N] [FILE]\n"
+const char* const kUsage = "usage: quorvel-catalog-check [--max-length N] [FILE]\n"
                            "       quorvel-catalog-check [FILE] --render ID [--set Field=value]...\n"
                            "\n"
                            "Reads a CEF message catalogue the way libquorvel reads it and reports, per\n"
@@ -62,18 +62,14 @@ struct Options {
     std::vector<quorvel_tools::Assignment> sets;
 };
 
-Options parseOptions(int argc, char** argv) {
+Options parseOptions(quorvel_tools::Arguments args) {
     Options options;
     std::vector<std::string> setTexts;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw ToolError{arg + " needs a value (see --help)"};
-            return argv[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            std::exit(0);
+    while (!args.done()) {
+        const std::string arg = args.next();
+        const auto value = [&] { return args.valueOf(arg); };
+        if (quorvel_tools::asksForHelp(arg)) {
+            throw quorvel_tools::HelpAsked{kUsage};
         } else if (arg == "--max-length") {
             const std::string text = value();
             const auto number = quorvel_tools::parseNumber<long>(text);
@@ -309,7 +305,7 @@ int render(const Options& options, const std::string& path) {
 
 int main(int argc, char** argv) {
     return quorvel_tools::runTool(kProgram, [&] {
-        const Options options = parseOptions(argc, argv);
+        const Options options = parseOptions({argc, argv});
         const std::string path = options.file ? *options.file : EventDescriptionCatalog::filePath();
         return options.renderId ? render(options, path) : check(options, path);
     });

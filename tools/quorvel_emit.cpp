@@ -4,6 +4,7 @@
 #include "field_assignment.h"
 #include "log4cxx_diagnostics.h"
 #include "logging/severity_levels.h"
+#include "tool_arguments.h"
 #include "tool_error.h"
 #include "xdas_field_names.h"
 
@@ -14,7 +15,6 @@
 #include <log4cxx/logger.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -70,7 +70,7 @@ using quorvel_tools::ToolError;
 constexpr const char* kProgram = "quorvel-emit";
 
 const char* const kUsage =
-    "Usage: quorvel-emit cef  --config FILE --logger NAME [--module NAME] [--set Field=value]... [--print]\n"
+    "usage: quorvel-emit cef  --config FILE --logger NAME [--module NAME] [--set Field=value]... [--print]\n"
     "       quorvel-emit xdas --config FILE --logger NAME [--module NAME] [--set field.path=value]...\n"
     "                         [--assertion key=value]... [--data key=value]... [--print]\n"
     "       quorvel-emit cef|xdas --list-fields\n"
@@ -112,23 +112,17 @@ quorvel_tools::Assignment assignmentOf(const std::string& option, const std::str
     return *assignment;
 }
 
-Options parseOptions(int argc, char** argv) {
-    if (argc < 2) throw ToolError{"missing event kind, cef or xdas (see --help)"};
-    const std::string kind = argv[1];
-    if (kind == "--help" || kind == "-h") {
-        std::cout << kUsage;
-        std::exit(0);
-    }
+Options parseOptions(quorvel_tools::Arguments args) {
+    if (args.done()) throw ToolError{"missing event kind, cef or xdas (see --help)"};
+    const std::string kind = args.next();
+    if (quorvel_tools::asksForHelp(kind)) throw quorvel_tools::HelpAsked{kUsage};
     if (kind != "cef" && kind != "xdas") throw ToolError{"unknown event kind " + kind + ", expected cef or xdas"};
     Options options;
     options.kind = kind == "cef" ? Kind::Cef : Kind::Xdas;
     std::optional<std::string> config, logger;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw ToolError{arg + " needs a value (see --help)"};
-            return argv[++i];
-        };
+    while (!args.done()) {
+        const std::string arg = args.next();
+        const auto value = [&] { return args.valueOf(arg); };
         if (arg == "--config")
             config = value();
         else if (arg == "--logger")
@@ -143,9 +137,8 @@ Options parseOptions(int argc, char** argv) {
             options.verbose = true;
         else if (arg == "--list-fields")
             options.listFields = true;
-        else if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            std::exit(0);
+        else if (quorvel_tools::asksForHelp(arg)) {
+            throw quorvel_tools::HelpAsked{kUsage};
         } else if (options.kind == Kind::Xdas && (arg == "--assertion" || arg == "--data")) {
             const auto item = assignmentOf(arg, value());
             (arg == "--assertion" ? options.assertions : options.data)[item.name] = item.value;
@@ -288,5 +281,5 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
     quorvel_tools::colourLog4cxxDiagnosticsOnlyOnATerminal();
-    return quorvel_tools::runTool(kProgram, [&] { return run(parseOptions(argc, argv)); });
+    return quorvel_tools::runTool(kProgram, [&] { return run(parseOptions({argc, argv})); });
 }

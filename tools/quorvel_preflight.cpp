@@ -6,6 +6,7 @@
 #include "delivery_checks.h"
 #include "log4cxx_diagnostics.h"
 #include "seal_path_checks.h"
+#include "tool_arguments.h"
 #include "tool_error.h"
 #include "trail/sealed_initialisation.h"
 
@@ -17,7 +18,6 @@
 #include <log4cxx/helpers/properties.h>
 #include <log4cxx/logger.h>
 
-#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -47,17 +47,13 @@ struct Options {
     bool verbose = false;
 };
 
-Options parseOptions(int argc, char** argv) {
+Options parseOptions(quorvel_tools::Arguments args) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw ToolError{arg + " needs a value (see --help)"};
-            return argv[++i];
-        };
-        if (arg == "--help") {
-            std::cout << kUsage;
-            std::exit(0);
+    while (!args.done()) {
+        const std::string arg = args.next();
+        const auto value = [&] { return args.valueOf(arg); };
+        if (quorvel_tools::asksForHelp(arg)) {
+            throw quorvel_tools::HelpAsked{kUsage};
         } else if (arg == "--send") {
             options.send = true;
         } else if (arg == "--verbose") {
@@ -66,8 +62,10 @@ Options parseOptions(int argc, char** argv) {
             options.logger = value();
         } else if (arg == "--module") {
             options.module = value();
-        } else if (arg[0] == '-' || !options.properties.empty()) {
-            throw ToolError{"unexpected argument " + arg + " (see --help)"};
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            throw ToolError{"unknown option " + arg + " (see --help)"};
+        } else if (!options.properties.empty()) {
+            throw ToolError{"more than one PROPERTIES file given (see --help)"};
         } else {
             options.properties = arg;
         }
@@ -185,5 +183,5 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
     quorvel_tools::colourLog4cxxDiagnosticsOnlyOnATerminal();
-    return quorvel_tools::runTool(kProgram, [&] { return run(parseOptions(argc, argv)); });
+    return quorvel_tools::runTool(kProgram, [&] { return run(parseOptions({argc, argv})); });
 }

@@ -9,6 +9,7 @@
 #include "logging/log_emitter.h"
 #include "logging/module_configurator.h"
 #include "sealagent_attestations.h"
+#include "tool_arguments.h"
 #include "tool_error.h"
 #include "tool_files.h"
 #include "trail/agent_state.h"
@@ -79,12 +80,12 @@ std::uint64_t numberFrom(const std::string& option, const std::string& value, st
     return number;
 }
 
-AgentCommand parseCommand(const std::vector<std::string>& args) {
+AgentCommand parseCommand(Arguments args) {
     AgentCommand command;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (i + 1 >= args.size()) throw ToolError{arg + " needs a value (see --help)"};
-        const std::string& value = args[++i];
+    while (!args.done()) {
+        const std::string arg = args.next();
+        if (asksForHelp(arg)) throw HelpAsked{kUsage};
+        const std::string& value = args.valueOf(arg);
         if (arg == "--state") {
             command.state = value;
         } else if (arg == "--auditor-key") {
@@ -260,14 +261,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     return runTool("quorvel-sealagent", [&] {
         if (args.empty()) throw ToolError{"nothing to do (see --help)"};
-        if (args[0] == "--help") {
-            std::cout << kUsage;
-            return 0;
-        }
+        if (asksForHelp(args[0])) throw HelpAsked{kUsage};
         if (!quorvel::seal::cryptoReady()) throw ToolError{"libsodium cannot start", 1};
         // No core dump of this process: it holds the host's keys.
         prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-        const AgentCommand command = parseCommand({args.begin() + 1, args.end()});
+        const AgentCommand command = parseCommand(Arguments({args.begin() + 1, args.end()}));
         try {
             if (args[0] == "enroll") return enroll(command);
             if (args[0] == "run") return run(command);

@@ -1,5 +1,6 @@
 // quorvel-verify: makes the auditor's key pair, and verifies a sealed trail
 // collected from any number of hosts and files.
+#include "tool_arguments.h"
 #include "tool_error.h"
 #include "tool_files.h"
 #include "trail/enrollment_record.h"
@@ -92,18 +93,17 @@ std::vector<quorvel::trail::RegisteredHost> readRegistry(const std::string& path
     return registry;
 }
 
-VerifyCommand parseVerify(const std::vector<std::string>& args) {
+VerifyCommand parseVerify(Arguments args) {
     VerifyCommand command;
     quorvel::trail::VerifyOptions& options = command.options;
     quorvel::trail::VerifyLimits& limits = options.limits;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw ToolError{arg + " needs a value (see --help)"};
-            return args[++i];
-        };
+    while (!args.done()) {
+        const std::string arg = args.next();
+        const auto value = [&] { return args.valueOf(arg); };
         const auto number = [&]() { return numberOption(arg, value()); };
-        if (arg == "--key") {
+        if (asksForHelp(arg)) {
+            throw HelpAsked{kUsage};
+        } else if (arg == "--key") {
             command.keyFile = value();
         } else if (arg == "--json") {
             command.json = value();
@@ -118,9 +118,10 @@ VerifyCommand parseVerify(const std::vector<std::string>& args) {
         } else if (arg == "--resend-window") {
             options.resendWindow = number();
         } else if (arg == "--prefix") {
-            const auto grammars = quorvel::trail::prefixGrammarsNamed(value());
+            const std::string list = value();
+            const auto grammars = quorvel::trail::prefixGrammarsNamed(list);
             if (!grammars)
-                throw ToolError{"--prefix " + args[i] +
+                throw ToolError{"--prefix " + list +
                                 ": not a list of none, rfc3164, rfc3339, rfc5424, tag, file-layout"};
             options.prefixes = *grammars;
         } else if (arg == "--registry") {
@@ -188,7 +189,7 @@ int keygen(const std::vector<std::string>& args) {
 }
 
 int verify(const std::vector<std::string>& args) {
-    VerifyCommand command = parseVerify(args);
+    VerifyCommand command = parseVerify(Arguments(args));
     if (!seal::cryptoReady()) throw ToolError{"libsodium cannot start", 1};
     // No core dump of this process: it holds the auditor's secret key.
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
@@ -222,10 +223,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     return runTool("quorvel-verify", [&] {
         if (args.empty()) throw ToolError{"nothing to do (see --help)"};
-        if (args[0] == "--help") {
-            std::cout << kUsage;
-            return 0;
-        }
+        if (asksForHelp(args[0])) throw HelpAsked{kUsage};
         if (args[0] == "keygen") return keygen({args.begin() + 1, args.end()});
         // Whatever the input does (a file that cannot be read, memory that
         // runs out), the verifier ends with a message and status 2.

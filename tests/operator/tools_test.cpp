@@ -244,3 +244,59 @@ TEST(Emit, VerboseDiagnosticsInAPipeAreUncoloured) {
 }
 
 } // namespace
+
+namespace {
+
+// Every tool ends alike: --help prints its usage and ends 0; an unknown
+// option is one line and status 2; a logging call that throws (a datagram
+// too long for UDP) is one line and status 1, never a crash.
+TEST(Tools, HelpUnknownOptionsAndLoggingFailuresEndAlike) {
+    TempDir dir;
+    const std::string udp = dir.write("udp.properties", "log4j.rootLogger=INFO, S\n"
+                                                        "log4j.appender.S=org.apache.log4j.net.SyslogAppender\n"
+                                                        "log4j.appender.S.SyslogHost=127.0.0.1:9\n"
+                                                        "log4j.appender.S.MaxMessageLength=200000\n"
+                                                        "log4j.appender.S.layout=org.apache.log4j.PatternLayout\n"
+                                                        "log4j.appender.S.layout.ConversionPattern=%m\n");
+    const struct {
+        std::string tool;
+        std::vector<std::string> args;
+        int status;
+        std::string err; // its start; none: nothing
+    } cases[] = {
+        {QUORVEL_CATALOG_CHECK, {"--help"}, 0, ""},
+        {QUORVEL_EMIT, {"cef", "--help"}, 0, ""},
+        {QUORVEL_VERIFY, {"--help"}, 0, ""},
+        {QUORVEL_PREFLIGHT, {"--help"}, 0, ""},
+        {QUORVEL_SEALAGENT, {"-h"}, 0, ""},
+        {QUORVEL_CATALOG_CHECK, {"--bogus"}, 2, "quorvel-catalog-check: unknown option --bogus (see --help)\n"},
+        {QUORVEL_EMIT, {"xdas", "--bogus"}, 2, "quorvel-emit: unknown option --bogus for xdas events (see --help)\n"},
+        {QUORVEL_VERIFY, {"--bogus"}, 2, "quorvel-verify: unknown option --bogus (see --help)\n"},
+        {QUORVEL_PREFLIGHT, {"--bogus"}, 2, "quorvel-preflight: unknown option --bogus (see --help)\n"},
+        {QUORVEL_SEALAGENT, {"run", "--bogus", "x"}, 2, "quorvel-sealagent: unknown option --bogus (see --help)\n"},
+        {QUORVEL_EMIT,
+         {"cef", "--config", udp, "--logger", "audit", "--set", "Severity=4", "--set",
+          "SourceUserName=" + std::string(70000, 'a')},
+         1,
+         "quorvel-emit: "},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = runProcess([&] {
+            std::vector<std::string> argv{c.tool};
+            argv.insert(argv.end(), c.args.begin(), c.args.end());
+            return argv;
+        }());
+        const std::string what = c.tool + " " + c.args.front();
+        EXPECT_EQ(result.status, c.status) << what << ": " << result.err;
+        if (c.status == 0) {
+            EXPECT_EQ(result.out.rfind("usage: ", 0), 0u) << what;
+            EXPECT_EQ(result.err, "") << what;
+            continue;
+        }
+        EXPECT_EQ(result.out, "") << what;
+        EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << what << ": " << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << what << ": " << result.err;
+    }
+}
+
+} // namespace
