@@ -55,12 +55,18 @@ void checkFile(const log4cxx::FileAppender& appender, AppenderCheck& check) {
                          " (log4cxx drops every line then, and initSyslog still returns 0)";
         return;
     }
+    check.findings = file.string() + (exists ? " writable" : " can be created");
     struct statvfs room {};
-    statvfs(directory.c_str(), &room);
-    const unsigned long long free = static_cast<unsigned long long>(room.f_bavail) * room.f_frsize;
-    check.delivery = free < kLeastRoom ? Delivery::Cannot : Delivery::Can;
-    check.findings = file.string() + (exists ? " writable" : " can be created") + ", " + bytesText(free) + " free";
-    if (free < kLeastRoom) check.findings += ": no room for a line (XDAS_Log and CEF_Log throw when it fills)";
+    if (statvfs(directory.c_str(), &room) != 0) {
+        // Writable, but how much room is left cannot be told.
+        check.delivery = Delivery::Unknown;
+        check.findings += ", free space unknown (" + std::string(std::strerror(errno)) + ")";
+    } else {
+        const unsigned long long free = static_cast<unsigned long long>(room.f_bavail) * room.f_frsize;
+        check.delivery = free < kLeastRoom ? Delivery::Cannot : Delivery::Can;
+        check.findings += ", " + bytesText(free) + " free";
+        if (free < kLeastRoom) check.findings += ": no room for a line (XDAS_Log and CEF_Log throw when it fills)";
+    }
     if (appender.getBufferedIO())
         check.findings +=
             "; buffered (BufferedIO): lines reach the file in blocks, a failed write loses or repeats one";
