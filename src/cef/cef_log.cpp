@@ -22,8 +22,8 @@ void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
     if (!level || !logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
     std::string line;
     quorvel::renderCefLine(*catalog, *this, line);
-    static const char* const kSignature = "void CEF_EVENT::Write_CEF_Event(std::__cxx11::string)";
-    quorvel::emitLine(logger, level, std::move(line), __FILE__, kSignature, __LINE__);
+    // The signature as the compiler spells it, as log4cxx's own macros pass it.
+    quorvel::emitLine(logger, level, std::move(line), __FILE__, __PRETTY_FUNCTION__, __LINE__);
 }
 
 int CEF_EVENT::CEF_Log(std::string loggerName) {

@@ -67,9 +67,8 @@ void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, 
 }
 
 void emitSealLine(const std::string& loggerName, std::string&& line) {
-    static const char* const kSignature = "void quorvel::emitSealLine(const string&, std::string&&)";
     const log4cxx::spi::LocationInfo location(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
-                                              kSignature, __LINE__);
+                                              __PRETTY_FUNCTION__, __LINE__);
     handOver(*loggerNamed(loggerName), severityLevels().info, std::move(line), location);
 }
 

@@ -29,8 +29,8 @@ void XDAS_Event::Write_Event_Array(std::string loggerName) {
     std::string record;
     const std::int64_t now = std::time(nullptr);
     quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record);
-    static const char* const kSignature = "virtual void XDAS_Event::Write_Event_Array(std::__cxx11::string)";
-    quorvel::emitLine(logger, level, std::move(record), __FILE__, kSignature, __LINE__);
+    // The signature as the compiler spells it, as log4cxx's own macros pass it.
+    quorvel::emitLine(logger, level, std::move(record), __FILE__, __PRETTY_FUNCTION__, __LINE__);
 }
 
 int XDAS_Event::XDAS_Log(std::string loggerName) {
