@@ -278,7 +278,7 @@ void writeTarget(CompactObjectWriter& writer, I_XDASTarget& target) {
     writer.endObject();
 }
 
-int writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t offset) {
+void writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t offset) {
     writer.beginObject("Action");
     StringFields<XDASEvnt, I_XDASEvnt> identity(*action.getEvnt());
     writer.beginObject("Event");
@@ -290,21 +290,19 @@ int writeAction(CompactObjectWriter& writer, I_XDASAction& action, std::int64_t 
     writer.beginObject("Time");
     writer.integer("Offset", offset);
     writer.endObject();
-    const int severity = normaliseXdasSeverity(action.getLog()->getSeverity());
     writer.beginObject("Log");
-    writer.integer("Severity", severity);
+    writer.integer("Severity", normaliseXdasSeverity(action.getLog()->getSeverity()));
     writer.endObject();
     StringFields<XDASAction, I_XDASAction> field(action);
     writer.string("Outcome", field(&I_XDASAction::getOutcome, Access::kActionOutcome));
     writer.string("ExtendedOutcome", field(&I_XDASAction::getExtendedOutcome, Access::kActionExtendedOutcome));
     writer.string("Details", field(&I_XDASAction::getDetails, Access::kActionDetails));
     writer.endObject();
-    return severity;
 }
 
 } // namespace
 
-int writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out) {
+void writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out) {
     CompactObjectWriter writer(out, " {");
     StringFields<XDAS_Event, I_XDAS_Event> field(event);
     writer.string("Id", field(&I_XDAS_Event::getId, Access::kEventId));
@@ -312,9 +310,8 @@ int writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t
     writeObserver(writer, *event.getObserver(), hostName);
     writeInitiator(writer, *event.getInitiator());
     writeTarget(writer, *event.getTarget());
-    const int severity = writeAction(writer, *event.getAction(), offset);
+    writeAction(writer, *event.getAction(), offset);
     writer.finish();
-    return severity;
 }
 
 } // namespace quorvel

@@ -14,7 +14,7 @@ namespace quorvel {
 // empty strings and empty objects left out. The observer's "SysName" is
 // `hostName` (left out when empty), "Offset" is `offset`. Reads the fields of
 // the library's own classes in place and those of any other class through
-// its interfaces' getters; returns the normalised severity it wrote.
-int writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out);
+// its interfaces' getters.
+void writeXdasRecord(I_XDAS_Event& event, std::string_view hostName, std::int64_t offset, std::string& out);
 
 } // namespace quorvel
