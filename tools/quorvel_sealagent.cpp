@@ -7,7 +7,7 @@
 // is erased, and attests the processes that open sealed sessions; `status`
 // says where the state stands.
 #include "logging/log_emitter.h"
-#include "logging/module_configurator.h"
+#include "logging/module_properties.h"
 #include "sealagent_attestations.h"
 #include "tool_arguments.h"
 #include "tool_error.h"

@@ -1,4 +1,5 @@
-// The host's canonical name, as cached by the first successful initialisation.
+// The host's canonical name, as cached by the first successful initialisation
+// (defined beside the initialisation state it reads, in logging_init.cpp).
 #pragma once
 
 #include <string_view>

@@ -3,7 +3,7 @@
 
 #include "logging/host_identity.h"
 #include "logging/initialisation.h"
-#include "logging/module_configurator.h"
+#include "logging/module_properties.h"
 #include "logging/no_destructor.h"
 #include "logging/severity_levels.h"
 

@@ -1,5 +1,5 @@
-// A property-file configurator that makes the module it configures for
-// available to the file.
+// A module's log4cxx properties: the file read, and applied with the
+// module's name available to it.
 #pragma once
 
 #include <log4cxx/file.h>

@@ -1,4 +1,4 @@
-#include "logging/module_configurator.h"
+#include "logging/module_properties.h"
 
 #include <log4cxx/helpers/exception.h>
 #include <log4cxx/helpers/fileinputstream.h>
