@@ -194,29 +194,35 @@ TEST(SealWorker, AfterTheLastSealNoKeyStaysAndALateLineIsSealedAlone) {
     EXPECT_EQ(seals, (decltype(seals){{first, 1, 0, 1, true}, {late, 0, 0, 0, false}, {late, 1, 0, 1, true}}));
 }
 
-// Settings that cannot hold their promise are refused: a seal must fit the
-// path's longest line, whatever the host's name and, with an agent, its
-// attestation; the agent is named by an absolute path, asked within a bound.
-TEST(SealSettings, RefusesWhatNoSealCouldFit) {
+// Settings that cannot hold their promise are refused, naming the key that
+// fails: a seal must fit the path's longest line, whatever the host's name
+// and, with an agent, its attestation and a checkpoint; the agent is named by
+// an absolute path, asked within a bound; a value is a whole number alone
+// (a properties file has no comment after a value).
+TEST(SealSettings, RefusesWhatNoSealCouldFitNamingTheKey) {
     ASSERT_TRUE(seal::cryptoReady());
     const Auditor auditor;
     const struct {
         const char* settings;
-        bool valid;
+        std::string fault; // its start; empty: valid
     } cases[] = {
-        {"", true},
-        {"quorvel.seal.lines=4097\nquorvel.seal.maxBytes=100000\n", false},
-        {"quorvel.seal.lines=4096\n", false},
-        {"quorvel.seal.lines=4096\nquorvel.seal.maxBytes=49800\n", true},
-        {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=500\n", false},
-        {"quorvel.seal.idleMillis=10000000000000\n", true},
-        {"quorvel.seal.maxBytes=0\n", false},
-        {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=1024\n", true},
-        {"quorvel.seal.agent=on\nquorvel.seal.lines=1\nquorvel.seal.maxBytes=1024\n", false}, // the attestation
-        {"quorvel.seal.agent=on\nquorvel.seal.agentMillis=10000\n", true},
-        {"quorvel.seal.agent=on\nquorvel.seal.agentMillis=10001\n", false},
-        {"quorvel.seal.agent=sealagent.sock\n", false},
-        {"quorvel.seal.agent=/run/quorvel/sealagent.sock\n", true},
+        {"", ""},
+        {"quorvel.seal.lines=4097\nquorvel.seal.maxBytes=100000\n", "quorvel.seal.lines=4097: not a whole number"},
+        {"quorvel.seal.lines=4096\n", "quorvel.seal.maxBytes=4096: the longest seal"},
+        {"quorvel.seal.lines=4096\nquorvel.seal.maxBytes=49800\n", ""},
+        {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=500\n", "quorvel.seal.maxBytes=500: the longest seal"},
+        {"quorvel.seal.idleMillis=10000000000000\n", ""},
+        {"quorvel.seal.maxBytes=0\n", "quorvel.seal.maxBytes=0: not a whole number"},
+        {"quorvel.seal.lines=256                # a seal at the latest\n", "quorvel.seal.lines=256   "},
+        {"quorvel.seal.lines=1\nquorvel.seal.maxBytes=1024\n", ""},
+        {"quorvel.seal.agent=on\nquorvel.seal.lines=1\nquorvel.seal.maxBytes=1024\n",
+         "quorvel.seal.maxBytes=1024: the longest seal"}, // the attestation
+        {"quorvel.seal.agent=on\nquorvel.seal.agentMillis=10000\n", ""},
+        {"quorvel.seal.agent=on\nquorvel.seal.agentMillis=10001\n", "quorvel.seal.agentMillis=10001: not a whole"},
+        {"quorvel.seal.agent=sealagent.sock\n", "quorvel.seal.agent=sealagent.sock: not off, on or an absolute path"},
+        {"quorvel.seal.agent=/run/quorvel/sealagent.sock\n", ""},
+        {"quorvel.seal.auditorKey=0V-Bw7\n", "quorvel.seal.auditorKey=0V-Bw7: not a public key"},
+        {"quorvel.seal.checkpointMillis=0\n", "quorvel.seal.checkpointMillis=0: not a whole number"},
     };
     for (const auto& c : cases) {
         log4cxx::helpers::Properties properties;
@@ -225,7 +231,9 @@ TEST(SealSettings, RefusesWhatNoSealCouldFit) {
         std::istringstream lines(c.settings);
         for (std::string line; std::getline(lines, line);)
             properties.setProperty(line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
-        EXPECT_EQ(quorvel::readSealSetup(properties, "server").valid, c.valid) << c.settings;
+        const quorvel::SealSetup setup = quorvel::readSealSetup(properties, "server");
+        EXPECT_EQ(setup.valid, c.fault.empty()) << c.settings;
+        EXPECT_EQ(setup.fault.substr(0, c.fault.size()), c.fault) << c.settings;
     }
 }
 

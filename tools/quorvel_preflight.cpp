@@ -159,16 +159,30 @@ void sendTestEvent(const Options& options) {
     std::cout << "sent one test event (CEF, signature ID quorvel-preflight) at INFO under " << options.logger << '\n';
 }
 
+// The properties file as log4cxx reads it; nothing when it cannot be read.
+std::unique_ptr<log4cxx::helpers::Properties> propertiesOf(const std::string& path) {
+    auto properties = std::make_unique<log4cxx::helpers::Properties>();
+    try {
+        properties->load(std::make_shared<log4cxx::helpers::FileInputStream>(path));
+    } catch (const log4cxx::helpers::IOException&) {
+        return nullptr;
+    }
+    return properties;
+}
+
 int run(const Options& options) {
     log4cxx::helpers::LogLog::setQuietMode(!options.verbose);
-    if (initSyslog(options.properties, options.module) == 1)
-        throw ToolError{"cannot read or apply the log4cxx configuration " + options.properties};
-    log4cxx::helpers::Properties properties;
-    try {
-        properties.load(std::make_shared<log4cxx::helpers::FileInputStream>(options.properties));
-    } catch (const log4cxx::helpers::IOException&) {
-        throw ToolError{"cannot read " + options.properties};
+    const bool applied = initSyslog(options.properties, options.module) != 1;
+    const std::unique_ptr<log4cxx::helpers::Properties> read = propertiesOf(options.properties);
+    if (!applied) {
+        // Sealing asked for with a setting that cannot hold is one reason;
+        // say which.
+        const quorvel::SealSetup seal = read ? quorvel::readSealSetup(*read, options.module) : quorvel::SealSetup{};
+        throw ToolError{"cannot read or apply the log4cxx configuration " + options.properties +
+                        (seal.valid ? std::string() : ": " + seal.fault)};
     }
+    if (!read) throw ToolError{"cannot read " + options.properties};
+    const log4cxx::helpers::Properties& properties = *read;
     std::cout << options.properties << ":\n";
     const auto [open, all] = report(configuredAppenders(), properties);
     const int sealFailures = reportSealPath(options, properties);

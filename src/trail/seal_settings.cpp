@@ -22,15 +22,29 @@ std::string valueOf(const log4cxx::helpers::Properties& properties, const char* 
 }
 
 // A decimal number from 1 to `most`, left as it is when the key is not set;
-// false for anything else.
+// otherwise why not, in `fault`.
 bool positiveNumber(const log4cxx::helpers::Properties& properties, const char* key, std::uint64_t& number,
-                    std::uint64_t most = std::numeric_limits<std::uint64_t>::max()) {
+                    std::string& fault, std::uint64_t most = std::numeric_limits<std::uint64_t>::max()) {
     const std::string text = valueOf(properties, key);
     if (text.empty()) return true;
     std::uint64_t read = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), read);
-    if (error != std::errc() || end != text.data() + text.size() || read == 0 || read > most) return false;
+    if (error != std::errc() || end != text.data() + text.size() || read == 0 || read > most) {
+        fault = std::string(key) + "=" + text + ": not a whole number from 1 to " + std::to_string(most);
+        return false;
+    }
     number = read;
+    return true;
+}
+
+// The agent's socket as the operator named it, or why it cannot be one.
+bool agentSocket(const std::string& value, std::string& agent, std::string& fault) {
+    agent = value == "on" ? kDefaultAgentSocket : value == "off" ? std::string() : value;
+    if (!agent.empty() && (agent[0] != '/' || agent.size() >= sizeof(sockaddr_un::sun_path))) {
+        fault = "quorvel.seal.agent=" + value + ": not off, on or an absolute path of at most " +
+                std::to_string(sizeof(sockaddr_un::sun_path) - 1) + " bytes";
+        return false;
+    }
     return true;
 }
 
@@ -66,21 +80,34 @@ SealSetup readSealSetup(const log4cxx::helpers::Properties& properties, std::str
     if (onOff.empty() || onOff == "off") return setup;
     setup.on = true;
     SealSettings& settings = setup.settings;
+    std::string& fault = setup.fault;
     settings.logger = valueOf(properties, "quorvel.seal.logger");
     if (settings.logger.empty()) settings.logger = "quorvel.seal";
-    const auto auditor = seal::fromBase64<32>(valueOf(properties, "quorvel.seal.auditorKey"));
+    const std::string key = valueOf(properties, "quorvel.seal.auditorKey");
+    const auto auditor = seal::fromBase64<32>(key);
     if (auditor) settings.auditor = *auditor;
-    const std::string agent = valueOf(properties, "quorvel.seal.agent");
-    settings.agent = agent == "on" ? kDefaultAgentSocket : agent == "off" ? std::string() : agent;
-    setup.valid =
-        onOff == "on" && auditor && positiveNumber(properties, "quorvel.seal.lines", settings.lines, kMostSealLines) &&
-        positiveNumber(properties, "quorvel.seal.millis", settings.millis) &&
-        positiveNumber(properties, "quorvel.seal.idleMillis", settings.idleMillis) &&
-        positiveNumber(properties, "quorvel.seal.maxBytes", settings.maxBytes) &&
-        positiveNumber(properties, "quorvel.seal.agentMillis", settings.agentMillis, kMostAgentMillis) &&
-        positiveNumber(properties, "quorvel.seal.checkpointMillis", settings.checkpointMillis) &&
-        (settings.agent.empty() || settings.agent[0] == '/') && settings.agent.size() < sizeof(sockaddr_un::sun_path) &&
-        longestSealBytes(settings, module) <= settings.maxBytes && seal::cryptoReady();
+    if (onOff != "on")
+        fault = "quorvel.seal=" + onOff + ": not on or off";
+    else if (!auditor)
+        fault = "quorvel.seal.auditorKey" + (key.empty() ? std::string(" is missing")
+                                                         : "=" + key +
+                                                               ": not a public key "
+                                                               "(quorvel-verify keygen makes one)");
+    const bool read =
+        fault.empty() && positiveNumber(properties, "quorvel.seal.lines", settings.lines, fault, kMostSealLines) &&
+        positiveNumber(properties, "quorvel.seal.millis", settings.millis, fault) &&
+        positiveNumber(properties, "quorvel.seal.idleMillis", settings.idleMillis, fault) &&
+        positiveNumber(properties, "quorvel.seal.maxBytes", settings.maxBytes, fault) &&
+        positiveNumber(properties, "quorvel.seal.agentMillis", settings.agentMillis, fault, kMostAgentMillis) &&
+        positiveNumber(properties, "quorvel.seal.checkpointMillis", settings.checkpointMillis, fault) &&
+        agentSocket(valueOf(properties, "quorvel.seal.agent"), settings.agent, fault);
+    if (read && longestSealBytes(settings, module) > settings.maxBytes)
+        fault = "quorvel.seal.maxBytes=" + std::to_string(settings.maxBytes) +
+                ": the longest seal of these settings is " + std::to_string(longestSealBytes(settings, module)) +
+                " bytes";
+    else if (read && !seal::cryptoReady())
+        fault = "libsodium cannot start";
+    setup.valid = fault.empty();
     return setup;
 }
 

@@ -45,6 +45,7 @@ inline constexpr std::uint64_t kMostSealLines = 4096;
 struct SealSetup {
     bool on = false;
     bool valid = true; // false: on, but a value is missing or wrong, or libsodium cannot start
+    std::string fault; // when not valid, why: the key and its value, and what is wrong
     SealSettings settings;
 };
 

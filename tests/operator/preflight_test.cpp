@@ -106,7 +106,7 @@ struct SealPath {
     const char* name;
     const char* loggers; // the file's loggers and appenders besides F; DIR and PORT filled in
     int status;
-    const char* line; // a whole line of the output; DIR and PORT filled in
+    const char* line; // a whole line of the output or the error; DIR and PORT filled in
 };
 
 void PrintTo(const SealPath& path, std::ostream* out) { *out << path.name; }
@@ -138,6 +138,9 @@ const SealPath kSealPaths[] = {
      "  NOT ATTESTED: the host agent at DIR/no-agent.sock gave no attestation within 100 ms: sessions open "
      "unattested, which the auditor's registry counts against them; start quorvel-sealagent, or raise "
      "quorvel.seal.agentMillis"},
+    {"CommentAfterAValue", "log4j.rootLogger=INFO, F\nquorvel.seal.lines=256   # a seal at the latest\n", 2,
+     "quorvel-preflight: cannot read or apply the log4cxx configuration DIR/host.properties: "
+     "quorvel.seal.lines=256   # a seal at the latest: not a whole number from 1 to 4096"},
     {"EventThresholdDropsLines", "log4j.rootLogger=DEBUG, F\nlog4j.appender.F.Threshold=INFO\n", 1,
      "  F (FileAppender), lines of root: DROPS EVENT LINES at DEBUG (its Threshold INFO): no appender takes them, and "
      "the verifier reports each one missing for good; lower the Threshold, or raise the level of root so that they "
@@ -154,7 +157,7 @@ TEST_P(SealedPreflight, SaysWhatTheSealPathLacks) {
         dir.write("host.properties", filled(std::string(kSealedWithF) + path.loggers, dir.path(), listener.port()));
     const auto result = quorvel_test::runProcess({QUORVEL_PREFLIGHT, properties});
     EXPECT_EQ(result.status, path.status) << result.out << result.err;
-    const std::vector<std::string> lines = quorvel_test::lines(result.out);
+    const std::vector<std::string> lines = quorvel_test::lines(result.out + result.err);
     EXPECT_NE(std::find(lines.begin(), lines.end(), filled(path.line, dir.path(), listener.port())), lines.end())
         << result.out;
 }
