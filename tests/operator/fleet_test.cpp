@@ -49,27 +49,8 @@ Lines logged(int host) {
     return all;
 }
 
-// quorvel-verify's JSON verdict on copies of `collection` with the registry
-// of the hosts `registered`, the collection ending at `at`; without where
-// each line was read.
-json verified(const Collection& collection, const std::vector<int>& registered, std::uint64_t at) {
-    const std::string dir = file("audit");
-    std::filesystem::create_directories(dir);
-    Lines command = {QUORVEL_VERIFY,     "--key",      file("auditor.key"), "--prefix", "none", "--json", "-", "--at",
-                     std::to_string(at), "--registry", dir + "/registry"};
-    std::ofstream(dir + "/registry") << [&] {
-        std::string text;
-        for (int host : registered)
-            text += lines(readFile(file("registry-all"))).at(host - 1) + "\n";
-        return text;
-    }();
-    for (const auto& [host, hostLines] : collection) {
-        command.push_back(dir + "/" + std::to_string(host) + ".log");
-        std::ofstream out(command.back());
-        for (const std::string& line : hostLines)
-            out << line << "\n";
-    }
-    json report = json::parse(quorvel_test::runProcess(command).out);
+// A verdict without where each line was read.
+json comparable(json report) {
     report.erase("files");
     for (json& session : report["sessions"])
         for (json& opening : session["openings"])
@@ -77,6 +58,30 @@ json verified(const Collection& collection, const std::vector<int>& registered, 
     std::sort(report["sessions"].begin(), report["sessions"].end(),
               [](const json& a, const json& b) { return a["session"] < b["session"]; });
     return report;
+}
+
+// quorvel-verify's JSON verdict on copies of `collection` with the registry
+// of the fleet's hosts (and of host `extra`, when not 0), the collection
+// ending where the untouched run's ended, comparable.
+json verified(const Collection& collection, int extra = 0) {
+    const std::string dir = file("audit");
+    std::filesystem::create_directories(dir);
+    const std::string at = json::parse(readFile(file("verdict-a.json")))["collectionEnd"].dump();
+    Lines command = {QUORVEL_VERIFY, "--key", file("auditor.key"), "--prefix", "none", "--json", "-", "--at", at};
+    command.insert(command.end(), {"--registry", dir + "/registry"});
+    const Lines all = lines(readFile(file("registry-all")));
+    std::ofstream registry(dir + "/registry");
+    for (int host = 1; host <= gHosts; ++host)
+        registry << all.at(host - 1) << "\n";
+    if (extra != 0) registry << all.at(extra - 1) << "\n";
+    registry.close();
+    for (const auto& [host, hostLines] : collection) {
+        command.push_back(dir + "/" + std::to_string(host) + ".log");
+        std::ofstream out(command.back());
+        for (const std::string& line : hostLines)
+            out << line << "\n";
+    }
+    return comparable(json::parse(quorvel_test::runProcess(command).out));
 }
 
 // A verdict in a few words: whether complete; each session not attested as
@@ -123,12 +128,9 @@ std::string words(const json& report) {
 TEST(Fleet, EveryEventOfEveryHostIsAccountedForAtBothCollectors) {
     ASSERT_EQ(gRun.status, 0) << gRun.out << gRun.err;
     Collection hostFiles;
-    std::vector<int> registered;
-    for (int host = 1; host <= gHosts; ++host) {
+    for (int host = 1; host <= gHosts; ++host)
         hostFiles[host] = logged(host);
-        registered.push_back(host);
-    }
-    const json report = verified(hostFiles, registered, json::parse(readFile(file("verdict-a.json")))["collectionEnd"]);
+    const json report = verified(hostFiles);
     EXPECT_EQ(words(report), "complete");
     ASSERT_EQ(report["hosts"].size(), static_cast<std::size_t>(gHosts));
     for (int host = 1; host <= gHosts; ++host)
@@ -137,13 +139,7 @@ TEST(Fleet, EveryEventOfEveryHostIsAccountedForAtBothCollectors) {
                       return line.rfind("quorvel-seal ", 0) == 0 && line.find(" index=0 ") != std::string::npos;
                   }));
     for (const char* collector : {"a", "b"}) {
-        json atCollector = json::parse(readFile(file("verdict-" + std::string(collector) + ".json")));
-        atCollector.erase("files");
-        for (json& session : atCollector["sessions"])
-            for (json& opening : session["openings"])
-                opening.erase("place");
-        std::sort(atCollector["sessions"].begin(), atCollector["sessions"].end(),
-                  [](const json& a, const json& b) { return a["session"] < b["session"]; });
+        const json atCollector = comparable(json::parse(readFile(file("verdict-" + std::string(collector) + ".json"))));
         EXPECT_TRUE(atCollector == report)
             << "collector " << collector
             << " differs from what the hosts logged: " << json::diff(report, atCollector).dump(1);
@@ -158,21 +154,8 @@ TEST(Fleet, EveryEventOfEveryHostIsAccountedForAtBothCollectors) {
 TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     ASSERT_EQ(gRun.status, 0) << gRun.out << gRun.err;
     Collection untouched;
-    std::vector<int> registered;
-    for (int host = 1; host <= gHosts; ++host) {
+    for (int host = 1; host <= gHosts; ++host)
         untouched[host] = collected(host);
-        registered.push_back(host);
-    }
-    const auto with = [&](int host, const Lines& hostLines) {
-        Collection collection = untouched;
-        collection[host] = hostLines;
-        return collection;
-    };
-    const auto registeredAnd = [&](int host) {
-        std::vector<int> more = registered;
-        more.push_back(host);
-        return more;
-    };
     // Host 2's sessions by id, their seals in order: a forked child between
     // others (two seals, a number neither among the first nor the last),
     // and the longest server session.
@@ -256,41 +239,39 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     for (const std::string& line : logged(gHosts + 2))
         if (const auto read = seal::readSeal(line); read && read->record.opening)
             unattested += !read->record.opening->attestation;
-    Collection withoutHost2 = untouched;
-    withoutHost2.erase(2);
+    // Each attack: host 2's files as the attack leaves them (none: deleted),
+    // or the files of a host that --attack-hosts adds, registered too.
     const struct {
         const char* attack;
-        Collection collection;
-        std::vector<int> registry;
+        int host;
+        Lines lines;
         std::string verdict;
     } attacks[] = {
-        {"the collector fabricates a session for host 2 (a real attestation moved onto it)", with(2, fabricated),
-         registered, "incomplete, failed 1"},
+        {"the collector fabricates a session for host 2 (a real attestation moved onto it)", 2, fabricated,
+         "incomplete, failed 1"},
         {"the user nobody runs a sealed program under a server's module name: attested as that user and program",
-         with(gHosts + 1, collected(gHosts + 1)), registeredAnd(gHosts + 1),
-         "complete, attested as 65534 running quorvel-emit 1"},
-        {"the collector deletes a forked child's session whole", with(2, without(ofChild)), registered,
+         gHosts + 1, collected(gHosts + 1), "complete, attested as 65534 running quorvel-emit 1"},
+        {"the collector deletes a forked child's session whole", 2, without(ofChild),
          "incomplete; " + hostName(2) + ": missing " + childNumber + ".." + childNumber},
-        {"the collector cuts a server session's tail with its end seal",
-         with(2, without([&](const std::string& l) {
-                  return l.find(server) != std::string::npos && l.find(" end=1 ") != std::string::npos;
-              })),
-         registered,
+        {"the collector cuts a server session's tail with its end seal", 2, without([&](const std::string& l) {
+             return l.find(server) != std::string::npos && l.find(" end=1 ") != std::string::npos;
+         }),
          "incomplete, lines openTail " + std::to_string(seals.at(server).back().tags.size()) +
              ", not closed 1, unanchored 1"},
-        {"host 2 taken at a named seal: the seal made again over events of the taker's own", with(2, resealed),
-         registered, "incomplete, unanchored 1"},
-        {"the collector replays a forked child's session at the end: a copy of a seal counts once", with(2, replayed),
-         registered, "complete, resent " + std::to_string(seals.at(child)[1].tags.size())},
-        {"the agent killed on a host during the run", with(gHosts + 2, collected(gHosts + 2)),
-         registeredAnd(gHosts + 2),
+        {"host 2 taken at a named seal: the seal made again over events of the taker's own", 2, resealed,
+         "incomplete, unanchored 1"},
+        {"the collector replays a forked child's session at the end: a copy of a seal counts once", 2, replayed,
+         "complete, resent " + std::to_string(seals.at(child)[1].tags.size())},
+        {"the agent killed on a host during the run", gHosts + 2, collected(gHosts + 2),
          "incomplete, unattested " + std::to_string(unattested) + "; " + hostName(gHosts + 2) + ": stopped"},
-        {"every file of host 2 deleted", withoutHost2, registered,
-         "incomplete; " + hostName(2) + ": no ledger stopped"},
+        {"every file of host 2 deleted", 2, {}, "incomplete; " + hostName(2) + ": no ledger stopped"},
     };
-    const std::uint64_t at = json::parse(readFile(file("verdict-a.json")))["collectionEnd"];
-    for (const auto& a : attacks)
-        EXPECT_EQ(words(verified(a.collection, a.registry, at)), a.verdict) << a.attack;
+    for (const auto& a : attacks) {
+        Collection collection = untouched;
+        collection[a.host] = a.lines;
+        if (a.lines.empty()) collection.erase(a.host);
+        EXPECT_EQ(words(verified(collection, a.host > gHosts ? a.host : 0)), a.verdict) << a.attack;
+    }
 }
 
 } // namespace
