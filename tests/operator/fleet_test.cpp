@@ -40,6 +40,8 @@ quorvel_test::ProcessResult gRun;
 
 std::string file(const std::string& name) { return gWork + "/" + name; }
 std::string hostName(int host) { return "host" + std::to_string(host) + ".fleet.example.net"; }
+// What collector a holds from `host` (a file per sending address), and
+// what the host logged (its servers' files, then its ledger).
 Lines collected(int host) { return lines(readFile(file("collector-a/10.77.0." + std::to_string(10 + host) + ".log"))); }
 Lines logged(int host) {
     Lines all;
