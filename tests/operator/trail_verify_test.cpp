@@ -6,6 +6,7 @@
 // verdict, every loss is named as loss, and the untouched file gets none.
 #include "child_process.h"
 #include "file_text.h"
+#include "taken_keys.h"
 #include "temp_dir.h"
 #include "trail/seal_record.h"
 
@@ -120,12 +121,7 @@ int countOf(const std::string& sealLine) { return static_cast<int>(seal::readSea
 // that seal holds it.
 seal::SealKey takenKey(const Lines& lines, std::uint64_t index) {
     const std::string secret = quorvel_test::lines(quorvel_test::readFile(trail("main").dir.file("auditor.key"))).at(0);
-    const auto secretKey = seal::fromBase64<32>(secret);
-    auto key = seal::decryptAsAuditor(recordAt(lines, parentSeal(lines, 0)).opening->key, seal::publicKeyOf(*secretKey),
-                                      *secretKey);
-    for (std::uint64_t i = 0; i < index; ++i)
-        key = seal::nextSealKey(*key);
-    return *key;
+    return *quorvel_test::takenSealKey(recordAt(lines, parentSeal(lines, 0)), *seal::fromBase64<32>(secret), index);
 }
 
 // Makes the parent's seal `index` again with `change` applied and the key of

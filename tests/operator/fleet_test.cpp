@@ -1,0 +1,303 @@
+// The simulated fleet (examples/fleet/run --attack-hosts) run once as an
+// operator runs it: HOSTS enrolled hosts relaying sealed lines for SECONDS
+// to two collectors. Each collector's verdict, with the auditor's registry,
+// is whole what the verifier says of the hosts' own files, and says every
+// session is attested as the server, closed and verified line for line,
+// every ledger sound, no session missing. Then each attack on copies of the
+// collected files, or on the two hosts that run beside the fleet for it,
+// gets its verdict.
+//   fleet_test HOSTS SECONDS [gtest options]; 77 (skipped) when not root.
+#include "child_process.h"
+#include "file_text.h"
+#include "taken_keys.h"
+#include "trail/epoch_record.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+namespace {
+
+namespace seal = quorvel::seal;
+using nlohmann::json;
+using quorvel_test::lines;
+using quorvel_test::readFile;
+using Lines = std::vector<std::string>;
+using Collection = std::map<int, Lines>; // files by host number
+
+int gHosts = 0;
+std::string gWork;
+quorvel_test::ProcessResult gRun;
+
+std::string file(const std::string& name) { return gWork + "/" + name; }
+std::string hostName(int host) { return "host" + std::to_string(host) + ".fleet.example.net"; }
+// What collector a holds from `host` (a file per sending address), and
+// what the host logged (its servers' files, then its ledger).
+Lines collected(int host) { return lines(readFile(file("collector-a/10.77.0." + std::to_string(10 + host) + ".log"))); }
+Lines logged(int host) {
+    Lines all;
+    for (const char* log : {"/log/server-a.log", "/log/server-b.log", "/log/ledger.log"})
+        for (const std::string& line : lines(readFile(file("host" + std::to_string(host) + log))))
+            all.push_back(line);
+    return all;
+}
+
+// A verdict without where each line was read.
+json comparable(json report) {
+    report.erase("files");
+    for (json& session : report["sessions"])
+        for (json& opening : session["openings"])
+            opening.erase("place");
+    std::sort(report["sessions"].begin(), report["sessions"].end(),
+              [](const json& a, const json& b) { return a["session"] < b["session"]; });
+    return report;
+}
+
+// quorvel-verify's JSON verdict on copies of `collection` with the registry
+// of the fleet's hosts (and of host `extra`, when not 0), the collection
+// ending where the untouched run's ended, comparable.
+json verified(const Collection& collection, int extra = 0) {
+    const std::string dir = file("audit");
+    std::filesystem::create_directories(dir);
+    const std::string at = json::parse(readFile(file("verdict-a.json")))["collectionEnd"].dump();
+    Lines command = {QUORVEL_VERIFY, "--key", file("auditor.key"), "--prefix", "none", "--json", "-", "--at", at};
+    command.insert(command.end(), {"--registry", dir + "/registry"});
+    const Lines all = lines(readFile(file("registry-all")));
+    std::ofstream registry(dir + "/registry");
+    for (int host = 1; host <= gHosts; ++host)
+        registry << all.at(host - 1) << "\n";
+    if (extra != 0) registry << all.at(extra - 1) << "\n";
+    registry.close();
+    for (const auto& [host, hostLines] : collection) {
+        command.push_back(dir + "/" + std::to_string(host) + ".log");
+        std::ofstream out(command.back());
+        for (const std::string& line : hostLines)
+            out << line << "\n";
+    }
+    return comparable(json::parse(quorvel_test::runProcess(command).out));
+}
+
+// A verdict in a few words: whether complete; each session not attested as
+// root running fleet-server, cut short, unanchored, with lines missing or
+// seals lost, and lines found again; lines no seal covers; each registered
+// host with a fault.
+std::string words(const json& report) {
+    char exe[PATH_MAX] = {};
+    EXPECT_NE(realpath(QUORVEL_FLEET_SERVER, exe), nullptr);
+    std::map<std::string, int> tally;
+    for (const json& session : report["sessions"]) {
+        const json& origin = session["origin"];
+        const bool attested = origin["kind"] == "attested";
+        if (!attested || origin["uid"] != 0 || origin["exe"] != exe)
+            ++tally[origin["kind"].get<std::string>() +
+                    (attested ? " as " + origin["uid"].dump() + " running " +
+                                    std::filesystem::path(origin["exe"]).filename().string()
+                              : "")];
+        tally["not closed"] += !session["closed"].get<bool>();
+        tally["cut short"] += session["cutShort"].get<bool>();
+        tally["unanchored"] += !session["unanchored"].empty();
+        tally["missing lines"] += !session["missing"].empty() || !session["gaps"].empty();
+        for (const json& duplicate : session["duplicates"])
+            ++tally[duplicate["replayed"].get<bool>() ? "replayed" : "resent"];
+    }
+    for (const json& stray : report["strays"])
+        ++tally["lines " + stray["kind"].get<std::string>()];
+    std::string words = report["complete"] ? "complete" : "incomplete";
+    for (const auto& [what, count] : tally)
+        if (count != 0) words += ", " + what + " " + std::to_string(count);
+    for (const json& host : report["hosts"]) {
+        if (host["sound"] && host["missingSessions"].empty()) continue;
+        words += "; " + host["host"].get<std::string>() + ":" + (host["records"] == 0 ? " no ledger" : "");
+        for (const json& missing : host["missingSessions"])
+            words += " missing " + missing["first"].dump() + ".." + missing["last"].dump();
+        words += host["stopped"] ? " stopped" : "";
+    }
+    return words;
+}
+
+// The untouched run: the script's own verdict (exit 0); each collector's
+// verdict whole the verdict on what the hosts logged, and complete, with
+// each host's sessions counted from its own files.
+TEST(Fleet, EveryEventOfEveryHostIsAccountedForAtBothCollectors) {
+    ASSERT_EQ(gRun.status, 0) << gRun.out << gRun.err;
+    Collection hostFiles;
+    for (int host = 1; host <= gHosts; ++host)
+        hostFiles[host] = logged(host);
+    const json report = verified(hostFiles);
+    EXPECT_EQ(words(report), "complete");
+    ASSERT_EQ(report["hosts"].size(), static_cast<std::size_t>(gHosts));
+    for (int host = 1; host <= gHosts; ++host)
+        EXPECT_EQ(report["hosts"][host - 1]["sessions"],
+                  std::count_if(hostFiles[host].begin(), hostFiles[host].end(), [](const std::string& line) {
+                      return line.rfind("quorvel-seal ", 0) == 0 && line.find(" index=0 ") != std::string::npos;
+                  }));
+    for (const char* collector : {"a", "b"}) {
+        const json atCollector = comparable(json::parse(readFile(file("verdict-" + std::string(collector) + ".json"))));
+        EXPECT_TRUE(atCollector == report)
+            << "collector " << collector
+            << " differs from what the hosts logged: " << json::diff(report, atCollector).dump(1);
+    }
+}
+
+// Each attack on copies of collector a's files, or on the hosts that
+// --attack-hosts adds (the user nobody on host N+1, the agent killed on
+// host N+2), and the verdict it gets. The attacks on one host's sessions
+// are made on host 2, which does not restart its agent: a restarted agent
+// names none of the sessions it attested before.
+TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
+    ASSERT_EQ(gRun.status, 0) << gRun.out << gRun.err;
+    Collection untouched;
+    for (int host = 1; host <= gHosts; ++host)
+        untouched[host] = collected(host);
+    // Host 2's sessions by id, their seals in order: a forked child between
+    // others (two seals, a number neither among the first nor the last),
+    // and the longest server session.
+    const Lines& host2 = untouched[2];
+    std::map<std::string, std::vector<seal::SealRecord>> seals;
+    for (const std::string& line : host2)
+        if (const auto read = seal::readSeal(line)) seals[seal::toBase64(read->record.session)].push_back(read->record);
+    std::string child, server;
+    for (const auto& [id, chain] : seals) {
+        const std::uint64_t number = chain[0].opening->attestation->attestation.number;
+        if (chain.size() == 2 && child.empty() && number > 2 && number + 2 < seals.size()) child = id;
+        if (server.empty() || chain.size() > seals.at(server).size()) server = id;
+    }
+    ASSERT_FALSE(child.empty());
+    const seal::SessionOpening& childOpening = *seals.at(child)[0].opening;
+    const std::string childNumber = std::to_string(childOpening.attestation->attestation.number);
+    const auto ofChild = [&](const std::string& line) {
+        return line.find(child) != std::string::npos ||
+               line.find(childOpening.module + "-" + std::to_string(childOpening.pid) + "-") != std::string::npos;
+    };
+    const auto without = [&](const std::function<bool(const std::string&)>& gone) {
+        Lines fewer = host2;
+        fewer.erase(std::remove_if(fewer.begin(), fewer.end(), gone), fewer.end());
+        return fewer;
+    };
+    const auto auditor = *seal::fromBase64<32>(lines(readFile(file("auditor.pub"))).at(0));
+    const auto secret = *seal::fromBase64<32>(lines(readFile(file("auditor.key"))).at(0));
+    // `count` events of the attacker's own, sealed by `record` with `key`
+    // (the record's tags and locators theirs).
+    const auto sealedOver = [](seal::SealRecord record, const seal::SealKey& key, std::size_t count) {
+        Lines made;
+        record.tags.clear(), record.locators.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            made.push_back("CEF:0|Example|fleet|1.0|100|login|4|suser=mallory cs1=" + std::to_string(i) + " ");
+            record.tags.push_back(seal::tagOf(seal::sealKeysOf(key).tag, made.back()));
+            record.locators.push_back(seal::locatorOf(made.back()));
+        }
+        made.push_back(seal::writeSeal(record, seal::sealKeysOf(key).mac));
+        return made;
+    };
+    // The collector makes a session for host 2: the child's opening (its
+    // attestation too) under an id and first key of its own, one event.
+    Lines fabricated = host2;
+    {
+        seal::SealRecord opening = seals.at(child)[0], covering = seals.at(child)[1];
+        opening.session = covering.session = seal::randomSessionId();
+        const seal::SealKey first = seal::randomSealKey();
+        opening.opening->key = seal::encryptForAuditor(first, auditor);
+        fabricated.push_back(seal::writeSeal(opening, seal::sealKeysOf(first).mac));
+        for (const std::string& line : sealedOver(covering, seal::nextSealKey(first), 1))
+            fabricated.push_back(line);
+    }
+    // Whoever takes host 2 at a seal of the server's session that an epoch
+    // record names (live) makes that seal again with the key it then holds,
+    // over events of its own; the collector deletes the seal's own lines.
+    Lines resealed;
+    {
+        const std::vector<seal::SealRecord>& chain = seals.at(server);
+        std::uint64_t index = 0;
+        for (const std::string& line : host2)
+            if (const auto record = seal::readEpochRecord(line))
+                for (const seal::SessionEntry& named : record->record.sessions)
+                    if (named.number == chain[0].opening->attestation->attestation.number &&
+                        named.event == seal::SessionEvent::Live && index == 0)
+                        index = named.index;
+        const seal::SealRecord& original = chain.at(index);
+        const seal::SealKey key = *quorvel_test::takenSealKey(chain[0], secret, index);
+        for (const std::string& line : host2)
+            if (line.find(server + " index=" + std::to_string(index) + " ") != std::string::npos) {
+                for (const std::string& made : sealedOver(original, key, original.tags.size()))
+                    resealed.push_back(made);
+            } else if (std::count(original.tags.begin(), original.tags.end(),
+                                  seal::tagOf(seal::sealKeysOf(key).tag, line)) == 0) {
+                resealed.push_back(line);
+            }
+    }
+    Lines replayed = host2;
+    std::copy_if(host2.begin(), host2.end(), std::back_inserter(replayed), ofChild);
+    // The sessions on the host whose agent was killed that opened without it.
+    int unattested = 0;
+    for (const std::string& line : logged(gHosts + 2))
+        if (const auto read = seal::readSeal(line); read && read->record.opening)
+            unattested += !read->record.opening->attestation;
+    // Each attack: host 2's files as the attack leaves them (none: deleted),
+    // or the files of a host that --attack-hosts adds, registered too.
+    const struct {
+        const char* attack;
+        int host;
+        Lines lines;
+        std::string verdict;
+    } attacks[] = {
+        {"the collector fabricates a session for host 2 (a real attestation moved onto it)", 2, fabricated,
+         "incomplete, failed 1"},
+        {"the user nobody runs a sealed program under a server's module name: attested as that user and program",
+         gHosts + 1, collected(gHosts + 1), "complete, attested as 65534 running quorvel-emit 1"},
+        {"the collector deletes a forked child's session whole", 2, without(ofChild),
+         "incomplete; " + hostName(2) + ": missing " + childNumber + ".." + childNumber},
+        {"the collector cuts a server session's tail with its end seal", 2, without([&](const std::string& l) {
+             return l.find(server) != std::string::npos && l.find(" end=1 ") != std::string::npos;
+         }),
+         "incomplete, lines openTail " + std::to_string(seals.at(server).back().tags.size()) +
+             ", not closed 1, unanchored 1"},
+        {"host 2 taken at a named seal: the seal made again over events of the taker's own", 2, resealed,
+         "incomplete, unanchored 1"},
+        {"the collector replays a forked child's session at the end: a copy of a seal counts once", 2, replayed,
+         "complete, resent " + std::to_string(seals.at(child)[1].tags.size())},
+        {"the agent killed on a host during the run", gHosts + 2, collected(gHosts + 2),
+         "incomplete, unattested " + std::to_string(unattested) + "; " + hostName(gHosts + 2) + ": stopped"},
+        {"every file of host 2 deleted", 2, {}, "incomplete; " + hostName(2) + ": no ledger stopped"},
+    };
+    for (const auto& a : attacks) {
+        Collection collection = untouched;
+        collection[a.host] = a.lines;
+        if (a.lines.empty()) collection.erase(a.host);
+        EXPECT_EQ(words(verified(collection, a.host > gHosts ? a.host : 0)), a.verdict) << a.attack;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (argc != 3 || (gHosts = std::atoi(argv[1])) < 2 || std::atoi(argv[2]) <= 0) {
+        std::fprintf(stderr, "usage: fleet_test HOSTS(2 or more) SECONDS [gtest options]\n");
+        return 2;
+    }
+    if (geteuid() != 0) {
+        std::printf("skipped: the fleet needs root (network, PID and mount namespaces)\n");
+        return 77;
+    }
+    // Readable by the user nobody, who runs a program on an attack host.
+    char parent[] = "/tmp/quorvel-fleet-test-XXXXXX";
+    if (mkdtemp(parent) == nullptr || chmod(parent, 0755) != 0) return 1;
+    gWork = std::string(parent) + "/fleet";
+    gRun = quorvel_test::runProcess({QUORVEL_FLEET_RUN, QUORVEL_BUILD_DIR, "--hosts", argv[1], "--seconds", argv[2],
+                                     "--work", gWork, "--attack-hosts"},
+                                    ".", {}, std::chrono::seconds(600));
+    const int status = RUN_ALL_TESTS();
+    std::error_code ignored;
+    if (status == 0) std::filesystem::remove_all(parent, ignored);
+    if (status != 0) std::printf("fleet files kept in %s\n", parent);
+    return status;
+}
