@@ -40,23 +40,31 @@ quorvel_test::ProcessResult gRun;
 
 std::string file(const std::string& name) { return gWork + "/" + name; }
 std::string hostName(int host) { return "host" + std::to_string(host) + ".fleet.example.net"; }
-// What collector a holds from `host` (a file per sending address), and
-// what the host logged (its servers' files, then its ledger).
-Lines collected(int host) { return lines(readFile(file("collector-a/10.77.0." + std::to_string(10 + host) + ".log"))); }
+// What the host logged: its servers' files, an intruder's, then its ledger.
 Lines logged(int host) {
     Lines all;
-    for (const char* log : {"/log/server-a.log", "/log/server-b.log", "/log/ledger.log"})
+    for (const char* log : {"/log/server-a.log", "/log/server-b.log", "/log/intruder.log", "/log/ledger.log"})
         for (const std::string& line : lines(readFile(file("host" + std::to_string(host) + log))))
             all.push_back(line);
     return all;
 }
 
-// A verdict without where each line was read.
+// A verdict without where each line was read, and without a relay's
+// resends (copies of lines found near their first, which the collectors
+// may hold and the hosts' files do not): the line counts go, and the
+// copies that are not replays.
 json comparable(json report) {
-    report.erase("files");
-    for (json& session : report["sessions"])
+    for (const char* count : {"files", "lines", "eventLines", "sealLines"})
+        report.erase(count);
+    for (json& session : report["sessions"]) {
         for (json& opening : session["openings"])
             opening.erase("place");
+        json& copies = session["duplicates"];
+        copies.erase(std::remove_if(copies.begin(), copies.end(), [](const json& d) { return !d["replayed"]; }),
+                     copies.end());
+        for (json& copy : copies)
+            copy.erase("place"), copy.erase("original");
+    }
     std::sort(report["sessions"].begin(), report["sessions"].end(),
               [](const json& a, const json& b) { return a["session"] < b["session"]; });
     return report;
@@ -64,13 +72,15 @@ json comparable(json report) {
 
 // quorvel-verify's JSON verdict on copies of `collection` with the registry
 // of the fleet's hosts (and of host `extra`, when not 0), the collection
-// ending where the untouched run's ended, comparable.
-json verified(const Collection& collection, int extra = 0) {
+// ending where the untouched run's ended (and a window from `from`, unless
+// 0).
+json verified(const Collection& collection, int extra = 0, std::uint64_t from = 0) {
     const std::string dir = file("audit");
     std::filesystem::create_directories(dir);
     const std::string at = json::parse(readFile(file("verdict-a.json")))["collectionEnd"].dump();
     Lines command = {QUORVEL_VERIFY, "--key", file("auditor.key"), "--prefix", "none", "--json", "-", "--at", at};
     command.insert(command.end(), {"--registry", dir + "/registry"});
+    if (from != 0) command.insert(command.end(), {"--from", std::to_string(from)});
     const Lines all = lines(readFile(file("registry-all")));
     std::ofstream registry(dir + "/registry");
     for (int host = 1; host <= gHosts; ++host)
@@ -83,7 +93,7 @@ json verified(const Collection& collection, int extra = 0) {
         for (const std::string& line : hostLines)
             out << line << "\n";
     }
-    return comparable(json::parse(quorvel_test::runProcess(command).out));
+    return json::parse(quorvel_test::runProcess(command).out);
 }
 
 // A verdict in a few words: whether complete; each session not attested as
@@ -140,24 +150,26 @@ TEST(Fleet, EveryEventOfEveryHostIsAccountedForAtBothCollectors) {
                   std::count_if(hostFiles[host].begin(), hostFiles[host].end(), [](const std::string& line) {
                       return line.rfind("quorvel-seal ", 0) == 0 && line.find(" index=0 ") != std::string::npos;
                   }));
+    const json fromHosts = comparable(report);
     for (const char* collector : {"a", "b"}) {
         const json atCollector = comparable(json::parse(readFile(file("verdict-" + std::string(collector) + ".json"))));
-        EXPECT_TRUE(atCollector == report)
+        EXPECT_TRUE(atCollector == fromHosts)
             << "collector " << collector
-            << " differs from what the hosts logged: " << json::diff(report, atCollector).dump(1);
+            << " differs from what the hosts logged: " << json::diff(fromHosts, atCollector).dump(1);
     }
 }
 
-// Each attack on copies of collector a's files, or on the hosts that
-// --attack-hosts adds (the user nobody on host N+1, the agent killed on
-// host N+2), and the verdict it gets. The attacks on one host's sessions
+// Each attack on copies of what the hosts logged (the collectors hold the
+// same, as the test above shows, and a relay's resends besides), or on the
+// hosts that --attack-hosts adds (the user nobody on host N+1, the agent
+// killed on host N+2), and the verdict it gets. The attacks on one host's sessions
 // are made on host 2, which does not restart its agent: a restarted agent
 // names none of the sessions it attested before.
 TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     ASSERT_EQ(gRun.status, 0) << gRun.out << gRun.err;
     Collection untouched;
     for (int host = 1; host <= gHosts; ++host)
-        untouched[host] = collected(host);
+        untouched[host] = logged(host);
     // Host 2's sessions by id, their seals in order: a forked child between
     // others (two seals, a number neither among the first nor the last),
     // and the longest server session.
@@ -165,6 +177,8 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     std::map<std::string, std::vector<seal::SealRecord>> seals;
     for (const std::string& line : host2)
         if (const auto read = seal::readSeal(line)) seals[seal::toBase64(read->record.session)].push_back(read->record);
+    for (auto& [id, chain] : seals)
+        std::sort(chain.begin(), chain.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
     std::string child, server;
     for (const auto& [id, chain] : seals) {
         const std::uint64_t number = chain[0].opening->attestation->attestation.number;
@@ -234,6 +248,35 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
                 resealed.push_back(line);
             }
     }
+    // The server session's opening, and its seals and lines before the
+    // first checkpoint the ledger names, rotated away; the window starts
+    // with that epoch.
+    Lines rotated;
+    std::uint64_t windowFrom = 0;
+    {
+        const std::vector<seal::SealRecord>& chain = seals.at(server);
+        const std::uint64_t number = chain[0].opening->attestation->attestation.number;
+        std::uint64_t epoch = 0, index = 0;
+        for (const std::string& line : host2)
+            if (const auto record = seal::readEpochRecord(line); record && index == 0)
+                for (const seal::SessionEntry& named : record->record.sessions)
+                    if (named.number == number && named.event == seal::SessionEvent::Checkpoint && index == 0)
+                        epoch = record->record.epoch, index = named.index;
+        ASSERT_NE(index, 0u) << "no record names a checkpoint of host 2's server session";
+        const std::string registered = lines(readFile(file("registry-all"))).at(1);
+        const auto enrollment = seal::readEnrollment(registered.substr(registered.find(' ') + 1));
+        ASSERT_TRUE(enrollment);
+        windowFrom = enrollment->record.time + epoch * enrollment->record.epochMillis;
+        const std::string who = chain[0].opening->module + "-" + std::to_string(chain[0].opening->pid) + "-";
+        const std::uint64_t first = chain.at(index).first;
+        for (const std::string& line : host2) {
+            const auto seal = seal::readSeal(line);
+            const std::size_t at = line.find(who);
+            const bool before = seal ? line.find(server) != std::string::npos && seal->record.index < index
+                                     : at != std::string::npos && std::stoull(line.substr(at + who.size())) < first;
+            if (!before) rotated.push_back(line);
+        }
+    }
     Lines replayed = host2;
     std::copy_if(host2.begin(), host2.end(), std::back_inserter(replayed), ofChild);
     // The sessions on the host whose agent was killed that opened without it.
@@ -248,11 +291,12 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
         int host;
         Lines lines;
         std::string verdict;
+        std::uint64_t from = 0;
     } attacks[] = {
         {"the collector fabricates a session for host 2 (a real attestation moved onto it)", 2, fabricated,
          "incomplete, failed 1"},
         {"the user nobody runs a sealed program under a server's module name: attested as that user and program",
-         gHosts + 1, collected(gHosts + 1), "complete, attested as 65534 running quorvel-emit 1"},
+         gHosts + 1, logged(gHosts + 1), "complete, attested as 65534 running quorvel-emit 1"},
         {"the collector deletes a forked child's session whole", 2, without(ofChild),
          "incomplete; " + hostName(2) + ": missing " + childNumber + ".." + childNumber},
         {"the collector cuts a server session's tail with its end seal", 2, without([&](const std::string& l) {
@@ -264,15 +308,19 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
          "incomplete, unanchored 1"},
         {"the collector replays a forked child's session at the end: a copy of a seal counts once", 2, replayed,
          "complete, resent " + std::to_string(seals.at(child)[1].tags.size())},
-        {"the agent killed on a host during the run", gHosts + 2, collected(gHosts + 2),
+        {"the agent killed on a host during the run", gHosts + 2, logged(gHosts + 2),
          "incomplete, unattested " + std::to_string(unattested) + "; " + hostName(gHosts + 2) + ": stopped"},
         {"every file of host 2 deleted", 2, {}, "incomplete; " + hostName(2) + ": no ledger stopped"},
+        {"a server session's opening rotated away: its checkpoint verifies the rest, the ledger names the opening", 2,
+         rotated, "incomplete, checkpointed 1, unanchored 1"},
+        {"the same audited as a window from the epoch of that checkpoint", 2, rotated, "complete, checkpointed 1",
+         windowFrom},
     };
     for (const auto& a : attacks) {
         Collection collection = untouched;
         collection[a.host] = a.lines;
         if (a.lines.empty()) collection.erase(a.host);
-        EXPECT_EQ(words(verified(collection, a.host > gHosts ? a.host : 0)), a.verdict) << a.attack;
+        EXPECT_EQ(words(verified(collection, a.host > gHosts ? a.host : 0, a.from)), a.verdict) << a.attack;
     }
 }
 
