@@ -24,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -214,16 +215,44 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     };
     // The collector makes a session for host 2: the child's opening (its
     // attestation too) under an id and first key of its own, one event.
-    Lines fabricated = host2;
-    {
+    // `attestation`, when given, re-signed under `epochKey` for the new
+    // session, dated `time`.
+    const auto withChildCopy = [&](std::optional<seal::Attestation> attestation, const seal::EpochKey& epochKey,
+                                   std::uint64_t time) {
+        Lines made = host2;
         seal::SealRecord opening = seals.at(child)[0], covering = seals.at(child)[1];
         opening.session = covering.session = seal::randomSessionId();
         const seal::SealKey first = seal::randomSealKey();
         opening.opening->key = seal::encryptForAuditor(first, auditor);
-        fabricated.push_back(seal::writeSeal(opening, seal::sealKeysOf(first).mac));
+        if (attestation) {
+            attestation->request = {opening.session, seal::firstKeyDigest(opening.opening->key)};
+            opening.opening->attestation = seal::CarriedAttestation{
+                *attestation, seal::readAttestation(seal::writeAttestation(*attestation, epochKey))->mac};
+            opening.time = covering.time = time;
+        }
+        made.push_back(seal::writeSeal(opening, seal::sealKeysOf(first).mac));
         for (const std::string& line : sealedOver(covering, seal::nextSealKey(first), 1))
-            fabricated.push_back(line);
-    }
+            made.push_back(line);
+        return made;
+    };
+    const Lines fabricated = withChildCopy(std::nullopt, {}, 0);
+    // Whoever takes host 2 at the end holds the key of its last epoch, and
+    // attests a session of its own making with the next number: dated in
+    // that epoch, it holds (the host lies from then on); dated before, not.
+    const std::string registered = lines(readFile(file("registry-all"))).at(1);
+    const std::string enrollmentLine = registered.substr(registered.find(' ') + 1); // the record reads into it
+    const auto enrollment = seal::readEnrollment(enrollmentLine);
+    ASSERT_TRUE(enrollment);
+    seal::HostSeed seed;
+    ASSERT_TRUE(seal::openEnrollment(*enrollment, auditor, secret, seed));
+    seal::Attestation taken = seals.at(child)[0].opening->attestation->attestation;
+    for (const auto& [id, chain] : seals)
+        taken.number = std::max(taken.number, chain[0].opening->attestation->attestation.number + 1);
+    for (const std::string& line : host2)
+        if (const auto record = seal::readEpochRecord(line)) taken.epoch = std::max(taken.epoch, record->record.epoch);
+    seal::EpochKey takenKey;
+    seal::epochKeyFromSeed(seed, taken.epoch, takenKey);
+    const std::uint64_t takenEpochStart = enrollment->record.time + taken.epoch * enrollment->record.epochMillis;
     // Whoever takes host 2 at a seal of the server's session that an epoch
     // record names (live) makes that seal again with the key it then holds,
     // over events of its own; the collector deletes the seal's own lines.
@@ -263,9 +292,6 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
                     if (named.number == number && named.event == seal::SessionEvent::Checkpoint && index == 0)
                         epoch = record->record.epoch, index = named.index;
         ASSERT_NE(index, 0u) << "no record names a checkpoint of host 2's server session";
-        const std::string registered = lines(readFile(file("registry-all"))).at(1);
-        const auto enrollment = seal::readEnrollment(registered.substr(registered.find(' ') + 1));
-        ASSERT_TRUE(enrollment);
         windowFrom = enrollment->record.time + epoch * enrollment->record.epochMillis;
         const std::string who = chain[0].opening->module + "-" + std::to_string(chain[0].opening->pid) + "-";
         const std::uint64_t first = chain.at(index).first;
@@ -295,6 +321,10 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     } attacks[] = {
         {"the collector fabricates a session for host 2 (a real attestation moved onto it)", 2, fabricated,
          "incomplete, failed 1"},
+        {"whoever takes host 2 at the end makes a session dated in its epoch: it holds", 2,
+         withChildCopy(taken, takenKey, takenEpochStart + 1), "complete"},
+        {"whoever takes host 2 at the end makes a session dated before its epoch: its attestation fails", 2,
+         withChildCopy(taken, takenKey, takenEpochStart - 1), "incomplete, failed 1"},
         {"the user nobody runs a sealed program under a server's module name: attested as that user and program",
          gHosts + 1, logged(gHosts + 1), "complete, attested as 65534 running quorvel-emit 1"},
         {"the collector deletes a forked child's session whole", 2, without(ofChild),
