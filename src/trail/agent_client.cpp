@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace quorvel::seal {
 
@@ -43,6 +45,22 @@ bool connectTo(int fd, const std::string& path, Clock::time_point deadline) {
     int error = 0;
     socklen_t size = sizeof error;
     return waitFor(fd, POLLOUT, deadline) && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+// A socket connected to the agent at `path`, or -1. An agent that is not
+// there yet (its socket missing, or not accepting: it is starting or
+// restarting) is tried again until the deadline.
+int connectedSocket(const std::string& path, Clock::time_point deadline) {
+    constexpr auto kRetryEvery = std::chrono::milliseconds(20);
+    while (true) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) return -1;
+        if (connectTo(fd, path, deadline)) return fd;
+        const int error = errno;
+        close(fd);
+        if ((error != ENOENT && error != ECONNREFUSED) || Clock::now() + kRetryEvery >= deadline) return -1;
+        std::this_thread::sleep_for(kRetryEvery);
+    }
 }
 
 bool sendAll(int fd, const std::string& text, Clock::time_point deadline) {
@@ -87,9 +105,8 @@ std::optional<CarriedAttestation> AgentLink::attest(const std::string& path, std
     drop();
     bound_ = bound;
     const Clock::time_point deadline = Clock::now() + bound;
-    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd_ < 0 || !connectTo(fd_, path, deadline) ||
-        !sendAll(fd_, writeAttestationRequest(request) + "\n", deadline)) {
+    fd_ = connectedSocket(path, deadline);
+    if (fd_ < 0 || !sendAll(fd_, writeAttestationRequest(request) + "\n", deadline)) {
         drop();
         return std::nullopt;
     }

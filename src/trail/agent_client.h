@@ -20,8 +20,9 @@ class AgentLink {
     AgentLink& operator=(const AgentLink&) = delete;
 
     // The agent's attestation of this process for `request`, asked on the
-    // socket at `path` and waited for no longer than `bound`; nothing when
-    // no agent answers in time, it refuses, or its answer is not an
+    // socket at `path` and waited for no longer than `bound` (an agent not
+    // there yet, starting or restarting, is tried again within it); nothing
+    // when no agent answers in time, it refuses, or its answer is not an
     // attestation of this request. The connection stays for the reports
     // after an attestation, and is dropped otherwise; a link held before is
     // dropped first.
