@@ -46,18 +46,25 @@ void HostLedgerCheck::settle(const seal::AuditorPublicKey& publicKey, const seal
                              std::uint64_t collectionEnd, std::uint64_t windowFrom) {
     for (const RegisteredHost& host : registry_) {
         Settled settled = settleHost(host, publicKey, secretKey, collectionEnd, windowFrom);
-        // Only a host the auditor enrolled vouches for a checkpoint.
+        // Only a host the auditor enrolled vouches for a checkpoint; one
+        // seal named for two sessions (a session that reported another's
+        // seal as its own) vouches for none.
         if (settled.verdict.fingerprintMatches && settled.verdict.enrollmentOpens)
-            for (const seal::SessionEntry& entry : settled.named)
-                if (entry.event == seal::SessionEvent::Checkpoint)
-                    checkpoints_.emplace(entry.seal, LedgerAnchor{*settled.id, entry.number, entry.index});
+            for (const seal::SessionEntry& entry : settled.named) {
+                if (entry.event != seal::SessionEvent::Checkpoint) continue;
+                const LedgerAnchor anchor{*settled.id, entry.number, entry.index};
+                const auto [at, added] = checkpoints_.emplace(entry.seal, anchor);
+                if (!added && (at->second.host != anchor.host || at->second.number != anchor.number ||
+                               at->second.index != anchor.index))
+                    at->second.index = seal::kNoSealIndex; // named twice: no anchor
+            }
         settled_.push_back(std::move(settled));
     }
 }
 
 std::optional<LedgerAnchor> HostLedgerCheck::checkpointAnchor(const seal::Bytes32& digest) const {
     const auto found = checkpoints_.find(digest);
-    if (found == checkpoints_.end()) return std::nullopt;
+    if (found == checkpoints_.end() || found->second.index == seal::kNoSealIndex) return std::nullopt;
     return found->second;
 }
 

@@ -535,8 +535,9 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
         "0000-0000-0000-0000-0000-0000-0000-0000 " + seal::writeEnrollment(other, seal::randomSealKey()) + "\n";
     // A window that starts with the epoch of a record naming a checkpoint of
     // the killed session and no other session: its records, and the trail
-    // from that checkpoint's line on. `replaced`: the checkpoint made again
-    // with a key of the forger's own.
+    // from that checkpoint's line on; that checkpoint made again with a key
+    // of the forger's own, or named by the record for session 0 too (as if
+    // it had reported the seal as its own).
     std::uint64_t windowEpoch = 0;
     seal::Bytes32 checkpoint{};
     for (const std::string& line : ledger.lines)
@@ -551,15 +552,21 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
         }
     ASSERT_NE(windowEpoch, 0u) << "no record names a checkpoint of the killed session alone";
     const std::uint64_t windowFrom = enrolled.time + windowEpoch * enrolled.epochMillis;
-    const auto window = [&](bool replaced) {
+    enum class Window { AsLogged, CheckpointRemade, CheckpointNamedTwice };
+    const auto window = [&](Window attack) {
         std::vector<std::string> kept;
         for (const std::string& line : ledger.lines)
-            if (const auto read = seal::readEpochRecord(line); read && read->record.epoch >= windowEpoch)
+            if (const auto read = seal::readEpochRecord(line); read && read->record.epoch >= windowEpoch) {
                 kept.push_back(line);
+                if (attack != Window::CheckpointNamedTwice || read->record.epoch != windowEpoch) continue;
+                seal::EpochRecord twice = read->record;
+                twice.sessions.push_back({0, twice.sessions.front().index, seal::SessionEvent::Checkpoint, checkpoint});
+                kept.back() = seal::writeEpochRecord(twice, running.key(windowEpoch));
+            }
         const auto from = std::find_if(trail.begin(), trail.end(),
                                        [&](const std::string& line) { return seal::recordDigest(line) == checkpoint; });
         kept.insert(kept.end(), from, trail.end());
-        if (replaced) {
+        if (attack == Window::CheckpointRemade) {
             const std::size_t at = kept.size() - (trail.end() - from);
             auto record = seal::readSeal(kept[at])->record;
             const seal::SealKey key = seal::randomSealKey();
@@ -608,10 +615,13 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
         {"the killed session's opening deleted: its checkpoints verify it, the ledger names the opening",
          withoutLine(openings[4], " index=0 "), registry,
          "attested 3 checkpointed 1 unattested 1 unanchored 1 vanished 1 "},
-        {"the opening rotated away: a window from a checkpoint the ledger names", window(false), registry,
+        {"the opening rotated away: a window from a checkpoint the ledger names", window(Window::AsLogged), registry,
          "checkpointed 1 vanished 1 ", windowFrom},
-        {"that checkpoint made again with a key of the forger's own: the session starts at the next one", window(true),
-         registry, "checkpointed 1 unanchored 1 vanished 1 ", windowFrom},
+        {"that checkpoint made again with a key of the forger's own: the session starts at the next one",
+         window(Window::CheckpointRemade), registry, "checkpointed 1 unanchored 1 vanished 1 ", windowFrom},
+        {"that checkpoint named for another session too: it vouches for none, the session starts at the next one",
+         window(Window::CheckpointNamedTwice), registry,
+         "checkpointed 1 unanchored 1 vanished 1 missing 0..0 missing 1..2 ", windowFrom}, // session 0 is not here
     };
     for (const auto& a : attacks)
         EXPECT_EQ(originVerdict(dir, a.collected, a.registry, at, a.from), a.verdict) << a.attack;
