@@ -36,7 +36,7 @@ constexpr const char* kUsage =
     "  --at MILLIS            the end of the collection, milliseconds since the epoch (default: now)\n"
     "  --from MILLIS          the collection is a window from then on: with --registry, each host's ledger\n"
     "                         is checked from the epoch under way then, and a session whose opening is not\n"
-    "                         here is verified from the first checkpoint its host's ledger names\n"
+    "                         here, verified from a checkpoint its host's ledger names, counts as accounted for\n"
     "  --max-idle MILLIS      the longest silence accepted before an open session counts as cut short\n"
     "                         (default: each session's declared idle time)\n"
     "  --resend-window N      a copy within N lines of its original in its session is a resend (4096)\n"
