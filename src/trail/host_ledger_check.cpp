@@ -52,7 +52,7 @@ void HostLedgerCheck::settle(const seal::AuditorPublicKey& publicKey, const seal
         if (settled.verdict.fingerprintMatches && settled.verdict.enrollmentOpens)
             for (const seal::SessionEntry& entry : settled.named) {
                 if (entry.event != seal::SessionEvent::Checkpoint) continue;
-                const LedgerAnchor anchor{*settled.id, entry.number, entry.index};
+                const LedgerAnchor anchor{settled.enrollment->record.hostId, entry.number, entry.index};
                 const auto [at, added] = checkpoints_.emplace(entry.seal, anchor);
                 if (!added && (at->second.host != anchor.host || at->second.number != anchor.number ||
                                at->second.index != anchor.index))
@@ -86,17 +86,17 @@ void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const se
         for (SessionVerdict& session : verdict.sessions)
             if (session.opened()) session.origin.kind = SessionOrigin::Unattested;
     std::set<seal::HostId> registered;
-    for (std::size_t h = 0; h < settled_.size(); ++h) {
-        Settled& settled = settled_[h];
-        if (!settled.id) {
+    for (Settled& settled : settled_) {
+        if (!settled.enrollment) {
             verdict.hosts.push_back(std::move(settled.verdict));
             continue;
         }
-        registered.insert(*settled.id);
+        const seal::HostId& id = settled.enrollment->record.hostId;
+        registered.insert(id);
         // A second walk of the keys, in the order of the attestations' epochs.
         seal::HostEpochKeys keys;
-        if (settled.verdict.enrollmentOpens && openSeed(registry_[h], publicKey, secretKey, keys)) {
-            std::vector<Claim>& claims = claims_[*settled.id];
+        if (settled.verdict.enrollmentOpens && openSeed(*settled.enrollment, publicKey, secretKey, keys)) {
+            std::vector<Claim>& claims = claims_[id];
             checkClaims(keys, claims, settled.epochs, verdict.sessions);
             checkNamed(claims, settled.named, settled.verdict, verdict.sessions);
         }
@@ -116,11 +116,10 @@ void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const se
     verdict.unchecked.ledgerRecords += unchecked_;
 }
 
-bool HostLedgerCheck::openSeed(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
+bool HostLedgerCheck::openSeed(const seal::ReadEnrollment& enrollment, const seal::AuditorPublicKey& publicKey,
                                const seal::AuditorSecretKey& secretKey, seal::HostEpochKeys& keys) {
-    const auto enrollment = seal::readEnrollment(host.record);
     GuardedSeed seed;
-    if (!enrollment || !seal::openEnrollment(*enrollment, publicKey, secretKey, seed.seed())) return false;
+    if (!seal::openEnrollment(enrollment, publicKey, secretKey, seed.seed())) return false;
     keys.begin(seed.seed());
     return true;
 }
@@ -133,19 +132,19 @@ HostLedgerCheck::Settled HostLedgerCheck::settleHost(const RegisteredHost& host,
     HostLedgerVerdict& verdict = settled.verdict;
     verdict.fingerprint = host.fingerprint;
     verdict.fingerprintMatches = seal::fingerprintOf(host.record) == host.fingerprint;
-    const auto enrollment = seal::readEnrollment(host.record);
+    std::optional<seal::ReadEnrollment>& enrollment = settled.enrollment;
+    enrollment = seal::readEnrollment(host.record);
     if (!enrollment) return settled;
     verdict.host = enrollment->record.host;
-    settled.id = enrollment->record.hostId;
     seal::HostEpochKeys keys;
-    if (!openSeed(host, publicKey, secretKey, keys)) return settled;
+    if (!openSeed(*enrollment, publicKey, secretKey, keys)) return settled;
     verdict.enrollmentOpens = true;
     const std::uint64_t origin = enrollment->record.time, length = enrollment->record.epochMillis;
     const auto epochAt = [&](std::uint64_t time) { return time < origin ? 0 : (time - origin) / length; };
     // The epoch under way when the collection ends (none after it has
     // ended), and when its window starts.
     settled.epochs = {origin, length, epochAt(collectionEnd), windowFrom == 0 ? 0 : epochAt(windowFrom)};
-    checkRecords(keys, host, records_[*settled.id], settled.epochs, verdict, settled.named);
+    checkRecords(keys, host, records_[enrollment->record.hostId], settled.epochs, verdict, settled.named);
     return settled;
 }
 

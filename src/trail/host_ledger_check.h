@@ -89,7 +89,7 @@ class HostLedgerCheck {
     // A registered host once its records are checked.
     struct Settled {
         HostLedgerVerdict verdict;
-        std::optional<seal::HostId> id; // none: its enrollment record does not open
+        std::optional<seal::ReadEnrollment> enrollment; // none: its record does not read (the text is the registry's)
         Epochs epochs{};
         std::vector<seal::SessionEntry> named;
     };
@@ -99,7 +99,7 @@ class HostLedgerCheck {
                                                      const Epochs& epochs, HostLedgerVerdict& verdict);
     static void checkRecords(seal::HostEpochKeys& keys, const RegisteredHost& host, std::vector<Kept>& kept,
                              const Epochs& epochs, HostLedgerVerdict& verdict, std::vector<seal::SessionEntry>& named);
-    static bool openSeed(const RegisteredHost& host, const seal::AuditorPublicKey& publicKey,
+    static bool openSeed(const seal::ReadEnrollment& enrollment, const seal::AuditorPublicKey& publicKey,
                          const seal::AuditorSecretKey& secretKey, seal::HostEpochKeys& keys);
     static void checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
                             std::vector<SessionVerdict>& sessions);

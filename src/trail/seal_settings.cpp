@@ -101,10 +101,10 @@ SealSetup readSealSetup(const log4cxx::helpers::Properties& properties, std::str
         positiveNumber(properties, "quorvel.seal.agentMillis", settings.agentMillis, fault, kMostAgentMillis) &&
         positiveNumber(properties, "quorvel.seal.checkpointMillis", settings.checkpointMillis, fault) &&
         agentSocket(valueOf(properties, "quorvel.seal.agent"), settings.agent, fault);
-    if (read && longestSealBytes(settings, module) > settings.maxBytes)
+    const std::uint64_t longest = read ? longestSealBytes(settings, module) : 0;
+    if (longest > settings.maxBytes)
         fault = "quorvel.seal.maxBytes=" + std::to_string(settings.maxBytes) +
-                ": the longest seal of these settings is " + std::to_string(longestSealBytes(settings, module)) +
-                " bytes";
+                ": the longest seal of these settings is " + std::to_string(longest) + " bytes";
     else if (read && !seal::cryptoReady())
         fault = "libsodium cannot start";
     setup.valid = fault.empty();
