@@ -215,21 +215,18 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     };
     // The collector makes a session for host 2: the child's opening (its
     // attestation too) under an id and first key of its own, one event.
-    // `attestation`, when given, re-signed under `epochKey` for the new
+    // `attestation`, when given, signed anew under `epochKey` for the new
     // session, dated `time`.
     const auto withChildCopy = [&](std::optional<seal::Attestation> attestation, const seal::EpochKey& epochKey,
                                    std::uint64_t time) {
         Lines made = host2;
         seal::SealRecord opening = seals.at(child)[0], covering = seals.at(child)[1];
         opening.session = covering.session = seal::randomSessionId();
-        const seal::SealKey first = seal::randomSealKey();
-        opening.opening->key = seal::encryptForAuditor(first, auditor);
         if (attestation) {
-            attestation->request = {opening.session, seal::firstKeyDigest(opening.opening->key)};
-            opening.opening->attestation = seal::CarriedAttestation{
-                *attestation, seal::readAttestation(seal::writeAttestation(*attestation, epochKey))->mac};
+            opening.opening->attestation->attestation = *attestation;
             opening.time = covering.time = time;
         }
+        const seal::SealKey first = quorvel_test::forgeOpening(opening, auditor, attestation ? &epochKey : nullptr);
         made.push_back(seal::writeSeal(opening, seal::sealKeysOf(first).mac));
         for (const std::string& line : sealedOver(covering, seal::nextSealKey(first), 1))
             made.push_back(line);

@@ -10,6 +10,7 @@
 #include "child_process.h"
 #include "file_text.h"
 #include "memory_search.h"
+#include "taken_keys.h"
 #include "temp_dir.h"
 #include "trail/attestation_record.h"
 #include "trail/epoch_record.h"
@@ -487,10 +488,9 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
     const std::uint64_t at = enrolled.time + (last + 1) * enrolled.epochMillis + 10;
     std::vector<std::string> collected = ledger.lines;
     collected.insert(collected.end(), trail.begin(), trail.end());
-    const auto withSession = [&](const seal::SealRecord& opening, std::vector<std::string> more) {
-        const seal::SealKey key = seal::randomSealKey();
-        seal::SealRecord forged = opening;
-        forged.opening->key = seal::encryptForAuditor(key, *seal::fromBase64<32>(auditorKey));
+    const seal::AuditorPublicKey auditor = *seal::fromBase64<32>(auditorKey);
+    const auto withSession = [&](seal::SealRecord forged, std::vector<std::string> more) {
+        const seal::SealKey key = quorvel_test::forgeOpening(forged, auditor);
         more.push_back(seal::writeSeal(forged, seal::sealKeysOf(key).mac));
         return more;
     };
@@ -513,14 +513,10 @@ TEST(SealAgent, SessionsOfAnEnrolledHostAreAttestedAndEachForgeryGetsItsVerdict)
         seal::SealRecord opening = openings[2];
         opening.session = seal::randomSessionId();
         opening.time = when;
-        const seal::SealKey key = seal::randomSealKey();
-        opening.opening->key = seal::encryptForAuditor(key, *seal::fromBase64<32>(auditorKey));
-        seal::Attestation& attestation = opening.opening->attestation->attestation;
-        attestation.epoch = last;
-        attestation.number = 4;
-        attestation.request = {opening.session, seal::firstKeyDigest(opening.opening->key)};
-        opening.opening->attestation->mac =
-            seal::readAttestation(seal::writeAttestation(attestation, running.key(last)))->mac;
+        opening.opening->attestation->attestation.epoch = last;
+        opening.opening->attestation->attestation.number = 4;
+        const seal::EpochKey held = running.key(last);
+        const seal::SealKey key = quorvel_test::forgeOpening(opening, auditor, &held);
         std::vector<std::string> more = collected;
         more.push_back(seal::writeSeal(opening, seal::sealKeysOf(key).mac));
         return more;
