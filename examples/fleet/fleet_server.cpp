@@ -68,6 +68,10 @@ void logEvent(const std::string& who, long number) {
         event.setName("login");
         event.setSeverity(4);
         event.setSourceUserName("user" + std::to_string(number % 7));
+        // The host's name, as a CEF line should carry it: processes of other
+        // hosts have the same ids in their own PID namespaces, and only the
+        // host tells their events apart.
+        event.setDeviceHostName(getCEFHostName());
         event.setSourceAddress("192.0.2.10");
         event.setcs1Label("sequence");
         event.setCs1(sequence);
