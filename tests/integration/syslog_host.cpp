@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s LOG4CXX_PROPERTIES\n", argv[0]);
         return 2;
     }
-    // The set-up the README asks of hosts: a UTF-8 locale.
+    // The set-up docs/operating.md asks of hosts: a UTF-8 locale.
     if (!std::setlocale(LC_ALL, "C.UTF-8")) {
         std::fprintf(stderr, "syslog_host: the locale C.UTF-8 is not available\n");
         return 1;
