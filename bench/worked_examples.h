@@ -3,19 +3,16 @@
 #pragma once
 
 #include "cef/event_description_catalog.h"
+#include "tests/support/xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
 
 #include <cstddef>
-#include <memory>
 #include <string>
 
 namespace quorvel_bench {
 
-struct XdasEventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-using XdasEventPtr = std::unique_ptr<I_XDAS_Event, XdasEventDeleter>;
+using quorvel_test::XdasEventPtr;
 
 // What the long text values of a worked example hold: escapeHeavyText() or
 // typicalText() (bench_support.h).
@@ -26,9 +23,7 @@ enum class FieldText { EscapeHeavy, Typical };
 // severity stay).
 XdasEventPtr xdasWorkedExample(std::size_t fieldLength = 0, FieldText kind = FieldText::EscapeHeavy);
 
-// The CEF worked example's signature ID, and the catalogue line of its
-// template.
-inline constexpr const char* kCefSignatureId = "100";
+// The catalogue line of the CEF worked example's template.
 inline constexpr const char* kCefTemplateLine = "100=User {suser} logged in";
 
 // Fills `event` with the CEF worked example; with a non-zero `fieldLength`

@@ -8,6 +8,7 @@
 #include "event_fields.h"
 #include "xdas/json_string_escape.h"
 #include "xdas/xdas_record_writer.h"
+#include "xdas_event_ptr.h"
 
 #include <quorvel/xdas.h>
 
@@ -91,12 +92,8 @@ void checkString(const std::string& value, bool utf8) {
         fail("parsed string differs", value, written);
 }
 
-struct EventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-
 void checkRecord(FuzzedDataProvider& input, bool utf8) {
-    const std::unique_ptr<I_XDAS_Event, EventDeleter> event(create());
+    const quorvel_test::XdasEventPtr event = quorvel_test::createXdasEvent();
     const std::string id = input.ConsumeRandomLengthString(32);
     const std::string user = input.ConsumeRandomLengthString(32);
     const std::string key = input.ConsumeRandomLengthString(16);

@@ -1,6 +1,7 @@
 // The CEF line as rendered: whole lines, compared with lines written out by
 // hand, for the header, the singles, the pairs, the escapes and the message.
 #include "cef_test_support.h"
+#include "worked_examples.h"
 
 #include <quorvel/cef_event.h>
 
@@ -19,7 +20,7 @@ std::string lineOf(const CEF_EVENT& event, const std::string& catalog = "") {
 
 TEST(CefLine, WorkedExample) {
     CEF_EVENT event;
-    quorvel_test::fillWorkedExample(event);
+    quorvel_test::fillCefWorkedExample(event);
     EXPECT_EQ(lineOf(event, "100=User {suser} logged in\n"),
               "CEF:0|ExampleVendor|ExampleProduct|1.0|100|Login|4|dvchost=host1 rt=1700000000123 dtz=UTC spt=0 "
               "suser=user1 cn1Label=Attempts cn1=3 cs1Label=Role cs1=admin outcome=success msg=User user1 logged in ");

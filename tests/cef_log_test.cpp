@@ -4,6 +4,7 @@
 #include "capturing_appender.h"
 #include "cef_test_support.h"
 #include "layout_file.h"
+#include "worked_examples.h"
 #include "xdas_event_ptr.h"
 
 #include <quorvel/quorvel.h>
@@ -34,7 +35,7 @@ TEST(CefLog, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     directory.write("100=User {suser} logged in\n101=User {suser} logged out\n");
     configureCapture();
     CEF_EVENT event;
-    quorvel_test::fillWorkedExample(event);
+    quorvel_test::fillCefWorkedExample(event);
     EXPECT_EQ(event.CEF_Log("audit.cef"), 0);
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);

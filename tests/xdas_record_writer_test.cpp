@@ -3,6 +3,7 @@
 #include "capturing_appender.h"
 #include "fake_resolver.h"
 #include "stamps.h"
+#include "worked_examples.h"
 #include "xdas/xdas_record_writer.h"
 #include "xdas_event_ptr.h"
 
@@ -43,27 +44,6 @@ void initialise(const std::string& propertiesFile, const std::string& hostName) 
     ASSERT_EQ(initXDAS(testDataPath(propertiesFile)), 0);
 }
 
-void fillWorkedExample(I_XDAS_Event& event) {
-    event.setId("42");
-    event.setSource("audit-svc");
-    I_XDASObserver* observer = event.getObserver();
-    observer->getAccount()->setDomain("d1");
-    observer->getAccount()->setName("server");
-    observer->getAccount()->setId("7");
-    observer->getEntity()->setSysAddr("10.0.0.1");
-    observer->getEntity()->setSvcName("svc");
-    observer->getEntity()->setSvcComp("comp");
-    event.getInitiator()->getAccount()->setName("alice");
-    event.getInitiator()->getEntity()->setSysAddr("10.0.0.2");
-    event.getInitiator()->setAssertions({{"role", "admin"}, {"x", ""}});
-    event.getTarget()->setData({{"attr", "mail"}});
-    event.getTarget()->getAccount()->setName("bob");
-    event.getAction()->getEvnt()->setId("0.0.0.1");
-    event.getAction()->getEvnt()->setName("LOGIN");
-    event.getAction()->getLog()->setSeverity(7);
-    event.getAction()->setOutcome("0");
-}
-
 const char* const kWorkedExample =
     R"( {"Id" : "42","Source" : "audit-svc","Observer" : {"Account" : {"Domain" : "d1","Name" : "server","Id" : "7"},)"
     R"("Entity" : {"SysAddr" : "10.0.0.1","SysName" : "hostA","SvcName" : "svc","SvcComp" : "comp"}},)"
@@ -74,14 +54,14 @@ const char* const kWorkedExample =
 
 TEST(XdasRecord, WorkedExampleIsWrittenByteForByte) {
     const XdasEventPtr event = quorvel_test::createXdasEvent();
-    fillWorkedExample(*event);
+    quorvel_test::fillXdasWorkedExample(*event);
     EXPECT_EQ(recordAt1700000000(*event, "hostA"), kWorkedExample);
 }
 
 TEST(XdasRecord, WorkedExampleIsLoggedAtInfoUnderTheNamedLogger) {
     initialise("capture_info.properties", "hostA");
     const XdasEventPtr event = quorvel_test::createXdasEvent();
-    fillWorkedExample(*event);
+    quorvel_test::fillXdasWorkedExample(*event);
     EXPECT_EQ(event->XDAS_Log("audit.xdas"), 0);
     const auto lines = capturedLines();
     ASSERT_EQ(lines.size(), 1u);

@@ -184,10 +184,6 @@ void setXdas(I_XDAS_Event& event, const quorvel_tools::Assignment& set) {
     field->set(event, set.value, number);
 }
 
-struct XdasEventDeleter {
-    void operator()(I_XDAS_Event* event) const { destroy(event); }
-};
-
 // Why an event of `level` logged under `logger` reached no appender of ours.
 std::string whyNotLogged(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level) {
     if (!level) return "its CEF severity selects no level (use 1, 2, 4, 6 or 8)";
@@ -209,7 +205,7 @@ bool hasConfiguredAppender(log4cxx::LoggerPtr logger, const log4cxx::AppenderPtr
 // anything is configured, so that a bad option logs nothing.
 struct Events {
     CEF_EVENT cef;
-    std::unique_ptr<I_XDAS_Event, XdasEventDeleter> xdas{create()};
+    std::unique_ptr<I_XDAS_Event, decltype(&destroy)> xdas{create(), &destroy};
 };
 
 void fillEvent(const Options& options, Events& events) {

@@ -1,6 +1,6 @@
 // Helpers for CEF tests: a catalogue file in a directory of its own that the
-// parameter service names, the worked example, and lines rendered with their
-// stamps fixed, to be compared with lines written out by hand.
+// parameter service names, and lines rendered with their stamps fixed, to be
+// compared with lines written out by hand.
 #pragma once
 
 #include "cef/cef_line.h"
@@ -32,23 +32,6 @@ class CatalogDirectory : public TempDir {
     void removeFile() const { std::remove(file().c_str()); }
     std::string file() const { return file("OstradEventDesc.conf"); }
 };
-
-// The event of the worked example: a login by user1 at INFO, signature 100.
-inline void fillWorkedExample(CEF_EVENT& event) {
-    event.setDeviceVendor("ExampleVendor");
-    event.setDeviceProduct("ExampleProduct");
-    event.setDeviceVersion("1.0");
-    event.setSignatureID("100");
-    event.setName("Login");
-    event.setSeverity(4);
-    event.setDeviceHostName("host1");
-    event.setSourceUserName("user1");
-    event.setCn1Label("Attempts");
-    event.setCn1(3);
-    event.setcs1Label("Role");
-    event.setCs1("admin");
-    event.setOutcome("success");
-}
 
 // The line of `event` rendered against a catalogue read from a file holding
 // exactly `catalog`, its stamps fixed by withFixedStamps().
