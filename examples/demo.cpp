@@ -1,6 +1,8 @@
 // A small host program: initialise logging, then log one XDAS event and one
 // CEF event. The CEF message comes from OstradEventDesc.conf in the directory
-// that VRQ_SERVER_CONFIGDIR names (`make demo` points it at examples/).
+// that VRQ_SERVER_CONFIGDIR names (`make demo` points it at examples/). It
+// stands alone, to be read and copied: the tests and benchmarks hold the same
+// events in tests/support/worked_examples.h.
 #include <quorvel/quorvel.h>
 
 #include <cstdio>

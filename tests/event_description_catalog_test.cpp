@@ -1,6 +1,7 @@
 // The catalogue: how its file is read and its templates compiled and
 // expanded, shown through the "msg" item of whole lines.
 #include "cef_test_support.h"
+#include "compiled_template_parts.h"
 
 #include <quorvel/cef_event.h>
 
@@ -41,10 +42,10 @@ TEST(CefCatalog, PlaceholdersAreFilledAndAnEmptyTextValueLeavesItsBlanks) {
 }
 
 TEST(CefCatalog, CompiledTemplateKeepsKnownPlaceholdersAndRecordsTheirRows) {
-    const std::string compiledTemplate = quorvel::compileTemplate("User {suser} logged in from {src}{SUSER}");
+    const std::string compiledTemplate = quorvel_test::compiledTemplate("User {suser} logged in from {src}{SUSER}");
     const quorvel::EventDescTemplate compiled(compiledTemplate);
-    EXPECT_EQ(compiled.text(), "User {suser} logged in from {src}");
-    const auto placeholders = compiled.placeholders();
+    EXPECT_EQ(quorvel_test::templateText(compiled), "User {suser} logged in from {src}");
+    const auto placeholders = quorvel_test::placeholdersOf(compiled);
     ASSERT_EQ(placeholders.size(), 2u);
     EXPECT_EQ(placeholders[0].field->key, "suser");
     EXPECT_EQ(placeholders[0].offset, 5u);
@@ -176,7 +177,7 @@ TEST(CefCatalog, LookupOfAbsentOrEmptyEntriesAddsNothing) {
         EXPECT_EQ(catalog.message(event), "");
     }
     ASSERT_NE(catalog.find("1"), std::nullopt);
-    EXPECT_EQ(catalog.find("1")->text(), "");
+    EXPECT_EQ(quorvel_test::templateText(*catalog.find("1")), "");
     EXPECT_EQ(catalog.find("2"), std::nullopt);
 }
 
@@ -215,7 +216,7 @@ TEST(CefCatalog, DirectoryIsUsedAsGivenWithADoubledSlash) {
     setenv("VRQ_SERVER_CONFIGDIR", (directory.path() + "/").c_str(), 1);
     const EventDescriptionCatalog catalog;
     ASSERT_NE(catalog.find("1"), std::nullopt);
-    EXPECT_EQ(catalog.find("1")->text(), "found");
+    EXPECT_EQ(quorvel_test::templateText(*catalog.find("1")), "found");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "cef/cef_field_table.h"
 #include "cef/compiled_template.h"
 #include "cef/template_scan.h"
+#include "compiled_template_parts.h"
 
 #include <quorvel/cef_event.h>
 
@@ -106,8 +107,8 @@ std::pair<std::string, std::vector<std::string>> compiledTheLiteralWay(const std
 // gives for its key.
 std::string expandedTheLiteralWay(const quorvel::EventDescTemplate& compiled,
                                   const std::function<std::string(std::string_view key)>& valueOf) {
-    std::string message = compiled.text();
-    for (const auto& placeholder : compiled.placeholders()) {
+    std::string message = quorvel_test::templateText(compiled);
+    for (const auto& placeholder : quorvel_test::placeholdersOf(compiled)) {
         const std::size_t at = message.find(placeholder.field->placeholder);
         message.replace(at, placeholder.field->placeholder.size(), valueOf(placeholder.field->key));
     }
@@ -131,12 +132,12 @@ TEST(TemplateScan, CompiledTemplatesMatchTheLiteralRules) {
     for (const std::string& text : generatedTemplates()) {
         const std::string trimmed = std::regex_replace(text, trailingWhitespace(), "");
         const auto expected = compiledTheLiteralWay(trimmed);
-        const std::string compiledTemplate = quorvel::compileTemplate(trimmed);
+        const std::string compiledTemplate = quorvel_test::compiledTemplate(trimmed);
         const quorvel::EventDescTemplate compiled(compiledTemplate);
-        const std::string compiledText = compiled.text();
+        const std::string compiledText = quorvel_test::templateText(compiled);
         ASSERT_EQ(compiledText, expected.first) << testing::PrintToString(text);
         std::vector<std::string> keys;
-        for (const auto& placeholder : compiled.placeholders()) {
+        for (const auto& placeholder : quorvel_test::placeholdersOf(compiled)) {
             keys.emplace_back(placeholder.field->key);
             ASSERT_EQ(compiledText.compare(placeholder.offset, placeholder.field->placeholder.size(),
                                            placeholder.field->placeholder),
@@ -167,7 +168,7 @@ TEST(TemplateScan, ExpansionMatchesFirstOccurrenceReplacementForPlainValues) {
     };
     for (const std::string& text : generatedTemplates()) {
         const std::string compiledTemplate =
-            quorvel::compileTemplate(std::regex_replace(text, trailingWhitespace(), ""));
+            quorvel_test::compiledTemplate(std::regex_replace(text, trailingWhitespace(), ""));
         const quorvel::EventDescTemplate compiled(compiledTemplate);
         ASSERT_EQ(compiled.message(event), expandedTheLiteralWay(compiled, valueOf)) << testing::PrintToString(text);
     }

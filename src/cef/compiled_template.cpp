@@ -1,5 +1,5 @@
-// Compiling message templates, and reading a compiled template back: as
-// text, as placeholders, and expanded into the message of an event.
+// Compiling message templates, and expanding a compiled template into the
+// message of an event.
 #include "cef/compiled_template.h"
 
 #include "cef/template_scan.h"
@@ -35,31 +35,6 @@ char* writeLiteral(std::string_view literal, char* to) {
     return to + literal.size();
 }
 
-// The first marker byte in [from, end), or `end`.
-const char* findMarker(const char* from, const char* end) {
-    const void* const marker = std::memchr(from, kTemplateMarker, static_cast<std::size_t>(end - from));
-    return marker != nullptr ? static_cast<const char*>(marker) : end;
-}
-
-// Calls `literal` with each run of literal bytes of `compiled` (a doubled
-// marker byte as one byte) and `placeholder` with the row of each known
-// placeholder, in order.
-template <typename Literal, typename Placeholder>
-void decode(std::string_view compiled, Literal&& literal, Placeholder&& placeholder) {
-    const char* pos = compiled.data();
-    const char* const end = pos + compiled.size();
-    for (const char* marker; (marker = findMarker(pos, end)) != end; pos = marker + 2) {
-        const auto next = static_cast<unsigned char>(marker[1]);
-        if (next == static_cast<unsigned char>(kTemplateMarker)) {
-            literal(std::string_view(pos, static_cast<std::size_t>(marker + 1 - pos)));
-        } else {
-            literal(std::string_view(pos, static_cast<std::size_t>(marker - pos)));
-            placeholder(CefFieldTable[next - kTemplateRowBase]);
-        }
-    }
-    literal(std::string_view(pos, static_cast<std::size_t>(end - pos)));
-}
-
 } // namespace
 
 std::size_t compiledTemplateBound(std::string_view text) {
@@ -82,12 +57,6 @@ char* writeCompiledTemplate(std::string_view text, char* to) {
     return writeLiteral(text.substr(pos), to);
 }
 
-std::string compileTemplate(std::string_view text) {
-    std::string compiled(compiledTemplateBound(text), '\0');
-    compiled.resize(static_cast<std::size_t>(writeCompiledTemplate(text, compiled.data()) - compiled.data()));
-    return compiled;
-}
-
 std::vector<std::string_view> findDroppedTokens(std::string_view text) {
     std::vector<std::string_view> dropped;
     std::size_t pos = 0;
@@ -99,33 +68,12 @@ std::vector<std::string_view> findDroppedTokens(std::string_view text) {
     return dropped;
 }
 
-std::string EventDescTemplate::text() const {
-    std::string text;
-    decode(
-        compiled_, [&](std::string_view literal) { text += literal; },
-        [&](const CefField& field) { text += field.placeholder; });
-    return text;
-}
-
-std::vector<EventDescTemplate::Placeholder> EventDescTemplate::placeholders() const {
-    std::vector<Placeholder> placeholders;
-    std::size_t offset = 0;
-    decode(
-        compiled_, [&](std::string_view literal) { offset += literal.size(); },
-        [&](const CefField& field) {
-            placeholders.push_back(Placeholder{offset, &field});
-            offset += field.placeholder.size();
-        });
-    return placeholders;
-}
-
 void EventDescTemplate::writeMessage(LineBuffer& line, const CEF_EVENT& event) const {
-    decode(
-        compiled_, [&](std::string_view literal) { line.put(literal); },
-        [&](const CefField& field) {
-            char* const to = line.room(cefFieldValueBound(event, field, CefEscaping::Extension));
-            line.advance(writeCefFieldValue(to, event, field, CefEscaping::Extension));
-        });
+    forEachPart([&](std::string_view literal) { line.put(literal); },
+                [&](const CefField& field) {
+                    char* const to = line.room(cefFieldValueBound(event, field, CefEscaping::Extension));
+                    line.advance(writeCefFieldValue(to, event, field, CefEscaping::Extension));
+                });
 }
 
 std::string EventDescTemplate::message(const CEF_EVENT& event) const {

@@ -6,6 +6,7 @@
 #include "logging/line_buffer.h"
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,9 +33,6 @@ std::size_t compiledTemplateBound(std::string_view text);
 // `text.data()` or lie before it.
 char* writeCompiledTemplate(std::string_view text, char* to);
 
-// `text` compiled, as a string of its own.
-std::string compileTemplate(std::string_view text);
-
 // The brace tokens of `text` that compiling it drops because they name no
 // field, in order.
 std::vector<std::string_view> findDroppedTokens(std::string_view text);
@@ -43,22 +41,15 @@ std::vector<std::string_view> findDroppedTokens(std::string_view text);
 // view).
 class EventDescTemplate {
   public:
-    // A known placeholder occurrence: where it starts in text(), and the
-    // field table row it names.
-    struct Placeholder {
-        std::size_t offset;
-        const CefField* field;
-    };
-
     explicit EventDescTemplate(std::string_view compiled) : compiled_(compiled) {}
 
     // True for an empty template, which gives no message.
     bool empty() const { return compiled_.empty(); }
-    // The template less its trailing whitespace and less every brace token
-    // that names no field; known placeholders stay in it verbatim.
-    std::string text() const;
-    // One per known placeholder occurrence, in order of occurrence.
-    std::vector<Placeholder> placeholders() const;
+    // Calls `literal` with each run of the template's own text (a doubled
+    // marker byte as one byte) and `placeholder` with the field table row of
+    // each known placeholder, in order: the one reading of the compiled form.
+    template <typename Literal, typename Placeholder>
+    void forEachPart(Literal&& literal, Placeholder&& placeholder) const;
 
     // Appends the message of `event` to `line`: the template with every
     // placeholder filled with the bare, escaped value of its field at its own
@@ -73,5 +64,25 @@ class EventDescTemplate {
   private:
     std::string_view compiled_;
 };
+
+template <typename Literal, typename Placeholder>
+void EventDescTemplate::forEachPart(Literal&& literal, Placeholder&& placeholder) const {
+    const char* pos = compiled_.data();
+    const char* const end = pos + compiled_.size();
+    const auto findMarker = [end](const char* from) {
+        const void* const marker = std::memchr(from, kTemplateMarker, static_cast<std::size_t>(end - from));
+        return marker != nullptr ? static_cast<const char*>(marker) : end;
+    };
+    for (const char* marker; (marker = findMarker(pos)) != end; pos = marker + 2) {
+        const auto next = static_cast<unsigned char>(marker[1]);
+        if (next == static_cast<unsigned char>(kTemplateMarker)) {
+            literal(std::string_view(pos, static_cast<std::size_t>(marker + 1 - pos)));
+        } else {
+            literal(std::string_view(pos, static_cast<std::size_t>(marker - pos)));
+            placeholder(CefFieldTable[next - kTemplateRowBase]);
+        }
+    }
+    literal(std::string_view(pos, static_cast<std::size_t>(end - pos)));
+}
 
 } // namespace quorvel
