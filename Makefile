@@ -44,7 +44,7 @@ fleet-demo: build
 # the sealed trail's verifier counting the loss (root: it uses a mount
 # namespace and tmpfs file systems); prints one line per run.
 measure-delivery: build
-	examples/measure-delivery $(BUILD_DIR)
+	measure/measure-delivery $(BUILD_DIR)
 
 # One corpus of hostile CEF events logged through the library, read back by
 # the tests' strict parser, liblognorm (through rsyslog's mmnormalize) and
