@@ -50,7 +50,7 @@ measure-delivery: build
 # the tests' strict parser, liblognorm (through rsyslog's mmnormalize) and
 # jc; prints what each reads whole and what it misreads.
 cef-interop: build
-	examples/cef-interop $(BUILD_DIR)
+	measure/cef-interop $(BUILD_DIR)
 
 # The simulated fleet's test runs at one size per suite: `make check` runs
 # the 20-host fleet (label fleet20) and leaves out the 3-host one (fleet3);
