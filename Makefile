@@ -64,8 +64,9 @@ check: build
 check-unit: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -L unit
 
-# The library, its headers, both tools with their manual pages, the CMake
-# package and quorvel.pc under PREFIX (make install PREFIX=/opt/quorvel).
+# The library, its headers, the five tools with their manual pages and the
+# host agent's systemd unit, the CMake package and quorvel.pc under PREFIX
+# (make install PREFIX=/opt/quorvel).
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
