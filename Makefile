@@ -44,13 +44,13 @@ fleet-demo: build
 # the sealed trail's verifier counting the loss (root: it uses a mount
 # namespace and tmpfs file systems); prints one line per run.
 measure-delivery: build
-	examples/measure-delivery $(BUILD_DIR)
+	measure/measure-delivery $(BUILD_DIR)
 
 # One corpus of hostile CEF events logged through the library, read back by
 # the tests' strict parser, liblognorm (through rsyslog's mmnormalize) and
 # jc; prints what each reads whole and what it misreads.
 cef-interop: build
-	examples/cef-interop $(BUILD_DIR)
+	measure/cef-interop $(BUILD_DIR)
 
 # The simulated fleet's test runs at one size per suite: `make check` runs
 # the 20-host fleet (label fleet20) and leaves out the 3-host one (fleet3);
@@ -64,8 +64,9 @@ check: build
 check-unit: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -L unit
 
-# The library, its headers, both tools with their manual pages, the CMake
-# package and quorvel.pc under PREFIX (make install PREFIX=/opt/quorvel).
+# The library, its headers, the five tools with their manual pages and the
+# host agent's systemd unit, the CMake package and quorvel.pc under PREFIX
+# (make install PREFIX=/opt/quorvel).
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 

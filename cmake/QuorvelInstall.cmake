@@ -6,7 +6,8 @@
 # Every file belongs to one of four components, which become the packages:
 #   runtime      libquorvel.so.1                      libquorvel1 / quorvel
 #   development  headers, .so link, CMake, quorvel.pc libquorvel-dev / quorvel-devel
-#   tools        both tools and their manual pages    quorvel-tools
+#   tools        the five tools, their manual pages,  quorvel-tools
+#                the host agent's systemd unit
 #   hostparam    the stand-in parameter service       quorvel-hostparam-env
 
 include(GNUInstallDirs)

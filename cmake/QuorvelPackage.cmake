@@ -98,8 +98,10 @@ the CEF model, as exactly one line and logs it through Apache log4cxx.
 This package holds the operators' tools: quorvel-catalog-check checks a CEF
 message catalogue the way the library reads it, quorvel-emit logs one
 event through a log4cxx configuration exactly as a server would,
-quorvel-verify makes the auditor's keys and verifies a sealed trail, and
-quorvel-preflight checks whether a host's appenders can deliver.")
+quorvel-verify makes the auditor's keys and verifies a sealed trail,
+quorvel-preflight checks whether a host's appenders can deliver, and
+quorvel-sealagent keeps the host ledger of the sealed trail as the host's
+agent (with its systemd unit).")
 set(CPACK_COMPONENT_HOSTPARAM_DESCRIPTION "security-audit events through log4cxx - stand-in parameter service
 libquorvel asks its host server's parameter service, a library
 libhostparam.so.1 providing GetParam, for the directory of its CEF message

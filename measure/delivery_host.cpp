@@ -2,7 +2,7 @@
 // a host should do when delivery fails: XDAS_Log and CEF_Log pass log4cxx's
 // exceptions on (a full disk, a message too long for UDP, ...), so every
 // call is guarded, the failure counted and reported, and the host goes on.
-// examples/measure-delivery runs it on every path a host can configure.
+// measure/measure-delivery runs it on every path a host can configure.
 //
 //   quorvel-delivery-host PROPERTIES EVENTS [--threads N] [--first-thread N]
 //                         [--rate PER-SECOND] [--pad BYTES]

@@ -1,8 +1,9 @@
-// A host process for the relay test and `make relay-demo`: initialises
-// logging from the properties file named on the command line, then logs
-// EVENTS events from each of four threads, XDAS and CEF in turn, each
-// carrying its sequence text (XDAS Id, CEF cs1), at no more than RATE
-// events per second per thread (0: as fast as they go). The user names hold
+// A host process for the relay demo (examples/relay/demo), measure-paths and
+// the relay and host-agent tests: initialises logging from the properties
+// file named on the command line, then logs EVENTS events from each of four
+// threads, XDAS and CEF in turn, each carrying its sequence text (XDAS Id,
+// CEF cs1), at no more than RATE events per second per thread (0: as fast as
+// they go). The user names hold
 // every character the escape rules touch, control characters included; with
 // a fourth argument "plain", only printable ones (for the parsers that SIEM
 // pipelines use, which the demo runs). Exits 0 when every event was handed

@@ -1,4 +1,4 @@
-// The CEF interoperability corpus (examples/cef-interop): logs CEF events
+// The CEF interoperability corpus (measure/cef-interop): logs CEF events
 // with hostile bytes in every position through the library and log4cxx, and
 // reads lines back with the tests' strict CEF parser.
 //   cef_corpus log PROPERTIES   logs the corpus; prints, per line, the kind of
