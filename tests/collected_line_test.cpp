@@ -29,6 +29,8 @@ const std::string kXdas = " {\"Id\" : \"x\"}";
 // here, the shapes they did not write there, and the forgeries.
 const Case kCases[] = {
     {"rfc3164 two-digit day, pid", "Dec 19 02:20:09 vm mod[123]: " + kXdas, kRfc3164, MessageKind::Event, "vm", kXdas},
+    {"rfc3164 without a host, as syslog(3) sends it locally", "Dec  9 17:53:08 prog: " + kCef, kRfc3164,
+     MessageKind::Event, "", kCef},
     {"rfc3339 Z", "2026-12-09T02:20:09.1Z vm.example.org mod: " + kCef, kRfc3339, MessageKind::Event, "vm.example.org",
      kCef},
     {"rfc5424 XDAS", "<86>1 2026-12-09T02:41:37.695733+00:00 vm mod 123 - -  " + kXdas, kRfc5424, MessageKind::Event,

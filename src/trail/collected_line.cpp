@@ -92,6 +92,21 @@ void rfc3339Time(Cursor& cursor) {
         cursor.oneOf({"+", "-"}).shape("99:99");
 }
 
+// "HOST TAG: ", or "TAG: " alone: syslog(3) sends its header without a host
+// over the local socket, and a collector that writes %rawmsg-after-pri%
+// keeps it so.
+void hostThenTag(Cursor& cursor, std::string_view& host) {
+    Cursor withHost = cursor;
+    withHost.token(host, true).literal(" ");
+    programTag(withHost);
+    if (withHost.ok()) {
+        cursor = withHost;
+    } else {
+        host = {};
+        programTag(cursor);
+    }
+}
+
 constexpr std::array<std::string_view, 12> kMonths = {"Jan ", "Feb ", "Mar ", "Apr ", "May ", "Jun ",
                                                       "Jul ", "Aug ", "Sep ", "Oct ", "Nov ", "Dec "};
 
@@ -101,8 +116,8 @@ void syslogHeader(Cursor& cursor, PrefixGrammar grammar, std::string_view& host)
     case kRfc3164:
         cursor.oneOf({kMonths[0], kMonths[1], kMonths[2], kMonths[3], kMonths[4], kMonths[5], kMonths[6], kMonths[7],
                       kMonths[8], kMonths[9], kMonths[10], kMonths[11]});
-        cursor.oneOf({" ", "0", "1", "2", "3"}).shape("9 99:99:99 ").token(host, true).literal(" ");
-        programTag(cursor);
+        cursor.oneOf({" ", "0", "1", "2", "3"}).shape("9 99:99:99 ");
+        hostThenTag(cursor, host);
         break;
     case kRfc3339:
         rfc3339Time(cursor);

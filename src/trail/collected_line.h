@@ -20,7 +20,8 @@ namespace quorvel::trail {
 // at most one program tag.
 enum PrefixGrammar : unsigned {
     kNoPrefix = 1u << 0,   // the message alone (a FileAppender with %m%n, rsyslog's %rawmsg-after-pri%)
-    kRfc3164 = 1u << 1,    // "Dec  9 02:20:09 HOST TAG: " (rsyslog's traditional file format)
+    kRfc3164 = 1u << 1,    // "Dec  9 02:20:09 HOST TAG: " (rsyslog's traditional file format), or without
+                           // HOST as syslog(3) sends it over the local socket
     kRfc3339 = 1u << 2,    // "2026-12-09T02:20:09.123+00:00 HOST TAG: " (rsyslog's file format)
     kRfc5424 = 1u << 3,    // "<PRI>1 TIMESTAMP HOST APP PROCID MSGID - " (syslog protocol, no structured data)
     kProgramTag = 1u << 4, // "TAG: " (a layout of "${quorvel.module}: %m"), alone or after a syslog header
