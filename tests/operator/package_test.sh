@@ -116,13 +116,17 @@ debug_file=$work/dbg/usr/lib/debug/.build-id/$(echo "$build_id" | cut -c1-2)/$(e
 readelf -S "$debug_file" | grep -q '\.debug_info' || fail "$debug_file holds no debug information"
 
 # --- Installed into the throw-away root ---------------------------------------
-# Packages of these names that the machine has are removed from the
-# throw-away root first.
+# Only the packages' copy of quorvel is there: the machine's own copies are
+# removed from the throw-away root first, packages of these names and a copy
+# under /usr/local (the README's make install), whose headers, CMake package,
+# quorvel.pc, library and manual pages the consumer's build, the linker and
+# man would otherwise find first.
 # shellcheck disable=SC2086
 present=$(dpkg-query -W -f '${Package} ${Status}\n' $debs 2> /dev/null | awk '$NF != "not-installed" { print $1 }')
 # shellcheck disable=SC2086
 [ -z "$present" ] || dpkg --purge --force-depends $present > "$work/purge-present.log" 2>&1 ||
     { cat "$work/purge-present.log"; fail "removing the machine's own $present in the throw-away root"; }
+find /usr/local -name '*quorvel*' -prune -exec rm -rf {} +
 # What the packages install, and which of it the system has already.
 for package in $debs; do
     dpkg-deb -c "$(deb_file "$package")" | awk '{ print $6 }' | sed -e 's|^\.||' -e 's|/$||' | grep .
@@ -133,8 +137,12 @@ done < "$work/package-paths" > "$work/present-before"
 # shellcheck disable=SC2046
 dpkg -i $(for package in $debs; do deb_file "$package"; done) > "$work/dpkg-i.log" 2>&1 ||
     { cat "$work/dpkg-i.log"; fail "dpkg -i"; }
-cached=$(ldconfig -p | sed -n 's/^[[:space:]]*libquorvel\.so\.1 (.*) => //p')
-[ -n "$cached" ] && [ "$(readlink -f "$cached")" = "$(readlink -f "$libdir/libquorvel.so.1")" ] ||
+# The linker's cache (which the ldconfig trigger made anew) lists the
+# package's library, besides any other copy in a directory it covers.
+cached_library_dirs() {
+    ldconfig -p | sed -n 's|^[[:space:]]*libquorvel\.so\.1 (.*) => \(.*\)/libquorvel\.so\.1$|\1|p' | xargs -r readlink -f
+}
+cached_library_dirs | grep -q -x -F "$(readlink -f "$libdir")" ||
     fail "the dynamic linker's cache does not list $libdir/libquorvel.so.1 (ldconfig trigger)"
 ldconfig -p | grep -q libhostparam && fail "the stand-in parameter service is in the linker's cache"
 
@@ -200,7 +208,7 @@ while read -r path; do
         fail "$path is left after removing the packages"
     fi
 done < "$work/package-paths"
-ldconfig -p | grep -q libquorvel && fail "libquorvel is still in the linker's cache"
+cached_library_dirs | grep -q -x -F "$(readlink -f "$libdir")" && fail "$libdir/libquorvel.so.1 is still in the linker's cache"
 
 # --- RPM packages -------------------------------------------------------------
 wait "$rpm_build_pid" || { cat "$work/rpm-build.log"; fail "building the RPM build tree"; }
