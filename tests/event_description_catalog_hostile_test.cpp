@@ -7,6 +7,7 @@
 #include "child_process.h"
 #include "compiled_template_parts.h"
 #include "hostile_catalogs.h"
+#include "skip_or_fail.h"
 
 #include <quorvel/cef_event.h>
 
@@ -193,7 +194,7 @@ TEST(CefHostileCatalog, FileWithoutReadPermissionGivesAnEmptyCatalogue) {
     directory.write("1=x\n");
     ASSERT_EQ(chmod(directory.file().c_str(), 0), 0);
     const int found = quorvel_test::runAsUnprivileged([] { return EventDescriptionCatalog().find("1") ? 1 : 0; });
-    if (found == quorvel_test::kCannotDropPrivileges) GTEST_SKIP() << "cannot drop root's privileges";
+    if (found == quorvel_test::kCannotDropPrivileges) QUORVEL_SKIP_OR_FAIL("cannot drop root's privileges");
     EXPECT_EQ(found, 0) << "1: the catalogue read the file; anything else: its process failed";
 }
 

@@ -5,6 +5,7 @@
 #include "child_process.h"
 #include "fake_resolver.h"
 #include "layout_file.h"
+#include "skip_or_fail.h"
 #include "temp_dir.h"
 
 #include <quorvel/logging.h>
@@ -149,7 +150,7 @@ TEST_P(InitPropertiesFile, ResultSaysWhetherTheFileWasApplied) {
     if (c.kind == std::string("unreadable")) {
         chmod(path.c_str(), 0);
         result = quorvel_test::runAsUnprivileged([&] { return initSyslog(path, "files"); });
-        if (result == quorvel_test::kCannotDropPrivileges) GTEST_SKIP() << "cannot drop root's privileges";
+        if (result == quorvel_test::kCannotDropPrivileges) QUORVEL_SKIP_OR_FAIL("cannot drop root's privileges");
     } else {
         result = initSyslog(path, "files");
     }

@@ -6,6 +6,7 @@
 #include "child_process.h"
 #include "file_text.h"
 #include "memory_search.h"
+#include "skip_or_fail.h"
 #include "temp_dir.h"
 #include "trail/seal_record.h"
 #include "trail/sealed_initialisation.h"
@@ -194,7 +195,7 @@ TEST(SealHygiene, CoreDumpHoldsNoKey) {
     const auto gcore = quorvel_test::runProcess({"gcore", "-o", core, std::to_string(sealing.pid())});
     if (gcore.status == 127) GTEST_SKIP() << "gcore (gdb) is not installed";
     if (gcore.status != 0 && (gcore.out + gcore.err).find("ptrace") != std::string::npos)
-        GTEST_SKIP() << "tracing is not allowed here: " << gcore.err;
+        QUORVEL_SKIP_OR_FAIL("tracing is not allowed here: " + gcore.err);
     ASSERT_EQ(gcore.status, 0) << gcore.out << gcore.err;
     sealing.kill();
 

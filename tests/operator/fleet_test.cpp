@@ -6,9 +6,11 @@
 // every ledger sound, no session missing. Then each attack on copies of the
 // collected files, or on the two hosts that run beside the fleet for it,
 // gets its verdict.
-//   fleet_test HOSTS SECONDS [gtest options]; 77 (skipped) when not root.
+//   fleet_test HOSTS SECONDS [gtest options]; 77 (skipped) when not root, or
+// 1 where QUORVEL_REQUIRE_ALL_TESTS is set.
 #include "child_process.h"
 #include "file_text.h"
+#include "skip_or_fail.h"
 #include "taken_keys.h"
 #include "trail/epoch_record.h"
 
@@ -360,8 +362,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (geteuid() != 0) {
-        std::printf("skipped: the fleet needs root (network, PID and mount namespaces)\n");
-        return 77;
+        const bool required = quorvel_test::allTestsRequired();
+        std::printf("%s: the fleet needs root (network, PID and mount namespaces)\n",
+                    required ? "failed (QUORVEL_REQUIRE_ALL_TESTS)" : "skipped");
+        return required ? 1 : 77;
     }
     // Readable by the user nobody, who runs a program on an attack host.
     char parent[] = "/tmp/quorvel-fleet-test-XXXXXX";

@@ -1,14 +1,21 @@
 #!/bin/sh
 # Builds the Debian packages from the build tree and the RPM packages from a
-# build tree of their own, lints both, installs the Debian packages into this
-# system, builds examples/consumer against them with CMake and pkg-config,
-# runs the tools and renders their manual pages, runs the consumer with a
-# host's own parameter service instead of the stand-in, removes the packages
-# and checks that nothing is left behind. The RPM packages must hold what the
-# Debian packages hold and require the same libraries.
+# build tree of their own, lints both, installs the Debian packages into a
+# throw-away root, builds examples/consumer against them with CMake and
+# pkg-config, runs the tools and renders their manual pages, runs the
+# consumer with a host's own parameter service instead of the stand-in,
+# removes the packages and checks that nothing is left behind. The RPM
+# packages must hold what the Debian packages hold and require the same
+# libraries.
+# The throw-away root: the script runs again in a mount namespace of its own
+# where /usr, /etc and /var are overlays of themselves whose changes land in
+# a tmpfs of that namespace, gone with it. dpkg installs, runs its triggers
+# (ldconfig, man-db) and purges there as on the machine, whose own files,
+# dpkg database and linker cache stay as they were.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR
-# Exits 77 (skipped) when not run as root or when quorvel packages are
-# already installed here.
+# Exits 77 (skipped), with the reason, when not run as root or where the
+# machine gives no mount namespace or overlay of its own; where
+# QUORVEL_REQUIRE_ALL_TESTS is set, that fails instead.
 set -eu
 build=$1
 source=$2
@@ -17,30 +24,54 @@ arch=$(dpkg --print-architecture)
 rpm_arch=$(uname -m)
 debs="libquorvel1 libquorvel-dev quorvel-tools quorvel-hostparam-env quorvel-dbg"
 
-skip() {
-    echo "SKIPPED: $*"
-    exit 77
-}
 fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
+skip() {
+    [ -z "${QUORVEL_REQUIRE_ALL_TESTS:-}" ] || fail "cannot run here (QUORVEL_REQUIRE_ALL_TESTS): $*"
+    echo "SKIPPED: $*"
+    exit 77
+}
 
-[ "$(id -u)" -eq 0 ] || skip "installing the Debian packages needs root (dpkg -i); run the test as root"
-for tool in cpack dpkg-deb lintian rpmbuild rpmlint rpmsign rpm2cpio cpio gpg man flock; do
+if [ -z "${QUORVEL_THROWAWAY_ROOT:-}" ]; then
+    [ "$(id -u)" -eq 0 ] || skip "installing the Debian packages needs root (dpkg -i in a mount namespace of its own)"
+    for tree in "$build" "$source"; do
+        case $(realpath "$tree")/ in /usr/* | /etc/* | /var/*)
+            skip "$tree is under /usr, /etc or /var, which the throw-away root lays over" ;;
+        esac
+    done
+    said=$(unshare -m true 2>&1) || skip "no mount namespace of its own here: unshare -m says \"$said\""
+    QUORVEL_THROWAWAY_ROOT=yes exec unshare -m sh "$0" "$@"
+fi
+
+for tool in cpack dpkg-deb lintian rpmbuild rpmlint rpmsign rpm2cpio cpio gpg gpgconf man; do
     command -v "$tool" > /dev/null || fail "$tool is missing (scripts/install-deps installs it)"
 done
 
 work=$(mktemp -d /tmp/quorvel-package-XXXXXX)
-installed=""
 cleanup() {
-    # shellcheck disable=SC2086
-    [ -z "$installed" ] || dpkg --purge $debs > "$work/purge-on-exit.log" 2>&1 || cat "$work/purge-on-exit.log"
     [ -z "${rpm_build_pid:-}" ] || wait "$rpm_build_pid" || true
+    # The GnuPG agent that signing started ends with the run.
+    [ ! -d "$work/gnupg" ] || GNUPGHOME="$work/gnupg" gpgconf --kill all
+    # The layers' tmpfs leaves the work directory; the overlays that use it
+    # go with the namespace.
+    umount -l "$work/layers" 2> /dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+# Whatever a tool keeps in its home stays in the work directory.
+export HOME="$work"
+
+mkdir "$work/layers"
+mount -t tmpfs -o mode=0700 quorvel-layers "$work/layers" 2> "$work/mount.err" ||
+    skip "no tmpfs in a mount namespace here: $(cat "$work/mount.err")"
+for dir in usr etc var; do
+    mkdir "$work/layers/$dir" "$work/layers/$dir.work"
+    mount -t overlay -o "lowerdir=/$dir,upperdir=$work/layers/$dir,workdir=$work/layers/$dir.work" \
+        "quorvel-$dir" "/$dir" 2> "$work/mount.err" || skip "no overlay over /$dir here: $(cat "$work/mount.err")"
+done
 
 # The RPM build tree (kept in the build directory, so later runs only bring
 # it up to date) compiles in the background while the Debian packages are
@@ -84,16 +115,18 @@ debug_file=$work/dbg/usr/lib/debug/.build-id/$(echo "$build_id" | cut -c1-2)/$(e
 [ -f "$debug_file" ] || fail "quorvel-dbg has no debug file for build ID $build_id"
 readelf -S "$debug_file" | grep -q '\.debug_info' || fail "$debug_file holds no debug information"
 
-# --- Installed into this system -----------------------------------------------
-# One run at a time on this machine; packages installed by someone else are
-# not touched.
-exec 9> /var/lock/quorvel-package-test.lock
-flock -w 600 9 || fail "another run holds /var/lock/quorvel-package-test.lock"
-for package in $debs; do
-    if dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q installed; then
-        skip "$package is already installed on this system"
-    fi
-done
+# --- Installed into the throw-away root ---------------------------------------
+# Only the packages' copy of quorvel is there: the machine's own copies are
+# removed from the throw-away root first, packages of these names and a copy
+# under /usr/local (the README's make install), whose headers, CMake package,
+# quorvel.pc, library and manual pages the consumer's build, the linker and
+# man would otherwise find first.
+# shellcheck disable=SC2086
+present=$(dpkg-query -W -f '${Package} ${Status}\n' $debs 2> /dev/null | awk '$NF != "not-installed" { print $1 }')
+# shellcheck disable=SC2086
+[ -z "$present" ] || dpkg --purge --force-depends $present > "$work/purge-present.log" 2>&1 ||
+    { cat "$work/purge-present.log"; fail "removing the machine's own $present in the throw-away root"; }
+find /usr/local -name '*quorvel*' -prune -exec rm -rf {} +
 # What the packages install, and which of it the system has already.
 for package in $debs; do
     dpkg-deb -c "$(deb_file "$package")" | awk '{ print $6 }' | sed -e 's|^\.||' -e 's|/$||' | grep .
@@ -101,12 +134,15 @@ done | sort -u > "$work/package-paths"
 while read -r path; do
     if [ -e "$path" ] || [ -L "$path" ]; then echo "$path"; fi
 done < "$work/package-paths" > "$work/present-before"
-installed=yes
 # shellcheck disable=SC2046
 dpkg -i $(for package in $debs; do deb_file "$package"; done) > "$work/dpkg-i.log" 2>&1 ||
     { cat "$work/dpkg-i.log"; fail "dpkg -i"; }
-cached=$(ldconfig -p | sed -n 's/^[[:space:]]*libquorvel\.so\.1 (.*) => //p')
-[ -n "$cached" ] && [ "$(readlink -f "$cached")" = "$(readlink -f "$libdir/libquorvel.so.1")" ] ||
+# The linker's cache (which the ldconfig trigger made anew) lists the
+# package's library, besides any other copy in a directory it covers.
+cached_library_dirs() {
+    ldconfig -p | sed -n 's|^[[:space:]]*libquorvel\.so\.1 (.*) => \(.*\)/libquorvel\.so\.1$|\1|p' | xargs -r readlink -f
+}
+cached_library_dirs | grep -q -x -F "$(readlink -f "$libdir")" ||
     fail "the dynamic linker's cache does not list $libdir/libquorvel.so.1 (ldconfig trigger)"
 ldconfig -p | grep -q libhostparam && fail "the stand-in parameter service is in the linker's cache"
 
@@ -167,13 +203,12 @@ dpkg -r quorvel-hostparam-env > "$work/dpkg-r.log" 2>&1 || { cat "$work/dpkg-r.l
 # no cache entry.
 # shellcheck disable=SC2086
 dpkg --purge $debs > "$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "dpkg --purge"; }
-installed=""
 while read -r path; do
     if { [ -e "$path" ] || [ -L "$path" ]; } && ! grep -q -x -F "$path" "$work/present-before"; then
         fail "$path is left after removing the packages"
     fi
 done < "$work/package-paths"
-ldconfig -p | grep -q libquorvel && fail "libquorvel is still in the linker's cache"
+cached_library_dirs | grep -q -x -F "$(readlink -f "$libdir")" && fail "$libdir/libquorvel.so.1 is still in the linker's cache"
 
 # --- RPM packages -------------------------------------------------------------
 wait "$rpm_build_pid" || { cat "$work/rpm-build.log"; fail "building the RPM build tree"; }
@@ -183,7 +218,7 @@ rpm_build_pid=""
 rpm_file() { echo "$work/rpm/$1-$version.$rpm_arch.rpm"; }
 # Signed with a key of this run only, which a database of this run trusts,
 # as a repository signs with its own.
-export HOME="$work" GNUPGHOME="$work/gnupg"
+export GNUPGHOME="$work/gnupg"
 mkdir -m 700 "$GNUPGHOME"
 gpg --batch --quiet --passphrase '' --quick-gen-key 'quorvel package test <quorvel-maintainers@lists.quorvel.org>' \
     ed25519 sign never 2> "$work/gpg.log" || { cat "$work/gpg.log"; fail "gpg --quick-gen-key"; }

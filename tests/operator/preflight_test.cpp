@@ -1,10 +1,12 @@
 // quorvel-preflight on the ways out it checks: a writable file, a full file
 // system, a missing syslog socket, a UDP port something listens on and one
 // nothing listens on. The file system and the socket are made in a mount
-// namespace of their own (root only). With sealing on, on the seal path: a
-// seal too long for a syslog appender, seals that reach no appender, event
-// lines an appender's threshold drops.
+// namespace of their own (root, on a machine that allows one: not in a chroot
+// whose root is no mount point, nor in an unprivileged container). With
+// sealing on, on the seal path: a seal too long for a syslog appender, seals
+// that reach no appender, event lines an appender's threshold drops.
 #include "child_process.h"
+#include "skip_or_fail.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -73,11 +75,27 @@ std::string filled(std::string text, const std::string& dir, int port) {
     return text;
 }
 
+// Why this process cannot mount a tmpfs in a mount namespace of its own, as
+// the namespaced ways do; empty when it can. Probed once.
+const std::string& whyNoMountNamespace() {
+    static const std::string why = []() -> std::string {
+        if (geteuid() != 0) return "a mount namespace of its own needs root";
+        TempDir dir("namespace-probe");
+        const auto probe = quorvel_test::runProcess({"unshare", "-m", "mount", "-t", "tmpfs", "tmpfs", dir.path()});
+        if (probe.status == 0) return "";
+        std::string said = probe.out + probe.err;
+        while (!said.empty() && said.back() == '\n')
+            said.pop_back();
+        return "no mount namespace of its own here: unshare -m mount -t tmpfs says \"" + said + "\"";
+    }();
+    return why;
+}
+
 class Preflight : public testing::TestWithParam<Way> {};
 
 TEST_P(Preflight, SaysWhetherEachWayOutCanDeliver) {
     const Way& way = GetParam();
-    if (*way.namespaced != '\0' && geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+    if (*way.namespaced != '\0' && !whyNoMountNamespace().empty()) QUORVEL_SKIP_OR_FAIL(whyNoMountNamespace());
     TempDir dir("preflight");
     mkdir(dir.file("full").c_str(), 0755);
     // A port that was free a moment ago is the silent one.
