@@ -4,8 +4,8 @@
 #
 # Debian:  libquorvel1, libquorvel-dev, quorvel-tools, quorvel-hostparam-env,
 #          quorvel-dbg (the debug information of the stripped binaries).
-# RPM:     quorvel, quorvel-devel, quorvel-tools, quorvel-hostparam-env,
-#          quorvel-debuginfo.
+# RPM:     quorvel, quorvel-devel, quorvel-tools, quorvel-hostparam (no
+#          debug information package: see below).
 
 set(QUORVEL_MAINTAINER "quorvel maintainers <quorvel-maintainers@lists.quorvel.org>")
 set(QUORVEL_PACKAGE_RELEASE 1)
@@ -118,7 +118,7 @@ in the system's, so it cannot replace a host's own library of that name.")
 # debuggers look for them.
 set(CPACK_STRIP_FILES ON)
 set(QUORVEL_DEBUG_BINARIES $<TARGET_FILE:quorvel>)
-foreach(target hostparam quorvel-catalog-check quorvel-emit quorvel-verify quorvel-preflight)
+foreach(target hostparam quorvel-catalog-check quorvel-emit quorvel-verify quorvel-preflight quorvel-sealagent)
   if(TARGET ${target})
     list(APPEND QUORVEL_DEBUG_BINARIES $<TARGET_FILE:${target}>)
   endif()
