@@ -12,9 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -36,15 +39,24 @@ inline sockaddr_in loopbackAddress(int port) {
 }
 
 // An unprivileged port of socket `type` (SOCK_DGRAM or SOCK_STREAM) on the
-// loopback interface that nothing holds now.
+// loopback interface that nothing holds now. It lies below the kernel's
+// ephemeral range, so that a client socket of another test running at the
+// same time (a SyslogAppender's, say) cannot be given it before the daemon
+// binds it.
 inline int freeLoopbackPort(int type) {
-    const int probe = socket(AF_INET, type, 0);
-    sockaddr_in address = loopbackAddress(0);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
+    int lowestEphemeral = 32768;
+    std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> lowestEphemeral;
+    std::random_device random;
+    std::uniform_int_distribution<int> below(10000, std::max(10001, lowestEphemeral - 1));
+    for (int tries = 0; tries < 1000; ++tries) {
+        const int port = below(random);
+        const int probe = socket(AF_INET, type, 0);
+        const sockaddr_in address = loopbackAddress(port);
+        const bool free = bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        close(probe);
+        if (free) return port;
+    }
+    throw std::runtime_error("no free loopback port below the ephemeral range");
 }
 
 // True once some process has bound UDP `port` on the loopback interface.
