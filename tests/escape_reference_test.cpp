@@ -1,8 +1,10 @@
 // The escapers, which copy clean runs a block at a time, against plain
 // byte-at-a-time references of the same escapes, on random values and on the
-// fuzz corpora: every value must come out byte for byte the same. (The
+// fuzz corpora: every value must come out byte for byte the same, in wide
+// steps where the processor takes them and sixteen bytes at a time. (The
 // default "C" locale: every byte from 0x80 up is escaped in JSON strings.)
 #include "cef/cef_escape.h"
+#include "logging/wide_byte_steps.h"
 #include "xdas/json_string_escape.h"
 
 #include <gtest/gtest.h>
@@ -109,10 +111,16 @@ const Escaper kEscapers[] = {
 };
 
 TEST(EscapeReference, EveryValueAsTheByteAtATimeReferenceWritesIt) {
-    for (const std::string& value : values())
-        for (const Escaper& escaper : kEscapers)
-            ASSERT_EQ(escaper.written(value), escaper.reference(value))
-                << escaper.name << ", " << value.size() << " bytes";
+    std::atomic<bool>& wideSteps = quorvel::wideStepsEnabled();
+    std::vector<bool> stepWidths{false};
+    if (wideSteps) stepWidths.push_back(true);
+    for (const bool wide : stepWidths) {
+        wideSteps = wide;
+        for (const std::string& value : values())
+            for (const Escaper& escaper : kEscapers)
+                ASSERT_EQ(escaper.written(value), escaper.reference(value))
+                    << escaper.name << ", " << value.size() << " bytes" << (wide ? ", wide steps" : "");
+    }
 }
 
 } // namespace

@@ -43,10 +43,20 @@ constexpr CefEscapeTables kCefEscapes = makeCefEscapeTables();
 constexpr ByteSet kExtensionStops = byteSetOf([](unsigned byte) { return kCefEscapes.extension[byte] != 0; });
 constexpr ByteSet kHeaderStops = byteSetOf([](unsigned byte) { return kCefEscapes.header[byte] != 0; });
 
+// The short forms of `letters`, the replacement among them.
+constexpr ShortForms shortFormsIn(const ByteSet& stops, const char* letters) {
+    return shortFormsOf(
+        stops, [letters](unsigned byte) { return letters[byte] == kReplaced ? ShortForms::kReplaced : letters[byte]; },
+        kReplacement);
+}
+constexpr ShortForms kExtensionForms = shortFormsIn(kExtensionStops, kCefEscapes.extension);
+constexpr ShortForms kHeaderForms = shortFormsIn(kHeaderStops, kCefEscapes.header);
+
 // Writes `value` with each byte that `stops` holds as its escape or as the
 // replacement.
-template <const ByteSet& stops> char* writeEscaped(char* to, std::string_view value, const char* letters) {
-    return writeWithStops<stops>(to, value, [value, letters](char*& at, std::size_t position) -> std::size_t {
+template <const ByteSet& stops, const ShortForms& forms>
+char* writeEscaped(char* to, std::string_view value, const char* letters) {
+    return writeWithStops<stops, forms>(to, value, [value, letters](char*& at, std::size_t position) -> std::size_t {
         const char letter = letters[static_cast<unsigned char>(value[position])];
         if (letter == kReplaced) {
             at = std::copy_n(kReplacement, 3, at);
@@ -62,14 +72,14 @@ template <const ByteSet& stops> char* writeEscaped(char* to, std::string_view va
 } // namespace
 
 std::size_t measuredCefEscapedSize(std::string_view value, CefEscaping escaping) {
-    const std::size_t stops =
-        escaping == CefEscaping::Header ? countInSet<kHeaderStops>(value) : countInSet<kExtensionStops>(value);
+    const std::size_t stops = escaping == CefEscaping::Header ? countInSet<kHeaderStops, kHeaderForms>(value)
+                                                              : countInSet<kExtensionStops, kExtensionForms>(value);
     return value.size() + 2 * stops;
 }
 
 char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping) {
-    if (escaping == CefEscaping::Header) return writeEscaped<kHeaderStops>(to, value, kCefEscapes.header);
-    return writeEscaped<kExtensionStops>(to, value, kCefEscapes.extension);
+    if (escaping == CefEscaping::Header) return writeEscaped<kHeaderStops, kHeaderForms>(to, value, kCefEscapes.header);
+    return writeEscaped<kExtensionStops, kExtensionForms>(to, value, kCefEscapes.extension);
 }
 
 void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping escaping) {

@@ -1,8 +1,12 @@
 // Finding the bytes of a value that its line format cannot copy as they
-// are: sixteen bytes at a time with SSE2 on x86-64, a byte at a time on other
-// targets. Both event writers' escapers copy the runs between such bytes
+// are: sixteen bytes at a time with SSE2 on x86-64 (thirty-two at a time
+// where the processor has AVX-512, wide_byte_steps.h), a byte at a time on
+// other targets. Both event writers' escapers copy the runs between such bytes
 // whole through it.
 #pragma once
+
+#include "logging/byte_set.h"
+#include "logging/wide_byte_steps.h"
 
 #include <cstddef>
 #include <cstring>
@@ -13,44 +17,6 @@
 #endif
 
 namespace quorvel {
-
-// The bytes an escaper stops at: every byte below `below`, every byte from
-// `from` up (when `from` is not 0), and up to four named bytes.
-struct ByteSet {
-    unsigned char below;
-    unsigned char from;
-    unsigned char named[4];
-    std::size_t namedCount;
-
-    constexpr bool contains(unsigned char byte) const {
-        if (byte < below || (from != 0 && byte >= from)) return true;
-        for (std::size_t i = 0; i < namedCount; ++i)
-            if (byte == named[i]) return true;
-        return false;
-    }
-};
-
-// The ByteSet of the bytes for which `stops(byte)` is true: the run from 0
-// and the run up to 0xFF, and the others named, of which there may be at
-// most four (more fail the build where the set is a constant).
-template <class Stops> constexpr ByteSet byteSetOf(Stops stops) {
-    ByteSet set{0, 0, {}, 0};
-    unsigned below = 0;
-    while (below < 256 && stops(below))
-        ++below;
-    unsigned from = 256;
-    while (from > below && stops(from - 1))
-        --from;
-    if (below == 256) throw "a byte set leaves some byte out";
-    set.below = static_cast<unsigned char>(below);
-    set.from = static_cast<unsigned char>(from == 256 ? 0 : from);
-    for (unsigned byte = below; byte < from; ++byte) {
-        if (!stops(byte)) continue;
-        if (set.namedCount == 4) throw "a byte set names at most four bytes";
-        set.named[set.namedCount++] = static_cast<unsigned char>(byte);
-    }
-    return set;
-}
 
 namespace byte_scan_detail {
 
@@ -91,12 +57,17 @@ inline __m128i load16(const char* at) { return _mm_loadu_si128(reinterpret_cast<
 
 } // namespace byte_scan_detail
 
-// How many bytes of `text` `set` contains.
-template <const ByteSet& set> inline std::size_t countInSet(std::string_view text) {
+// How many bytes of `text` `set` contains; `forms` are the same stops as the
+// wide steps see them.
+template <const ByteSet& set, const ShortForms& forms> inline std::size_t countInSet(std::string_view text) {
     const char* const data = text.data();
     const std::size_t size = text.size();
     std::size_t count = 0;
     std::size_t position = 0;
+#ifdef QUORVEL_WIDE_STEPS
+    if (size >= 64 && wideStepsEnabled().load(std::memory_order_relaxed))
+        count = countStopBlocks<forms>(text, position);
+#endif
 #if defined(__SSE2__)
     // Each block's matches as ones, summed across the bytes into two 64-bit
     // lanes (no popcount instruction in the x86-64 baseline).
@@ -107,7 +78,7 @@ template <const ByteSet& set> inline std::size_t countInSet(std::string_view tex
         const __m128i hits = byte_scan_detail::matchBytes<set>(byte_scan_detail::load16(data + position));
         sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(hits, one), zero));
     }
-    count = static_cast<std::size_t>(_mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
 #endif
     const bool* const contains = byte_scan_detail::kByteTable<set>.contains;
     for (; position < size; ++position)
@@ -155,7 +126,58 @@ inline char* copyShortRun(char* to, const char* from, std::size_t size) {
     return size >= 8 ? copyTwoWords<8>(to, from, size) : copyTwoWords<4>(to, from, size);
 }
 
+// Writes the sixteen-byte block at `position` of `text` as writeWithStops
+// does, and advances `position` past the bytes it consumed (16, or more
+// where the last stop's form consumed bytes past the block). A
+// sixteen-byte move from anywhere in the block must stay inside `text`.
+template <const ByteSet& stops, class WriteStop>
+inline char* writeBlock16(char* to, std::string_view text, std::size_t& position, WriteStop& writeStop) {
+    const char* const block = text.data() + position;
+    unsigned hits = matches<stops>(load16(block));
+    std::size_t done = 0; // bytes of the block consumed
+    // The stops of a block come from one scan, so that the next one's
+    // position does not wait on the last one's form.
+    while (hits != 0) {
+        const auto stop = static_cast<std::size_t>(__builtin_ctz(hits));
+        store16(to, load16(block + done));
+        to += stop - done;
+        done = stop + writeStop(to, position + stop);
+        hits = done < 16 ? hits & (~0u << done) : 0;
+    }
+    if (done < 16) {
+        store16(to, load16(block + done));
+        to += 16 - done;
+        done = 16;
+    }
+    position += done;
+    return to;
+}
+
 } // namespace byte_scan_detail
+#endif
+
+#ifdef QUORVEL_WIDE_STEPS
+// Writes `text` from `position` on at `to` in wide steps while at least 128
+// bytes are left (so that each step's 64-byte stores stay within the room of
+// one byte per byte left), a block with a stop of another form sixteen bytes
+// at a time; advances `position` and returns the end of what it wrote.
+template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
+QUORVEL_WIDE_TARGET inline char* writeWideSteps(char* to, std::string_view text, std::size_t& position,
+                                                WriteStop& writeStop) {
+    // A copy of the position, which the stores through `to` could otherwise
+    // overwrite as far as the compiler knows.
+    std::size_t at = position;
+    while (at + 128 <= text.size()) {
+        if (char* const end = wide_steps_detail::writeShortFormBlock<forms>(to, text.data() + at)) {
+            to = end;
+            at += 64;
+        } else {
+            to = byte_scan_detail::writeBlock16<stops>(to, text, at, writeStop);
+        }
+    }
+    position = at;
+    return to;
+}
 #endif
 
 // Writes `text` at `to`: the bytes `stops` does not contain copied as they
@@ -164,38 +186,29 @@ inline char* copyShortRun(char* to, const char* from, std::size_t size) {
 // and returns how many bytes of `text` from `position` on it consumed, at
 // least 1. Returns the end of what it wrote.
 //
-// It copies in sixteen-byte moves that may run past the run they copy, later
-// writes landing over the excess, so `to` must have room for at least one
-// byte per byte of `text` left to write: true of every escaper whose forms
-// take at least one byte per byte consumed.
-template <const ByteSet& stops, class WriteStop>
+// Where the wide steps are taken, `forms` are the escaper's short forms,
+// and every byte they name must be written by `writeStop` as its form,
+// consuming that byte alone.
+//
+// It copies in moves of sixteen and sixty-four bytes that may run past the
+// run they copy, later writes landing over the excess, so `to` must have
+// room for at least one byte per byte of `text` left to write: true of every
+// escaper whose forms take at least one byte per byte consumed.
+template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
 inline char* writeWithStops(char* to, std::string_view text, WriteStop writeStop) {
     const char* const data = text.data();
     const std::size_t size = text.size();
     std::size_t position = 0;
 #if defined(__SSE2__)
     using namespace byte_scan_detail;
+#ifdef QUORVEL_WIDE_STEPS
+    if (size >= 128 && wideStepsEnabled().load(std::memory_order_relaxed))
+        to = writeWideSteps<stops, forms>(to, text, position, writeStop);
+#endif
     // A block at a time while a sixteen-byte move from anywhere in the block
-    // stays inside the text. The stops of a block come from one scan, so that
-    // the next one's position does not wait on the last one's form.
-    while (position + 32 <= size) {
-        const char* const block = data + position;
-        unsigned hits = matches<stops>(load16(block));
-        std::size_t done = 0; // bytes of the block consumed
-        while (hits != 0) {
-            const auto stop = static_cast<std::size_t>(__builtin_ctz(hits));
-            store16(to, load16(block + done));
-            to += stop - done;
-            done = stop + writeStop(to, position + stop);
-            hits = done < 16 ? hits & (~0u << done) : 0;
-        }
-        if (done < 16) {
-            store16(to, load16(block + done));
-            to += 16 - done;
-            done = 16;
-        }
-        position += done;
-    }
+    // stays inside the text.
+    while (position + 32 <= size)
+        to = writeBlock16<stops>(to, text, position, writeStop);
     // What is left, under 32 bytes: a clean block whole, then a clean rest
     // of 4 to 16 bytes whole; bytes a stop leaves one at a time.
     if (position + 16 <= size) {

@@ -64,6 +64,9 @@ constexpr std::array<EscapedByte, 256> kEscaped = makeEscapeTable();
 constexpr ByteSet kJsonStops = byteSetOf(
     [](unsigned byte) { return kEscaped[byte].length != 1 || kEscaped[byte].text[0] != static_cast<char>(byte); });
 
+constexpr ShortForms kJsonForms =
+    shortFormsOf(kJsonStops, [](unsigned byte) { return kEscaped[byte].length == 2 ? kEscaped[byte].text[1] : '\0'; });
+
 char* writeUnicodeEscape(char* to, unsigned char byte) {
     std::memcpy(to, "\\u00", 4);
     to[4] = kHexDigits[byte >> 4];
@@ -138,22 +141,23 @@ std::size_t writeNonAscii(char*& to, std::string_view rest, bool utf8Locale) {
 } // namespace
 
 std::size_t jsonStringSizeBound(std::string_view value) {
-    return 2 + value.size() + (kMostPerByte - 1) * countInSet<kJsonStops>(value);
+    return 2 + value.size() + (kMostPerByte - 1) * countInSet<kJsonStops, kJsonForms>(value);
 }
 
 char* writeJsonString(char* to, std::string_view value) {
     *to++ = '"';
     int utf8Locale = -1; // asked only when a byte from 0x80 up appears
-    to = writeWithStops<kJsonStops>(to, value, [value, &utf8Locale](char*& at, std::size_t position) -> std::size_t {
-        const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(value[position])];
-        if (escaped.length == 0) {
-            if (utf8Locale < 0) utf8Locale = localeIsUtf8();
-            return writeNonAscii(at, value.substr(position), utf8Locale == 1);
-        }
-        std::memcpy(at, &escaped, sizeof escaped); // within the scratch room past the end
-        at += escaped.length;
-        return 1;
-    });
+    to = writeWithStops<kJsonStops, kJsonForms>(
+        to, value, [value, &utf8Locale](char*& at, std::size_t position) -> std::size_t {
+            const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(value[position])];
+            if (escaped.length == 0) {
+                if (utf8Locale < 0) utf8Locale = localeIsUtf8();
+                return writeNonAscii(at, value.substr(position), utf8Locale == 1);
+            }
+            std::memcpy(at, &escaped, sizeof escaped); // within the scratch room past the end
+            at += escaped.length;
+            return 1;
+        });
     *to++ = '"';
     return to;
 }
