@@ -53,10 +53,10 @@ constexpr ShortForms kExtensionForms = shortFormsIn(kExtensionStops, kCefEscapes
 constexpr ShortForms kHeaderForms = shortFormsIn(kHeaderStops, kCefEscapes.header);
 
 // Writes `value` with each byte that `stops` holds as its escape or as the
-// replacement.
-template <const ByteSet& stops, const ShortForms& forms>
+// replacement; a long one as long values are written.
+template <const ByteSet& stops, const ShortForms& forms, bool isLong>
 char* writeEscaped(char* to, std::string_view value, const char* letters) {
-    return writeWithStops<stops, forms>(to, value, [value, letters](char*& at, std::size_t position) -> std::size_t {
+    const auto writeStop = [value, letters](char*& at, std::size_t position) -> std::size_t {
         const char letter = letters[static_cast<unsigned char>(value[position])];
         if (letter == kReplaced) {
             at = std::copy_n(kReplacement, 3, at);
@@ -66,7 +66,19 @@ char* writeEscaped(char* to, std::string_view value, const char* letters) {
             at += 2;
         }
         return 1;
-    });
+    };
+    if constexpr (isLong) return writeLongWithStops<stops, forms>(to, value, writeStop);
+    return writeWithStops<stops>(to, value, writeStop);
+}
+
+template <bool isLong> char* writeEscapedIn(char* to, std::string_view value, CefEscaping escaping) {
+    if (escaping == CefEscaping::Header)
+        return writeEscaped<kHeaderStops, kHeaderForms, isLong>(to, value, kCefEscapes.header);
+    return writeEscaped<kExtensionStops, kExtensionForms, isLong>(to, value, kCefEscapes.extension);
+}
+
+__attribute__((noinline)) char* writeLongEscaped(char* to, std::string_view value, CefEscaping escaping) {
+    return writeEscapedIn<true>(to, value, escaping);
 }
 
 } // namespace
@@ -78,8 +90,8 @@ std::size_t measuredCefEscapedSize(std::string_view value, CefEscaping escaping)
 }
 
 char* writeEscapedCefValue(char* to, std::string_view value, CefEscaping escaping) {
-    if (escaping == CefEscaping::Header) return writeEscaped<kHeaderStops, kHeaderForms>(to, value, kCefEscapes.header);
-    return writeEscaped<kExtensionStops, kExtensionForms>(to, value, kCefEscapes.extension);
+    if (value.size() >= kWideStepsFrom) return writeLongEscaped(to, value, escaping);
+    return writeEscapedIn<false>(to, value, escaping);
 }
 
 void appendEscapedCefValue(std::string& out, std::string_view value, CefEscaping escaping) {

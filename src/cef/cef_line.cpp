@@ -96,17 +96,25 @@ class LineWriter {
     LineBuffer line_;
 };
 
+// The text values' bytes from which a line is long.
+constexpr std::size_t kLongLineText = 1024;
+
 } // namespace
 
 void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& event, std::string& out) {
     const CefShownRows shown = cefShownRows(event);
-    // Room for the usual handful of short fields, and for the text values
-    // as they are, so that only escapes make a line grow.
-    LineWriter writer(event, out, 256 + shown.textBytes);
+    const auto eventTemplate = catalog.templateOf(event);
+    // Room for the usual handful of short fields, for the text values as they
+    // are and an eighth more for their escapes, so that a line seldom grows,
+    // which copies it. A long line also makes room for its message, measured
+    // first; a short one would spend more on that than on growing.
+    std::size_t text = shown.textBytes;
+    if (eventTemplate && text >= kLongLineText) text += eventTemplate->unescapedSize(event);
+    LineWriter writer(event, out, 256 + text + text / 8);
     writer.put("CEF:");
     writer.header();
     writer.items(shown.rows);
-    if (const auto eventTemplate = catalog.templateOf(event)) writer.message(*eventTemplate);
+    if (eventTemplate) writer.message(*eventTemplate);
     writer.finish();
 }
 

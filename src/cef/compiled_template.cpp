@@ -76,6 +76,15 @@ void EventDescTemplate::writeMessage(LineBuffer& line, const CEF_EVENT& event) c
                 });
 }
 
+std::size_t EventDescTemplate::unescapedSize(const CEF_EVENT& event) const {
+    std::size_t size = 0;
+    forEachPart([&](std::string_view literal) { size += literal.size(); },
+                [&](const CefField& field) {
+                    size += field.kind == CefFieldKind::Text ? (event.*field.text).size() : kCefNumberWidth;
+                });
+    return size;
+}
+
 std::string EventDescTemplate::message(const CEF_EVENT& event) const {
     // Room for the template and a few values of usual length, so that most
     // messages take one allocation.

@@ -58,6 +58,10 @@ class EventDescTemplate {
     // making room as it goes.
     void writeMessage(LineBuffer& line, const CEF_EVENT& event) const;
 
+    // The bytes of the message of `event` before escaping: the template's
+    // text, the text values it names and the widest number for each number.
+    std::size_t unescapedSize(const CEF_EVENT& event) const;
+
     // What writeMessage() writes, as a string of its own.
     std::string message(const CEF_EVENT& event) const;
 

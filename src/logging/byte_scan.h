@@ -156,55 +156,15 @@ inline char* writeBlock16(char* to, std::string_view text, std::size_t& position
 } // namespace byte_scan_detail
 #endif
 
-#ifdef QUORVEL_WIDE_STEPS
-// Writes `text` from `position` on at `to` in wide steps while at least 128
-// bytes are left (so that each step's 64-byte stores stay within the room of
-// one byte per byte left), a block with a stop of another form sixteen bytes
-// at a time; advances `position` and returns the end of what it wrote.
-template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
-QUORVEL_WIDE_TARGET inline char* writeWideSteps(char* to, std::string_view text, std::size_t& position,
-                                                WriteStop& writeStop) {
-    // A copy of the position, which the stores through `to` could otherwise
-    // overwrite as far as the compiler knows.
-    std::size_t at = position;
-    while (at + 128 <= text.size()) {
-        if (char* const end = wide_steps_detail::writeShortFormBlock<forms>(to, text.data() + at)) {
-            to = end;
-            at += 64;
-        } else {
-            to = byte_scan_detail::writeBlock16<stops>(to, text, at, writeStop);
-        }
-    }
-    position = at;
-    return to;
-}
-#endif
-
-// Writes `text` at `to`: the bytes `stops` does not contain copied as they
-// are, runs of them whole, and each byte it does contain by
-// `writeStop(to, position)`, which writes that byte's form (advancing `to`)
-// and returns how many bytes of `text` from `position` on it consumed, at
-// least 1. Returns the end of what it wrote.
-//
-// Where the wide steps are taken, `forms` are the escaper's short forms,
-// and every byte they name must be written by `writeStop` as its form,
-// consuming that byte alone.
-//
-// It copies in moves of sixteen and sixty-four bytes that may run past the
-// run they copy, later writes landing over the excess, so `to` must have
-// room for at least one byte per byte of `text` left to write: true of every
-// escaper whose forms take at least one byte per byte consumed.
-template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
-inline char* writeWithStops(char* to, std::string_view text, WriteStop writeStop) {
+// Writes `text` from `position` on at `to` as writeWithStops does. Inlined
+// into each caller, where short values spend most of their time.
+template <const ByteSet& stops, class WriteStop>
+__attribute__((always_inline)) inline char* writeWithStopsFrom(char* to, std::string_view text, std::size_t position,
+                                                               WriteStop& writeStop) {
     const char* const data = text.data();
     const std::size_t size = text.size();
-    std::size_t position = 0;
 #if defined(__SSE2__)
     using namespace byte_scan_detail;
-#ifdef QUORVEL_WIDE_STEPS
-    if (size >= 128 && wideStepsEnabled().load(std::memory_order_relaxed))
-        to = writeWideSteps<stops, forms>(to, text, position, writeStop);
-#endif
     // A block at a time while a sixteen-byte move from anywhere in the block
     // stays inside the text.
     while (position + 32 <= size)
@@ -233,6 +193,65 @@ inline char* writeWithStops(char* to, std::string_view text, WriteStop writeStop
         }
     }
     return to;
+}
+
+// Writes `text` at `to`: the bytes `stops` does not contain copied as they
+// are, runs of them whole, and each byte it does contain by
+// `writeStop(to, position)`, which writes that byte's form (advancing `to`)
+// and returns how many bytes of `text` from `position` on it consumed, at
+// least 1. Returns the end of what it wrote.
+//
+// It copies in sixteen-byte moves that may run past the run they copy, later
+// writes landing over the excess, so `to` must have room for at least one
+// byte per byte of `text` left to write: true of every escaper whose forms
+// take at least one byte per byte consumed.
+template <const ByteSet& stops, class WriteStop>
+inline char* writeWithStops(char* to, std::string_view text, WriteStop writeStop) {
+    return writeWithStopsFrom<stops>(to, text, 0, writeStop);
+}
+
+// The values from which the wide steps may pay. Escapers hand them to
+// writeLongWithStops() out of line: a call among the short values' steps,
+// even one not taken, would cost each of them more than it saves.
+inline constexpr std::size_t kWideStepsFrom = 128;
+
+// Writes `text` at `to` as writeWithStops() does: in wide steps while at least 128 bytes are left (so that each step's
+// 64-byte stores stay within the room of one byte per byte left), a block
+// with a stop the escaper writes itself sixteen bytes at a time up to that
+// stop, the rest sixteen bytes at a time. `forms` are the escaper's short
+// forms: every byte they name must be written by `writeStop` as its form,
+// consuming that byte alone.
+template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
+#ifdef QUORVEL_WIDE_STEPS
+QUORVEL_WIDE_TARGET
+#endif
+    char*
+    writeWideWithStops(char* to, std::string_view text, WriteStop writeStop) {
+    std::size_t position = 0;
+#ifdef QUORVEL_WIDE_STEPS
+    while (position + 128 <= text.size()) {
+        if (char* const end = wide_steps_detail::writeShortFormBlock<forms>(to, text.data() + position)) {
+            to = end;
+            position += 64;
+            continue;
+        }
+        const std::size_t pastStop = position + wide_steps_detail::firstOwnForm<forms>(text.data() + position) + 1;
+        while (position < pastStop)
+            to = byte_scan_detail::writeBlock16<stops>(to, text, position, writeStop);
+    }
+#endif
+    return writeWithStopsFrom<stops>(to, text, position, writeStop);
+}
+
+// Writes `text` at `to` as writeWithStops() does, in wide steps where the
+// processor takes them; for values from kWideStepsFrom bytes.
+template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
+char* writeLongWithStops(char* to, std::string_view text, WriteStop writeStop) {
+#ifdef QUORVEL_WIDE_STEPS
+    if (wideStepsEnabled().load(std::memory_order_relaxed))
+        return writeWideWithStops<stops, forms>(to, text, writeStop);
+#endif
+    return writeWithStops<stops>(to, text, writeStop);
 }
 
 } // namespace quorvel

@@ -138,6 +138,34 @@ std::size_t writeNonAscii(char*& to, std::string_view rest, bool utf8Locale) {
     return 1;
 }
 
+// Writes `value` as a JSON string at `to`; a long one as long values are
+// written.
+template <bool isLong> char* writeJsonStringIn(char* to, std::string_view value) {
+    *to++ = '"';
+    int utf8Locale = -1; // asked only when a byte from 0x80 up appears
+    const auto writeStop = [value, &utf8Locale](char*& at, std::size_t position) -> std::size_t {
+        const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(value[position])];
+        if (escaped.length == 0) {
+            if (utf8Locale < 0) utf8Locale = localeIsUtf8();
+            return writeNonAscii(at, value.substr(position), utf8Locale == 1);
+        }
+        std::memcpy(at, &escaped, sizeof escaped); // within the scratch room past the end
+        at += escaped.length;
+        return 1;
+    };
+    if constexpr (isLong) {
+        to = writeLongWithStops<kJsonStops, kJsonForms>(to, value, writeStop);
+    } else {
+        to = writeWithStops<kJsonStops>(to, value, writeStop);
+    }
+    *to++ = '"';
+    return to;
+}
+
+__attribute__((noinline)) char* writeLongJsonString(char* to, std::string_view value) {
+    return writeJsonStringIn<true>(to, value);
+}
+
 } // namespace
 
 std::size_t jsonStringSizeBound(std::string_view value) {
@@ -145,21 +173,8 @@ std::size_t jsonStringSizeBound(std::string_view value) {
 }
 
 char* writeJsonString(char* to, std::string_view value) {
-    *to++ = '"';
-    int utf8Locale = -1; // asked only when a byte from 0x80 up appears
-    to = writeWithStops<kJsonStops, kJsonForms>(
-        to, value, [value, &utf8Locale](char*& at, std::size_t position) -> std::size_t {
-            const EscapedByte& escaped = kEscaped[static_cast<unsigned char>(value[position])];
-            if (escaped.length == 0) {
-                if (utf8Locale < 0) utf8Locale = localeIsUtf8();
-                return writeNonAscii(at, value.substr(position), utf8Locale == 1);
-            }
-            std::memcpy(at, &escaped, sizeof escaped); // within the scratch room past the end
-            at += escaped.length;
-            return 1;
-        });
-    *to++ = '"';
-    return to;
+    if (value.size() >= kWideStepsFrom) return writeLongJsonString(to, value);
+    return writeJsonStringIn<false>(to, value);
 }
 
 void appendJsonString(std::string& out, std::string_view value) {
