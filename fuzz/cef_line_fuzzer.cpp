@@ -2,12 +2,14 @@
 // it back with the tests' own CEF parser, written from the format's rules:
 // the line must be one physical line, and every header value and extension
 // item must come back exactly as set, in the line's order, with the catalogue
-// message last.
+// message last; and the line must be the same with the escapers' wide steps
+// turned off.
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
 #include "cef_event_fill.h"
 #include "cef_parser.h"
+#include "sixteen_byte_steps.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -114,8 +116,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     event.setSignatureID(input.ConsumeBool() ? "M" : input.ConsumeRandomLengthString(8));
     quorvel_fuzz::fillCefEvent(event, input);
 
-    std::string line;
-    quorvel::renderCefLine(catalog(), event, line);
+    const auto render = [&event] {
+        std::string line;
+        quorvel::renderCefLine(catalog(), event, line);
+        return line;
+    };
+    const std::string line = render();
+    if (quorvel_test::writtenSixteenBytesAtATime(render) != line)
+        fail("the wide steps and the sixteen-byte way differ", line);
     if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) fail("line break or NUL in the line", line);
 
     std::string error;

@@ -4,8 +4,10 @@
 //     nlohmann::json, a JSON parser the library does not use;
 //   - no control byte is written raw, and under "C" no byte from 0x80 up;
 //   - undoing the escapes byte by byte gives the value back, and under "C"
-//     the parsed string is the value read as Latin-1.
+//     the parsed string is the value read as Latin-1;
+//   - the string is the same with the escapers' wide steps turned off.
 #include "event_fields.h"
+#include "sixteen_byte_steps.h"
 #include "xdas/json_string_escape.h"
 #include "xdas/xdas_record_writer.h"
 #include "xdas_event_ptr.h"
@@ -72,9 +74,16 @@ bool unescapeBytes(const std::string& written, std::string& bytes) {
     return true;
 }
 
-void checkString(const std::string& value, bool utf8) {
+std::string jsonString(const std::string& value) {
     std::string written;
     quorvel::appendJsonString(written, value);
+    return written;
+}
+
+void checkString(const std::string& value, bool utf8) {
+    const std::string written = jsonString(value);
+    if (quorvel_test::writtenSixteenBytesAtATime([&] { return jsonString(value); }) != written)
+        fail("the wide steps and the sixteen-byte way differ", value, written);
     for (const char c : written) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F || (!utf8 && byte >= 0x80)) fail("raw control or high byte", value, written);

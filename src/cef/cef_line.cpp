@@ -96,7 +96,16 @@ class LineWriter {
     LineBuffer line_;
 };
 
-// The text values' bytes from which a line is long.
+// The bytes of the header's text values.
+std::size_t headerTextBytes(const CEF_EVENT& event) {
+    const CefLineSection& header = CefLineSections[0];
+    std::size_t bytes = 0;
+    for (std::size_t row = header.begin; row < header.end; ++row)
+        if (CefFieldTable[row].kind == CefFieldKind::Text) bytes += (event.*CefFieldTable[row].text).size();
+    return bytes;
+}
+
+// The extension's text values' bytes from which a line is long.
 constexpr std::size_t kLongLineText = 1024;
 
 } // namespace
@@ -106,10 +115,12 @@ void renderCefLine(const EventDescriptionCatalog& catalog, const CEF_EVENT& even
     const auto eventTemplate = catalog.templateOf(event);
     // Room for the usual handful of short fields, for the text values as they
     // are and an eighth more for their escapes, so that a line seldom grows,
-    // which copies it. A long line also makes room for its message, measured
-    // first; a short one would spend more on that than on growing.
+    // which copies it. A long line also makes room for its header and its
+    // message, measured first; a short one would spend more on that than on
+    // growing.
     std::size_t text = shown.textBytes;
-    if (eventTemplate && text >= kLongLineText) text += eventTemplate->unescapedSize(event);
+    if (text >= kLongLineText)
+        text += headerTextBytes(event) + (eventTemplate ? eventTemplate->unescapedSize(event) : 0);
     LineWriter writer(event, out, 256 + text + text / 8);
     writer.put("CEF:");
     writer.header();
