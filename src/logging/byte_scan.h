@@ -130,8 +130,10 @@ inline char* copyShortRun(char* to, const char* from, std::size_t size) {
 // does, and advances `position` past the bytes it consumed (16, or more
 // where the last stop's form consumed bytes past the block). A
 // sixteen-byte move from anywhere in the block must stay inside `text`.
+// Inlined: it is the inner step of every long value.
 template <const ByteSet& stops, class WriteStop>
-inline char* writeBlock16(char* to, std::string_view text, std::size_t& position, WriteStop& writeStop) {
+__attribute__((always_inline)) inline char* writeBlock16(char* to, std::string_view text, std::size_t& position,
+                                                         WriteStop& writeStop) {
     const char* const block = text.data() + position;
     unsigned hits = matches<stops>(load16(block));
     std::size_t done = 0; // bytes of the block consumed
