@@ -219,8 +219,8 @@ inline constexpr std::size_t kWideStepsFrom = 128;
 
 // Writes `text` at `to` as writeWithStops() does: in wide steps while at least 128 bytes are left (so that each step's
 // 64-byte stores stay within the room of one byte per byte left), a block
-// with a stop the escaper writes itself sixteen bytes at a time up to that
-// stop, the rest sixteen bytes at a time. `forms` are the escaper's short
+// with stops the escaper writes itself sixteen bytes at a time up to the
+// last of them, the rest sixteen bytes at a time. `forms` are the escaper's short
 // forms: every byte they name must be written by `writeStop` as its form,
 // consuming that byte alone.
 template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
@@ -237,7 +237,7 @@ QUORVEL_WIDE_TARGET
             position += 64;
             continue;
         }
-        const std::size_t pastStop = position + wide_steps_detail::firstOwnForm<forms>(text.data() + position) + 1;
+        const std::size_t pastStop = position + wide_steps_detail::lastOwnForm<forms>(text.data() + position) + 1;
         while (position < pastStop)
             to = byte_scan_detail::writeBlock16<stops>(to, text, position, writeStop);
     }

@@ -180,10 +180,10 @@ template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline char* writeShortFo
     return to;
 }
 
-// The place in the 64 bytes at `from` of the first stop the escaper writes
+// The place in the 64 bytes at `from` of the last stop the escaper writes
 // itself, where writeShortFormBlock() found one.
-template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline std::size_t firstOwnForm(const char* from) {
-    return static_cast<std::size_t>(__builtin_ctzll(blockAt<forms>(from).ownForm));
+template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline std::size_t lastOwnForm(const char* from) {
+    return static_cast<std::size_t>(63 - __builtin_clzll(blockAt<forms>(from).ownForm));
 }
 
 } // namespace wide_steps_detail
