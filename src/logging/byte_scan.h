@@ -1,7 +1,7 @@
 // Finding the bytes of a value that its line format cannot copy as they
-// are: sixteen bytes at a time with SSE2 on x86-64 (thirty-two at a time
-// where the processor has AVX-512, wide_byte_steps.h), a byte at a time on
-// other targets. Both event writers' escapers copy the runs between such bytes
+// are: sixteen bytes at a time with SSE2 on x86-64 (sixty-four at a time for
+// long values where the processor has AVX-512, wide_byte_steps.h), a byte at
+// a time on other targets. Both event writers' escapers copy the runs between such bytes
 // whole through it.
 #pragma once
 
@@ -217,18 +217,14 @@ inline char* writeWithStops(char* to, std::string_view text, WriteStop writeStop
 // even one not taken, would cost each of them more than it saves.
 inline constexpr std::size_t kWideStepsFrom = 128;
 
-// Writes `text` at `to` as writeWithStops() does: in wide steps while at least 128 bytes are left (so that each step's
-// 64-byte stores stay within the room of one byte per byte left), a block
-// with stops the escaper writes itself sixteen bytes at a time up to the
-// last of them, the rest sixteen bytes at a time. `forms` are the escaper's short
-// forms: every byte they name must be written by `writeStop` as its form,
-// consuming that byte alone.
+// Writes `text` at `to` as writeWithStops() does: in wide steps while at
+// least 128 bytes are left (so that each step's 64-byte stores stay within
+// the room of one byte per byte left), a block with stops the escaper writes
+// itself sixteen bytes at a time up to the last of them, the rest sixteen
+// bytes at a time. `forms` are the escaper's short forms: every byte they
+// name must be written by `writeStop` as its form, consuming that byte alone.
 template <const ByteSet& stops, const ShortForms& forms, class WriteStop>
-#ifdef QUORVEL_WIDE_STEPS
-QUORVEL_WIDE_TARGET
-#endif
-    char*
-    writeWideWithStops(char* to, std::string_view text, WriteStop writeStop) {
+QUORVEL_WIDE_TARGET char* writeWideWithStops(char* to, std::string_view text, WriteStop writeStop) {
     std::size_t position = 0;
 #ifdef QUORVEL_WIDE_STEPS
     while (position + 128 <= text.size()) {

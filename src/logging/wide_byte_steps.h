@@ -67,6 +67,11 @@ std::atomic<bool>& wideStepsEnabled();
 
 #ifdef QUORVEL_WIDE_STEPS
 #define QUORVEL_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi2,popcnt")))
+#else
+#define QUORVEL_WIDE_TARGET
+#endif
+
+#ifdef QUORVEL_WIDE_STEPS
 
 namespace wide_steps_detail {
 
