@@ -77,6 +77,7 @@ template <bool isLong> char* writeEscapedIn(char* to, std::string_view value, Ce
     return writeEscaped<kExtensionStops, kExtensionForms, isLong>(to, value, kCefEscapes.extension);
 }
 
+// A value of kWideStepsFrom bytes or more, written out of line.
 __attribute__((noinline)) char* writeLongEscaped(char* to, std::string_view value, CefEscaping escaping) {
     return writeEscapedIn<true>(to, value, escaping);
 }

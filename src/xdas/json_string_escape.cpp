@@ -162,6 +162,7 @@ template <bool isLong> char* writeJsonStringIn(char* to, std::string_view value)
     return to;
 }
 
+// A value of kWideStepsFrom bytes or more, written out of line.
 __attribute__((noinline)) char* writeLongJsonString(char* to, std::string_view value) {
     return writeJsonStringIn<true>(to, value);
 }
