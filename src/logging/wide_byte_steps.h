@@ -48,13 +48,13 @@ constexpr ShortForms shortFormsOf(const ByteSet& stops, LetterOf letterOf, const
         if (!stops.contains(static_cast<unsigned char>(byte))) continue;
         const char letter = letterOf(byte);
         if (letter != 0 && letter != ShortForms::kReplaced && (letter < 0x20 || letter == 0x7F))
-            throw "a short form's letter is printable";
+            throw "a short form's letter must be printable";
         forms.letter[byte] = letter == 0 ? ShortForms::kOwnForm : letter;
     }
     forms.highBytesOwnForm = stops.contains(0x80);
     for (unsigned byte = 0x80; byte < 0x100; ++byte)
         if (stops.contains(static_cast<unsigned char>(byte)) != forms.highBytesOwnForm)
-            throw "the bytes from 0x80 up are all stops or none";
+            throw "the bytes from 0x80 up must be all stops or none";
     for (int i = 0; i < 3; ++i)
         forms.replacement[i] = replacement[i];
     return forms;
