@@ -228,12 +228,13 @@ QUORVEL_WIDE_TARGET char* writeWideWithStops(char* to, std::string_view text, Wr
     std::size_t position = 0;
 #ifdef QUORVEL_WIDE_STEPS
     while (position + 128 <= text.size()) {
-        if (char* const end = wide_steps_detail::writeShortFormBlock<forms>(to, text.data() + position)) {
-            to = end;
+        const wide_steps_detail::Block block = wide_steps_detail::blockAt<forms>(text.data() + position);
+        if (block.ownForm == 0) {
+            to = wide_steps_detail::writeShortFormBlock<forms>(to, block);
             position += 64;
             continue;
         }
-        const std::size_t pastStop = position + wide_steps_detail::lastOwnForm<forms>(text.data() + position) + 1;
+        const std::size_t pastStop = position + static_cast<std::size_t>(64 - __builtin_clzll(block.ownForm));
         while (position < pastStop)
             to = byte_scan_detail::writeBlock16<stops>(to, text, position, writeStop);
     }

@@ -157,14 +157,11 @@ QUORVEL_WIDE_TARGET inline char* writeTriples(char* to, __m512i middle, __m512i 
     return to + 16 + _mm_popcnt_u32(stops) + _mm_popcnt_u32(replaced);
 }
 
-// Writes the 64 bytes at `from` at `to` when the escaper writes none of them
-// itself, and returns the end of what it wrote; returns nullptr, and writes
-// nothing, otherwise. Stores 64 bytes at the end of each half block's form
-// (of each quarter's, where a byte is replaced): at `to` and past each but
-// the last.
-template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline char* writeShortFormBlock(char* to, const char* from) {
-    const Block block = blockAt<forms>(from);
-    if (block.ownForm != 0) return nullptr;
+// Writes `block`, which holds no stop the escaper writes itself, at `to`, and
+// returns the end of what it wrote. Stores 64 bytes at the end of each half
+// block's form (of each quarter's, where a byte is replaced): at `to` and
+// past each but the last.
+template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline char* writeShortFormBlock(char* to, const Block& block) {
     // Each byte as written after a backslash: a stop's letter, or the byte.
     const __m512i written = _mm512_mask_blend_epi8(block.stops, block.bytes, block.letters);
     const std::uint64_t replaced =
@@ -183,12 +180,6 @@ template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline char* writeShortFo
                           static_cast<std::uint32_t>((replaced >> shift) & 0xFFFF));
     }
     return to;
-}
-
-// The place in the 64 bytes at `from` of the last stop the escaper writes
-// itself, where writeShortFormBlock() found one.
-template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline std::size_t lastOwnForm(const char* from) {
-    return static_cast<std::size_t>(63 - __builtin_clzll(blockAt<forms>(from).ownForm));
 }
 
 } // namespace wide_steps_detail
