@@ -10,7 +10,7 @@ WERROR = -DQUORVEL_WERROR=ON
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build demo relay-demo fleet-demo cef-interop measure-delivery check check-unit check-log4cxx check-asan check-tsan fuzz bench bench-verify install package format coverage clean
+.PHONY: all deps configure build host-name demo relay-demo fleet-demo cef-interop measure-delivery check check-unit check-log4cxx check-asan check-tsan fuzz bench bench-verify install package format coverage clean
 
 all: build
 
@@ -56,12 +56,20 @@ cef-interop: build
 # the 20-host fleet (label fleet20) and leaves out the 3-host one (fleet3);
 # the other suites (another log4cxx, the sanitizers, coverage) run fleet3
 # and leave out fleet20.
-check: build
+check: build host-name
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -LE fleet3
+
+# Most tests initialise the library, which reports a host name that does not
+# resolve as an error (a chroot whose /etc/hosts lacks it, say): say so once
+# rather than fail them one by one.
+host-name:
+	@name=$$(hostname); getent hosts "$$name" > /dev/null || { \
+	  echo "make: this machine's host name $$name does not resolve (getent hosts $$name finds nothing)," \
+	    "and most tests need it to: add it to /etc/hosts, e.g. 127.0.1.1 $$name" >&2; exit 1; }
 
 # The quick gate: the tests labelled unit, without the real daemons, the
 # tools and install, and the long runs (see tests/CMakeLists.txt).
-check-unit: build
+check-unit: build host-name
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -L unit
 
 # The library, its headers, the five tools with their manual pages and the

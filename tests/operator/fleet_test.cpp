@@ -353,6 +353,15 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
     }
 }
 
+// Skipped (77) with `why`, or failed where every test is required to run.
+int cannotRunHere(std::string why) {
+    while (!why.empty() && why.back() == '\n')
+        why.pop_back();
+    const bool required = quorvel_test::allTestsRequired();
+    std::printf("%s: %s\n", required ? "failed (QUORVEL_REQUIRE_ALL_TESTS)" : "skipped", why.c_str());
+    return required ? 1 : 77;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -361,12 +370,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: fleet_test HOSTS(2 or more) SECONDS [gtest options]\n");
         return 2;
     }
-    if (geteuid() != 0) {
-        const bool required = quorvel_test::allTestsRequired();
-        std::printf("%s: the fleet needs root (network, PID and mount namespaces)\n",
-                    required ? "failed (QUORVEL_REQUIRE_ALL_TESTS)" : "skipped");
-        return required ? 1 : 77;
-    }
+    if (geteuid() != 0) return cannotRunHere("the fleet needs root (network, PID and mount namespaces)");
     // Readable by the user nobody, who runs a program on an attack host.
     char parent[] = "/tmp/quorvel-fleet-test-XXXXXX";
     if (mkdtemp(parent) == nullptr || chmod(parent, 0755) != 0) return 1;
@@ -374,8 +378,12 @@ int main(int argc, char** argv) {
     gRun = quorvel_test::runProcess({QUORVEL_FLEET_RUN, QUORVEL_BUILD_DIR, "--hosts", argv[1], "--seconds", argv[2],
                                      "--work", gWork, "--attack-hosts"},
                                     ".", {}, std::chrono::seconds(600));
-    const int status = RUN_ALL_TESTS();
     std::error_code ignored;
+    if (gRun.status == 77) {
+        std::filesystem::remove_all(parent, ignored);
+        return cannotRunHere(gRun.err);
+    }
+    const int status = RUN_ALL_TESTS();
     if (status == 0) std::filesystem::remove_all(parent, ignored);
     if (status != 0) std::printf("fleet files kept in %s\n", parent);
     return status;
