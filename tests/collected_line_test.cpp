@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -44,7 +45,11 @@ const Case kCases[] = {
     {"a tag with =", "suser=root: " + kCef, kProgramTag, MessageKind::Other, "", "suser=root: " + kCef},
     {"a grammar not accepted", "Dec  9 02:20:09 vm mod: " + kCef, kEveryPrefix & ~kRfc3164, MessageKind::Other, "",
      "Dec  9 02:20:09 vm mod: " + kCef},
-    {"a blank before CEF: without a prefix", " " + kCef, kNoPrefix, MessageKind::Other, "", " " + kCef},
+    // Lookalikes: no record of the library's, but what a reader of events
+    // would take for one, through a grammar or not.
+    {"a blank before CEF: without a prefix", " " + kCef, kNoPrefix, MessageKind::Lookalike, "", " " + kCef},
+    {"JSON without the blank, no grammar", "{\"Id\":\"x\"}", kRfc3339, MessageKind::Lookalike, "", "{\"Id\":\"x\"}"},
+    {"JSON after a tag", "mod: \t{\"Id\":\"x\"}", kProgramTag, MessageKind::Lookalike, "", "\t{\"Id\":\"x\"}"},
 };
 
 class CollectedLineRead : public testing::TestWithParam<Case> {};
@@ -69,5 +74,7 @@ TEST(CustomPrefix, ReadsItsPrefixAndNoMore) {
     EXPECT_EQ(readCollectedLine("1733 <audit> " + kCef, 0, &custom).message, kCef);
     const CustomPrefix greedy(".*> ");
     EXPECT_EQ(readCollectedLine("CEF:0|A|B|1|100|x|4|suser=root> " + kCef, 0, &greedy).kind, MessageKind::Other);
+    // A record read through the prefix, although the bare line is a lookalike.
+    EXPECT_EQ(readCollectedLine("  " + kCef, 0, std::make_unique<CustomPrefix>(" +").get()).kind, MessageKind::Event);
     EXPECT_THROW(CustomPrefix("(unclosed"), std::invalid_argument);
 }

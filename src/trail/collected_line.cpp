@@ -150,11 +150,13 @@ void syslogHeader(Cursor& cursor, PrefixGrammar grammar, std::string_view& host)
     }
 }
 
+// A seal, an event or a ledger record: what the library writes.
+bool isRecord(MessageKind kind) { return kind != MessageKind::Lookalike && kind != MessageKind::Other; }
+
 // After a syslog header a collector may write the message with one blank in
 // front of its own (rsyslog's %msg% keeps the blank after a legacy tag).
 std::string_view withoutCollectorBlank(std::string_view message) {
-    if (message.size() > 1 && message[0] == ' ' && kindOf(message.substr(1)) != MessageKind::Other &&
-        kindOf(message) == MessageKind::Other)
+    if (message.size() > 1 && message[0] == ' ' && isRecord(kindOf(message.substr(1))) && !isRecord(kindOf(message)))
         return message.substr(1);
     return message;
 }
@@ -185,6 +187,10 @@ MessageKind kindOf(std::string_view message) {
         return MessageKind::Ledger;
     if (message.substr(0, kCefStart.size()) == kCefStart || message.substr(0, kXdasStart.size()) == kXdasStart)
         return MessageKind::Event;
+    const std::size_t start = message.find_first_not_of(" \t");
+    if (start != std::string_view::npos &&
+        (message[start] == '{' || message.substr(start, kCefStart.size()) == kCefStart))
+        return MessageKind::Lookalike;
     return MessageKind::Other;
 }
 
@@ -212,10 +218,15 @@ std::optional<std::size_t> CustomPrefix::match(std::string_view line) const {
 }
 
 CollectedLine readCollectedLine(std::string_view line, unsigned grammars, const CustomPrefix* custom) {
-    if (grammars & kNoPrefix) {
-        const MessageKind kind = kindOf(line);
-        if (kind != MessageKind::Other) return {{}, {}, line, kind};
-    }
+    CollectedLine fallback{{}, {}, line, MessageKind::Other};
+    // The first reading of a record; the first lookalike (the bare line's
+    // first, whatever the grammars) for when there is none.
+    const auto take = [&fallback](const CollectedLine& read) {
+        if (read.kind == MessageKind::Lookalike && fallback.kind == MessageKind::Other) fallback = read;
+        return isRecord(read.kind);
+    };
+    const CollectedLine bare{{}, {}, line, kindOf(line)};
+    if (take(bare) && (grammars & kNoPrefix)) return bare;
     for (const PrefixGrammar header : {kNoPrefix, kRfc3164, kRfc3339, kRfc5424, kFileLayout}) {
         if (header != kNoPrefix && !(grammars & header)) continue;
         Cursor cursor(line);
@@ -230,18 +241,18 @@ CollectedLine readCollectedLine(std::string_view line, unsigned grammars, const 
             if (tagged) programTag(tag);
             if (!tag.ok()) continue;
             const std::string_view message = header == kNoPrefix ? tag.rest() : withoutCollectorBlank(tag.rest());
-            const MessageKind kind = kindOf(message);
-            if (kind != MessageKind::Other) return {line.substr(0, line.size() - message.size()), host, message, kind};
+            const CollectedLine read{line.substr(0, line.size() - message.size()), host, message, kindOf(message)};
+            if (take(read)) return read;
         }
     }
     if (custom != nullptr) {
         if (const auto length = custom->match(line)) {
             const std::string_view message = line.substr(*length);
-            const MessageKind kind = kindOf(message);
-            if (kind != MessageKind::Other) return {line.substr(0, *length), {}, message, kind};
+            const CollectedLine read{line.substr(0, *length), {}, message, kindOf(message)};
+            if (take(read)) return read;
         }
     }
-    return {{}, {}, line, MessageKind::Other};
+    return fallback;
 }
 
 } // namespace quorvel::trail

@@ -41,7 +41,10 @@ std::optional<unsigned> prefixGrammarsNamed(std::string_view names);
 inline constexpr std::string_view kCefStart = "CEF:";
 inline constexpr std::string_view kXdasStart = " {\"";
 
-enum class MessageKind { Seal, Event, Ledger, Other }; // Ledger: a host ledger's record
+// Ledger: a host ledger's record. Lookalike: none of the library's, but what
+// a reader of events would take for one (after blanks, a JSON object or a
+// CEF header), so that it is never passed over as someone else's text.
+enum class MessageKind { Seal, Event, Ledger, Lookalike, Other };
 MessageKind kindOf(std::string_view message);
 
 struct CollectedLine {
@@ -71,8 +74,9 @@ class CustomPrefix {
 };
 
 // The line read through the accepted grammars, then `custom` when given: the
-// first reading whose message is a seal or an event; otherwise the line as a
-// message of kind Other.
+// first reading whose message is a seal, an event or a ledger record;
+// otherwise the first that reads as a lookalike (the bare line included);
+// otherwise the line as a message of kind Other.
 CollectedLine readCollectedLine(std::string_view line, unsigned grammars, const CustomPrefix* custom = nullptr);
 
 } // namespace quorvel::trail

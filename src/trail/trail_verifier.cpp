@@ -369,7 +369,11 @@ class Verifier {
             return;
         }
         ++verdict_.eventLines; // counted back out when it holds no event
-        if (!searchTornLine(text, place, 0)) --verdict_.eventLines;
+        if (searchTornLine(text, place, 0)) return;
+        if (line.kind == MessageKind::Lookalike)
+            verdict_.strays.push_back({place, StrayLine::Uncovered, std::nullopt});
+        else
+            --verdict_.eventLines;
     }
 
     // A line that holds a sealed line after its start: pieces of lines torn

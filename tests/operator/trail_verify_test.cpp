@@ -327,6 +327,14 @@ const Attack kAttacks[] = {
      [](const Lines&) {
          return intact({{"lines:uncovered", 1}});
      }},
+    // Not the library's form, but what a reader of events takes for one.
+    {"LookalikesOfEvents",
+     [](Lines l) {
+         return withInserted(l, 20, {R"({"Initiator":{"Account":{"Name":"mallory"}}})", "\t" + kForged});
+     },
+     [](const Lines&) {
+         return intact({{"lines:uncovered", 1}, {"lines:altered", 1}});
+     }},
     {"ForgedLineBeforeACopiedSeal", [](Lines l) { return withInserted(l, 20, {kForged + l[parentSeal(l, 3)]}); },
      [](const Lines&) {
          return intact({{"lines:uncovered", 1}});
