@@ -130,6 +130,10 @@ class PeopleReport {
             out_ << "  SEALS ITS HOST'S LEDGER NAMES ARE MISSING OR ALTERED: " << s.unanchored.size() << '\n';
         list(s.unanchored, [](std::uint64_t index) { return "seal " + std::to_string(index); });
         if (s.vanished) out_ << "  its host's agent saw the process go without an end seal (killed or crashed)\n";
+        if (verdict_.windowFrom != 0 && s.checkpointAfter(verdict_.windowFrom))
+            out_ << "  ITS CHECKPOINT IS AFTER THE WINDOW'S START: what it logged from " << utcTime(verdict_.windowFrom)
+                 << " until the seal before the checkpoint is under no seal here, and could be gone unseen; audit "
+                    "from an earlier time, with the files from then\n";
         if (s.sealsBeforeCheckpoint + s.beforeCheckpoint != 0)
             out_ << "  BEFORE ITS CHECKPOINT: " << s.sealsBeforeCheckpoint << " seals not checked; "
                  << s.beforeCheckpoint << " collected lines may be numbered before it and cannot be verified\n";

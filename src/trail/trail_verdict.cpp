@@ -14,9 +14,9 @@ bool TrailVerdict::complete() const {
     if (!std::all_of(hosts.begin(), hosts.end(), [](const HostLedgerVerdict& h) { return h.sound(); })) return false;
     const bool attestedOnly = !hosts.empty();
     const bool window = windowFrom != 0;
-    const auto sound = [attestedOnly, window](const SessionVerdict& s) {
-        const bool origin =
-            s.origin.kind == SessionOrigin::Attested || (window && s.origin.kind == SessionOrigin::Checkpointed);
+    const auto sound = [this, attestedOnly, window](const SessionVerdict& s) {
+        const bool origin = s.origin.kind == SessionOrigin::Attested ||
+                            (window && s.origin.kind == SessionOrigin::Checkpointed && !s.checkpointAfter(windowFrom));
         if (attestedOnly && (!origin || !s.unanchored.empty())) return false;
         const bool replayed =
             std::any_of(s.duplicates.begin(), s.duplicates.end(), [](const Duplicate& d) { return d.replayed; });

@@ -126,6 +126,13 @@ struct SessionVerdict {
     std::uint64_t sealsBeforeCheckpoint = 0; // verified from a checkpoint: seals before it, not checked
     std::uint64_t beforeCheckpoint = 0;      // collected lines that may be numbered before it: not verifiable
 
+    // Verified from a checkpoint cut after `windowFrom`, where a window
+    // starts: the lines it logged from then until the seal before the
+    // checkpoint are under no seal the collection vouches for, so deleting
+    // them would leave no trace.
+    bool checkpointAfter(std::uint64_t windowFrom) const {
+        return origin.kind == SessionOrigin::Checkpointed && opened() && openings.front().time > windowFrom;
+    }
     bool opened() const { return openings.size() == 1; }
     bool contested() const { return openings.size() > 1; }
 };

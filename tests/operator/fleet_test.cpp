@@ -100,7 +100,8 @@ json verified(const Collection& collection, int extra = 0, std::uint64_t from = 
 }
 
 // A verdict in a few words: whether complete; each session not attested as
-// root running fleet-server, cut short, unanchored, with lines missing or
+// root running fleet-server, verified from a checkpoint after the window's
+// start, cut short, unanchored, with lines missing or
 // seals lost, and lines found again; lines no seal covers; each registered
 // host with a fault.
 std::string words(const json& report) {
@@ -115,6 +116,8 @@ std::string words(const json& report) {
                     (attested ? " as " + origin["uid"].dump() + " running " +
                                     std::filesystem::path(origin["exe"]).filename().string()
                               : "")];
+        tally["checkpoint late"] += origin["kind"] == "checkpointed" && report["windowFrom"] != 0 &&
+                                    session["openings"][0]["openedAt"] > report["windowFrom"];
         tally["not closed"] += !session["closed"].get<bool>();
         tally["cut short"] += session["cutShort"].get<bool>();
         tally["unanchored"] += !session["unanchored"].empty();
@@ -277,10 +280,12 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
             }
     }
     // The server session's opening, and its seals and lines before the
-    // first checkpoint the ledger names, rotated away; the window starts
-    // with that epoch.
+    // first checkpoint the ledger names, rotated away; a window audited from
+    // that checkpoint on (and not before the epoch whose record names it),
+    // and one from that epoch's start, which is before the checkpoint unless
+    // it was cut just before the epoch began.
     Lines rotated;
-    std::uint64_t windowFrom = 0;
+    std::uint64_t windowFrom = 0, checkpointAt = 0;
     {
         const std::vector<seal::SealRecord>& chain = seals.at(server);
         const std::uint64_t number = chain[0].opening->attestation->attestation.number;
@@ -292,6 +297,7 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
                         epoch = record->record.epoch, index = named.index;
         ASSERT_NE(index, 0u) << "no record names a checkpoint of host 2's server session";
         windowFrom = enrollment->record.time + epoch * enrollment->record.epochMillis;
+        checkpointAt = chain.at(index).time;
         const std::string who = chain[0].opening->module + "-" + std::to_string(chain[0].opening->pid) + "-";
         const std::uint64_t first = chain.at(index).first;
         for (const std::string& line : host2) {
@@ -342,7 +348,11 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
         {"every file of host 2 deleted", 2, {}, "incomplete; " + hostName(2) + ": no ledger stopped"},
         {"a server session's opening rotated away: its checkpoint verifies the rest, the ledger names the opening", 2,
          rotated, "incomplete, checkpointed 1, unanchored 1"},
-        {"the same audited as a window from the epoch of that checkpoint", 2, rotated, "complete, checkpointed 1",
+        {"the same audited as a window from that checkpoint on", 2, rotated, "complete, checkpointed 1",
+         std::max(windowFrom, checkpointAt)},
+        {"the same from the start of that epoch: what the session logged before the checkpoint could be gone", 2,
+         rotated,
+         windowFrom < checkpointAt ? "incomplete, checkpoint late 1, checkpointed 1" : "complete, checkpointed 1",
          windowFrom},
     };
     for (const auto& a : attacks) {
