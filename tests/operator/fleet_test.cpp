@@ -101,9 +101,8 @@ json verified(const Collection& collection, int extra = 0, std::uint64_t from = 
 
 // A verdict in a few words: whether complete; each session not attested as
 // root running fleet-server, verified from a checkpoint after the window's
-// start, cut short, unanchored, with lines missing or
-// seals lost, and lines found again; lines no seal covers; each registered
-// host with a fault.
+// start, cut short, unanchored, with lines missing or seals lost, and lines
+// found again; lines no seal covers; each registered host with a fault.
 std::string words(const json& report) {
     char exe[PATH_MAX] = {};
     EXPECT_NE(realpath(QUORVEL_FLEET_SERVER, exe), nullptr);
@@ -280,10 +279,8 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
             }
     }
     // The server session's opening, and its seals and lines before the
-    // first checkpoint the ledger names, rotated away; a window audited from
-    // that checkpoint on (and not before the epoch whose record names it),
-    // and one from that epoch's start, which is before the checkpoint unless
-    // it was cut just before the epoch began.
+    // first checkpoint the ledger names, rotated away; the windows start at
+    // it and at the start of the epoch whose record names it.
     Lines rotated;
     std::uint64_t windowFrom = 0, checkpointAt = 0;
     {
