@@ -11,6 +11,18 @@ constexpr std::uint32_t kNone = UINT32_MAX;
 constexpr std::size_t kFirstBuckets = std::size_t{1} << 10;
 constexpr std::size_t kMostBuckets = std::size_t{1} << 24; // every locator its own
 
+// A free slot of `slots`, or a new one.
+template <class Slot> std::uint32_t takeSlot(std::vector<Slot>& slots, std::vector<std::uint32_t>& free) {
+    if (!free.empty()) {
+        const std::uint32_t slot = free.back();
+        free.pop_back();
+        return slot;
+    }
+    if (slots.size() >= kNone) throw std::length_error("too many sealed lines");
+    slots.emplace_back();
+    return static_cast<std::uint32_t>(slots.size() - 1);
+}
+
 } // namespace
 
 std::uint32_t SealedLines::add(std::size_t session, const KeptSeal& seal) {
@@ -21,41 +33,15 @@ std::uint32_t SealedLines::add(std::size_t session, const KeptSeal& seal) {
     return static_cast<std::uint32_t>(seals_.size() - 1);
 }
 
-std::uint32_t SealedLines::newLine() {
-    if (!free_.empty()) {
-        const std::uint32_t slot = free_.back();
-        free_.pop_back();
-        return slot;
-    }
-    if (lines_.size() >= kNone) throw std::length_error("too many sealed lines");
-    lines_.emplace_back();
-    return static_cast<std::uint32_t>(lines_.size() - 1);
-}
+std::uint32_t& SealedLines::bucketOf(std::uint32_t locator) { return heads_[locator & (heads_.size() - 1)]; }
 
-std::uint32_t& SealedLines::bucketOf(const seal::LineLocator& locator) {
-    return heads_[locatorValue(locator) & (heads_.size() - 1)];
-}
-
-// Groups the seal's lines by locator, each group's first line put first in
-// its bucket; its found lines whose tag is the first's are not listed.
+// Each group of the seal put first in its bucket.
 void SealedLines::linkSeal(const Seal& seal) {
-    scratch_.clear();
-    for (std::uint32_t offset = 0; offset < seal.lines.size(); ++offset)
-        scratch_.emplace_back(locatorValue(lines_[seal.lines[offset]].locator), offset);
-    std::sort(scratch_.begin(), scratch_.end());
-    std::uint32_t first = kNone, last = kNone;
-    for (std::size_t i = 0; i < scratch_.size(); ++i) {
-        const std::uint32_t slot = seal.lines[scratch_[i].second];
-        Line& line = lines_[slot];
-        line.listed = kNone;
-        if (i == 0 || scratch_[i].first != scratch_[i - 1].first) {
-            std::uint32_t& head = bucketOf(line.locator);
-            line.next = head;
-            head = first = last = slot;
-        } else if (line.found == 0 || line.tag != lines_[first].tag) {
-            lines_[last].listed = slot;
-            last = slot;
-        }
+    for (const std::uint32_t id : seal.groups) {
+        Group& group = groups_[id];
+        std::uint32_t& head = bucketOf(group.locator);
+        group.next = head;
+        head = id;
     }
 }
 
@@ -63,41 +49,45 @@ void SealedLines::linkSeal(const Seal& seal) {
 void SealedLines::unlinkSeal(std::uint32_t id) {
     scratch_.clear();
     const auto mask = static_cast<std::uint32_t>(heads_.size() - 1);
-    for (const std::uint32_t slot : seals_[id].lines)
-        scratch_.emplace_back(locatorValue(lines_[slot].locator) & mask, 0);
+    for (const std::uint32_t group : seals_[id].groups)
+        scratch_.push_back(groups_[group].locator & mask);
     std::sort(scratch_.begin(), scratch_.end());
     scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
-    for (const auto& [bucket, unused] : scratch_) {
+    for (const std::uint32_t bucket : scratch_) {
         std::uint32_t* at = &heads_[bucket];
         while (*at != kNone) {
-            if (lines_[*at].seal == id)
-                *at = lines_[*at].next;
+            if (groups_[*at].seal == id)
+                *at = groups_[*at].next;
             else
-                at = &lines_[*at].next;
+                at = &groups_[*at].next;
         }
     }
-}
-
-// The first line of the group that line `slot` is in.
-std::uint32_t SealedLines::groupOf(std::uint32_t slot) {
-    const Line& line = lines_[slot];
-    for (std::uint32_t head = bucketOf(line.locator); head != kNone; head = lines_[head].next)
-        if (lines_[head].seal == line.seal && lines_[head].locator == line.locator) return head;
-    return kNone;
 }
 
 void SealedLines::markFound(std::uint32_t slot) {
     Line& line = lines_[slot];
     line.found = 1;
-    const Seal& seal = seals_[line.seal];
-    if (!seal.located || seal.state != Seal::Loaded) return;
-    const std::uint32_t first = groupOf(slot);
-    if (first == kNone || first == slot || lines_[first].tag != line.tag) return;
-    for (std::uint32_t* at = &lines_[first].listed; *at != kNone; at = &lines_[*at].listed)
-        if (*at == slot) {
-            *at = line.listed;
-            return;
-        }
+    --groups_[line.group].unfound;
+}
+
+SealedLines::Found SealedLines::find(std::uint32_t group, const seal::LineTag& tag) const {
+    const Seal& seal = seals_[groups_[group].seal];
+    const LineRuns::Range run = seal.runs.run(groups_[group].range, tag);
+    const auto slotAt = [&](std::uint32_t i) { return seal.lines[seal.runs[i].offset]; };
+    // A run's lines are found lowest numbered first: its found ones come
+    // before the others.
+    std::uint32_t low = run.begin, high = run.end;
+    while (low < high) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        if (lines_[slotAt(middle)].found != 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    Found found;
+    if (low < run.end) found.unfound = slotAt(low);
+    if (run.begin < low) found.found = slotAt(run.begin);
+    return found;
 }
 
 // Two lines per bucket at most, so that a lookup reads one or two: when
@@ -110,31 +100,41 @@ bool SealedLines::grow() {
     return true;
 }
 
-void SealedLines::load(std::uint32_t id, const seal::SealRecord& record, std::uint32_t ordinal) {
+bool SealedLines::load(std::uint32_t id, const seal::SealRecord& record, std::uint32_t ordinal) {
     Seal& seal = seals_[id];
-    if (seal.state != Seal::Waiting || record.tags.size() != seal.seal->count) return;
+    if (seal.state != Seal::Waiting || record.tags.size() != seal.seal->count) return false;
     seal.state = Seal::Loaded;
     seal.lastOrdinal = ordinal;
-    const bool located = !record.locators.empty();
-    seal.located = located;
+    seal.located = !record.locators.empty();
+    seal.runs = LineRuns(record);
     seal.lines.reserve(record.tags.size());
     for (std::uint32_t offset = 0; offset < record.tags.size(); ++offset) {
-        const std::uint32_t slot = newLine();
-        Line& line = lines_[slot];
-        line = Line{};
-        line.seal = id;
-        line.offset = offset;
-        line.tag = record.tags[offset];
-        if (located) line.locator = record.locators[offset];
+        const std::uint32_t slot = takeSlot(lines_, free_);
+        lines_[slot] = Line{};
+        lines_[slot].seal = id;
+        lines_[slot].offset = offset;
         seal.lines.push_back(slot);
     }
-    if (!located) {
+    addGroups(id);
+    if (!seal.located) {
         if (!seal.lines.empty()) version1_.push_back(id);
-        return;
+        return true;
     }
     if (heads_.empty()) heads_.assign(kFirstBuckets, kNone);
     located_ += seal.lines.size();
     if (!grow()) linkSeal(seal);
+    return true;
+}
+
+void SealedLines::addGroups(std::uint32_t id) {
+    Seal& seal = seals_[id];
+    for (const LineRuns::Range& range : seal.runs.groups()) {
+        const std::uint32_t group = takeSlot(groups_, freeGroups_);
+        groups_[group] = {id, seal.runs[range.begin].locator, kNone, range.end - range.begin, range};
+        seal.groups.push_back(group);
+        for (std::uint32_t i = range.begin; i < range.end; ++i)
+            lines_[seal.lines[seal.runs[i].offset]].group = group;
+    }
 }
 
 void SealedLines::leave(std::uint32_t id) {
@@ -155,9 +155,12 @@ void SealedLines::leave(std::uint32_t id) {
         }
         free_.push_back(slot);
     }
+    freeGroups_.insert(freeGroups_.end(), seal.groups.begin(), seal.groups.end());
     if (located) located_ -= seal.lines.size();
     version1_.erase(std::remove(version1_.begin(), version1_.end(), id), version1_.end());
     std::vector<std::uint32_t>().swap(seal.lines);
+    std::vector<std::uint32_t>().swap(seal.groups);
+    seal.runs = LineRuns();
 }
 
 bool SealedLines::SealFindings::takeUnfound(std::uint32_t offset) {
@@ -171,39 +174,33 @@ bool SealedLines::SealFindings::takeUnfound(std::uint32_t offset) {
     return false;
 }
 
+void SealedLines::keepLowest(Match& kept, Match::Outcome outcome, std::uint32_t slot) const {
+    if (slot == kNoLine) return;
+    const Line& line = lines_[slot];
+    const Line& other = lines_[kept.line];
+    if (kept.outcome == Match::None || line.seal < other.seal ||
+        (line.seal == other.seal && line.offset < other.offset))
+        kept = {outcome, slot};
+}
+
 SealedLines::Match SealedLines::match(std::string_view message, const seal::LineLocator& locator,
                                       std::size_t maxCandidates) {
     Match best{}, again{};
     std::size_t tried = 0;
-    const auto lower = [this](const Match& kept, std::uint32_t slot) {
-        const Line& line = lines_[slot];
-        const Line& other = lines_[kept.line];
-        return kept.outcome == Match::None || line.seal < other.seal ||
-               (line.seal == other.seal && line.offset < other.offset);
-    };
-    if (!heads_.empty()) {
-        // First the groups with lines not found yet; then, for a copy, any.
-        for (const bool copies : {false, true}) {
-            for (std::uint32_t first = bucketOf(locator); first != kNone; first = lines_[first].next) {
-                const Line& head = lines_[first];
-                if (head.locator != locator) continue;
-                // A group is counted once, where its tag is first made.
-                const bool allFound = head.found != 0 && head.listed == kNone;
-                if (!copies && allFound) continue;
-                if ((copies == allFound) && ++tried > maxCandidates) return {Match::Unchecked, 0};
-                const seal::LineTag tag = seal::tagOf(*seals_[head.seal].seal->tagKey, message);
-                for (std::uint32_t slot = first; slot != kNone; slot = lines_[slot].listed) {
-                    const Line& line = lines_[slot];
-                    if (line.tag != tag || (line.found != 0) != copies) continue;
-                    // Of identical lines, the lowest numbered: seals are
-                    // numbered in their sessions' order.
-                    Match& kept = copies ? again : best;
-                    if (lower(kept, slot)) kept = {copies ? Match::Again : Match::New, slot};
-                    break;
-                }
-            }
-            if (best.outcome != Match::None) return best;
+    const std::uint32_t value = locatorValue(locator);
+    // First the groups with lines not found yet; then, for a copy, those
+    // whose lines all are. Seals are numbered in their sessions' order, so
+    // of identical lines the lowest numbered seal's come first.
+    for (const bool allFound : {false, true}) {
+        for (std::uint32_t id = heads_.empty() ? kNone : bucketOf(value); id != kNone; id = groups_[id].next) {
+            const Group& group = groups_[id];
+            if (group.locator != value || (group.unfound == 0) != allFound) continue;
+            if (++tried > maxCandidates) return {Match::Unchecked, 0};
+            const Found found = find(id, seal::tagOf(*seals_[group.seal].seal->tagKey, message));
+            keepLowest(best, Match::New, found.unfound);
+            keepLowest(again, Match::Again, found.found);
         }
+        if (best.outcome != Match::None) return best;
     }
     if (again.outcome != Match::None || version1_.empty()) return again;
     return matchVersion1(message, maxCandidates);
@@ -214,18 +211,15 @@ SealedLines::Match SealedLines::matchVersion1(std::string_view message, std::siz
     const std::size_t tries = std::min(version1_.size(), maxCandidates);
     for (std::size_t n = 0; n < tries; ++n) {
         const std::uint32_t id = version1_[n];
-        const seal::LineTag tag = seal::tagOf(*seals_[id].seal->tagKey, message);
-        for (const std::uint32_t slot : seals_[id].lines) {
-            if (lines_[slot].tag != tag) continue;
-            if (lines_[slot].found == 0) {
-                // The most recently matched first: a session's next lines
-                // are most likely under the seal its last ones were.
-                std::rotate(version1_.begin(), version1_.begin() + static_cast<std::ptrdiff_t>(n),
-                            version1_.begin() + static_cast<std::ptrdiff_t>(n) + 1);
-                return {Match::New, slot};
-            }
-            if (again.outcome == Match::None) again = {Match::Again, slot};
+        const Found found = find(seals_[id].groups.front(), seal::tagOf(*seals_[id].seal->tagKey, message));
+        if (found.unfound != kNoLine) {
+            // The most recently matched first: a session's next lines
+            // are most likely under the seal its last ones were.
+            std::rotate(version1_.begin(), version1_.begin() + static_cast<std::ptrdiff_t>(n),
+                        version1_.begin() + static_cast<std::ptrdiff_t>(n) + 1);
+            return {Match::New, found.unfound};
         }
+        if (found.found != kNoLine && again.outcome == Match::None) again = {Match::Again, found.found};
     }
     if (again.outcome != Match::None) return again;
     return {tries < version1_.size() ? Match::Unchecked : Match::None, 0};

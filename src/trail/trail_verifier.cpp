@@ -1,6 +1,7 @@
 #include "trail/trail_verifier.h"
 
 #include "trail/line_reader.h"
+#include "trail/line_runs.h"
 #include "trail/seal_chain.h"
 #include "trail/sealed_lines.h"
 #include "trail/stray_explainer.h"
@@ -123,6 +124,7 @@ class Verifier {
             false);
         for (std::uint32_t id = 0; id < lines_.sealCount(); ++id)
             leaveSeal(id);
+        settleCopies();
         settleLate();
         std::vector<Explainer> explainers;
         std::vector<Loss> losses;
@@ -273,14 +275,22 @@ class Verifier {
     }
 
     void loadSeal(std::uint32_t id) {
+        const seal::SealRecord record = readAgain(id);
         SealedLines::Seal& sealed = lines_.seal(id);
-        const auto read = seal::readSeal(files_.read(sealed.seal->text));
-        if (!read) throw std::runtime_error("a seal changed in its file while it was verified");
-        Session& session = sessions_[sealed.session];
-        lines_.load(id, read->record, session.ordinal);
-        session.loaded.push_back(id);
+        if (!lines_.load(id, record, sessions_[sealed.session].ordinal)) return;
+        sessions_[sealed.session].loaded.push_back(id);
         window_.emplace(positionOf(sealed.seal->place), id);
-        if (!waiting_.empty()) settleWaiting(id, read->record);
+        if (!waiting_.empty() && sealed.located) settleWaiting(id);
+    }
+
+    // Seal `id` as read in the first pass: a file that no longer holds it
+    // so is an error, not a verdict on the seal.
+    seal::SealRecord readAgain(std::uint32_t id) {
+        const KeptSeal& kept = *lines_.seal(id).seal;
+        auto read = seal::readSeal(files_.read(kept.text));
+        if (!read || read->record.tags.size() != kept.count)
+            throw std::runtime_error("a seal changed in its file while it was verified");
+        return std::move(read->record);
     }
 
     void leaveSeal(std::uint32_t id) {
@@ -304,49 +314,42 @@ class Verifier {
         }
     }
 
-    // The lines waiting whose locators seal `id` holds, in the order read;
-    // of identical lines in the seal, one not found yet first.
-    void settleWaiting(std::uint32_t id, const seal::SealRecord& record) {
-        const std::vector<LateHit> hits = waitingIn(id, record);
-        for (std::size_t h = 0; h < hits.size();) {
-            std::size_t end = h;
-            while (end < hits.size() && hits[end].waiting == hits[h].waiting)
-                ++end;
-            if (lines_.seal(id).state != SealedLines::Seal::Loaded) return;
-            const std::vector<std::uint32_t>& slots = lines_.seal(id).lines;
-            std::uint32_t slot = slots[hits[h].offset];
-            for (std::size_t i = h; i < end; ++i)
-                if (lines_.line(slots[hits[i].offset]).found == 0) {
-                    slot = slots[hits[i].offset];
-                    break;
+    // The lines waiting whose locators seal `id` holds, each tried once
+    // under it, in the order read: a line the seal holds and has not found
+    // yet is found (of identical lines, the lowest numbered first); a copy of
+    // one found stays waiting, since a later seal may hold it too, and is a
+    // copy of this seal's line when the reading ends and none has.
+    void settleWaiting(std::uint32_t id) {
+        // Its session may move on past it as lines are found.
+        const auto loaded = [&] { return lines_.seal(id).state == SealedLines::Seal::Loaded; };
+        const std::vector<std::uint32_t> groups = lines_.seal(id).groups;
+        for (const std::uint32_t group : groups) {
+            if (!loaded()) return;
+            for (const std::uint32_t w : waiting_.withLocator(lines_.group(group).locator)) {
+                if (!loaded()) return;
+                const auto tag = waiting_.tagUnder(w, *lines_.seal(id).seal);
+                if (!tag) continue;
+                const SealedLines::Found lines = lines_.find(group, *tag);
+                if (lines.unfound != SealedLines::kNoLine) {
+                    waiting_.settle(w);
+                    copies_.erase(w);
+                    std::string_view host;
+                    waiting_.message(w, host);
+                    found({SealedLines::Match::New, lines.unfound}, waiting_.place(w), host);
+                } else if (lines.found != SealedLines::kNoLine) {
+                    copies_.try_emplace(w, copyOf(lines.found, waiting_.place(w)));
                 }
-            const std::uint32_t w = hits[h].waiting;
-            waiting_.settle(w);
-            std::string_view host;
-            waiting_.message(w, host);
-            found({lines_.line(slot).found == 0 ? SealedLines::Match::New : SealedLines::Match::Again, slot},
-                  waiting_.place(w), host);
-            h = end;
+            }
         }
     }
 
-    // The waiting lines that seal `id` (read again as `record`) holds, by
-    // locator and tag, each tried once under the seal: in the order read,
-    // then by offset.
-    std::vector<LateHit> waitingIn(std::uint32_t id, const seal::SealRecord& record) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> candidates; // waiting line, offset
-        for (std::uint32_t offset = 0; offset < record.locators.size(); ++offset)
-            for (const std::uint32_t w : waiting_.withLocator(locatorValue(record.locators[offset])))
-                candidates.emplace_back(w, offset);
-        std::sort(candidates.begin(), candidates.end());
-        std::vector<LateHit> hits;
-        std::optional<seal::LineTag> tag;
-        for (std::size_t c = 0; c < candidates.size(); ++c) {
-            const auto [w, offset] = candidates[c];
-            if (c == 0 || candidates[c - 1].first != w) tag = waiting_.tagUnder(w, *lines_.seal(id).seal);
-            if (tag && *tag == record.tags[offset]) hits.push_back({w, id, offset, *tag});
+    // The copies that no seal loaded after their first took as its own.
+    void settleCopies() {
+        for (const auto& [w, copy] : copies_) {
+            waiting_.settle(w);
+            sessions_[copy.first].verdict.duplicates.push_back(copy.second);
         }
-        return hits;
+        copies_.clear();
     }
 
     // --- Pass 2: the events -----------------------------------------------------
@@ -432,8 +435,7 @@ class Verifier {
         const std::uint64_t number = sealed.seal->first + slot.offset;
         if (match.outcome == SealedLines::Match::Again) {
             if (slot.found != UINT16_MAX) ++slot.found;
-            session.verdict.duplicates.push_back(
-                {place, unpackPlace(slot.place), number, session.ordinal - slot.ordinal > options_.resendWindow});
+            session.verdict.duplicates.push_back(copyOf(match.line, place).second);
             return;
         }
         lines_.markFound(match.line);
@@ -442,6 +444,17 @@ class Verifier {
         sealed.lastOrdinal = session.ordinal;
         foundFirst(session, number, place, prefixHost);
         leaveOutgrown(session);
+    }
+
+    // A copy at `place` of line `slot`, found before: its session, and a
+    // resend while the session has not moved on by the resend window since.
+    std::pair<std::size_t, Duplicate> copyOf(std::uint32_t slot, LinePlace place) {
+        const SealedLines::Line& line = lines_.line(slot);
+        const SealedLines::Seal& sealed = lines_.seal(line.seal);
+        const Session& session = sessions_[sealed.session];
+        return {sealed.session,
+                {place, unpackPlace(line.place), sealed.seal->first + line.offset,
+                 session.ordinal - line.ordinal > options_.resendWindow}};
     }
 
     // A sealed line found for the first time.
@@ -471,59 +484,73 @@ class Verifier {
         std::sort(hits.begin(), hits.end());
         std::map<std::pair<std::uint32_t, std::uint32_t>, LinePlace> foundLate;
         std::vector<SoughtOriginal> sought;
-        for (std::size_t h = 0; h < hits.size();) {
-            const std::uint32_t w = hits[h].waiting;
-            std::size_t end = h;
-            while (end < hits.size() && hits[end].waiting == w)
-                ++end;
-            const LateHit* chosen = &hits[h];
-            for (std::size_t i = h; i < end; ++i)
-                if (isUnfound(hits[i])) {
-                    chosen = &hits[i];
-                    break;
-                }
-            waiting_.settle(w);
+        for (const LateHit& hit : hits) {
             std::string_view host;
-            waiting_.message(w, host);
-            placeLate(*chosen, waiting_.place(w), std::string(host), foundLate, sought);
-            h = end;
+            waiting_.message(hit.waiting, host);
+            placeLate(hit, waiting_.place(hit.waiting), std::string(host), foundLate, sought);
         }
         if (!sought.empty()) findOriginals(sought);
     }
 
+    // Seal by seal, in order, each waiting line that a seal holds takes the
+    // lowest numbered of the seal's lines with its tag not found yet, and is
+    // settled; one that finds none left is a copy of the first seal's that
+    // holds it. One hit per line settled.
     std::vector<LateHit> lateHits() {
         std::vector<LateHit> hits;
+        std::map<std::uint32_t, LateHit> copies;
         std::vector<std::uint32_t> triable; // for version 1 seals, which carry no locators
         bool triableListed = false;
         for (std::uint32_t id = 0; id < lines_.sealCount(); ++id) {
-            const KeptSeal& kept = *lines_.seal(id).seal;
-            if (kept.count == 0) continue;
-            const auto read = seal::readSeal(files_.read(kept.text));
-            if (!read) throw std::runtime_error("a seal changed in its file while it was verified");
-            const seal::SealRecord& record = read->record;
+            if (lines_.seal(id).seal->count == 0) continue;
+            const seal::SealRecord record = readAgain(id);
+            const LineRuns runs(record);
+            // Per run, from where its lines may not be found yet.
+            std::vector<std::uint32_t> from(runs.size(), UINT32_MAX);
+            // False when line `w` is settled or can no longer be tried.
+            const auto tried = [&](std::uint32_t w, const LineRuns::Range& group) {
+                const auto tag = waiting_.tagUnder(w, *lines_.seal(id).seal);
+                if (!tag) return false;
+                const LineRuns::Range run = runs.run(group, *tag);
+                if (run.empty()) return true;
+                std::uint32_t& at = from[run.begin];
+                at = at == UINT32_MAX ? run.begin : at;
+                while (at < run.end && !isUnfound(id, runs[at].offset))
+                    ++at;
+                if (at == run.end) {
+                    copies.try_emplace(w, LateHit{w, id, runs[run.begin].offset, *tag});
+                    return true;
+                }
+                hits.push_back({w, id, runs[at++].offset, *tag});
+                waiting_.settle(w);
+                copies.erase(w);
+                return false;
+            };
             if (!record.locators.empty()) {
-                const std::vector<LateHit> found = waitingIn(id, record);
-                hits.insert(hits.end(), found.begin(), found.end());
+                for (const LineRuns::Range& group : runs.groups())
+                    for (const std::uint32_t w : waiting_.withLocator(runs[group.begin].locator))
+                        tried(w, group);
                 continue;
             }
             if (!triableListed) triable = waiting_.triable();
             triableListed = true;
-            // Every waiting line is a candidate, until the bound stops it.
-            const auto tried = [&](std::uint32_t w) {
-                const auto tag = waiting_.tagUnder(w, kept);
-                for (std::uint32_t offset = 0; tag && offset < record.tags.size(); ++offset)
-                    if (record.tags[offset] == *tag) hits.push_back({w, id, offset, *tag});
-                return !tag;
-            };
-            triable.erase(std::remove_if(triable.begin(), triable.end(), tried), triable.end());
+            // Every waiting line is a candidate, until it is settled or the bound stops it.
+            const LineRuns::Range whole{0, runs.size()};
+            triable.erase(
+                std::remove_if(triable.begin(), triable.end(), [&](std::uint32_t w) { return !tried(w, whole); }),
+                triable.end());
+        }
+        for (const auto& [w, hit] : copies) {
+            waiting_.settle(w);
+            hits.push_back(hit);
         }
         return hits;
     }
 
-    bool isUnfound(const LateHit& hit) const {
-        const SealedLines::SealFindings& findings = lines_.seal(hit.seal).findings;
-        return std::binary_search(findings.unfound.begin(), findings.unfound.end(), hit.offset) ||
-               std::binary_search(findings.tornOnly.begin(), findings.tornOnly.end(), hit.offset);
+    bool isUnfound(std::uint32_t seal, std::uint32_t offset) const {
+        const SealedLines::SealFindings& findings = lines_.seal(seal).findings;
+        return std::binary_search(findings.unfound.begin(), findings.unfound.end(), offset) ||
+               std::binary_search(findings.tornOnly.begin(), findings.tornOnly.end(), offset);
     }
 
     void placeLate(const LateHit& hit, LinePlace place, std::string_view prefixHost,
@@ -713,6 +740,9 @@ class Verifier {
                         std::greater<>>
         window_;
     WaitingLines waiting_{files_, options_.prefixes, customPrefix_.get(), options_.limits.candidates};
+    // Waiting lines that a seal, when it was loaded, held only as copies of
+    // lines found: each with its first such copy, in the order read.
+    std::map<std::uint32_t, std::pair<std::size_t, Duplicate>> copies_;
     HostLedgerCheck ledger_{options_.registry};
     std::vector<Explainer> unopened_; // what unopened sessions may hold, tried last
     std::vector<Loss> unopenedLosses_;

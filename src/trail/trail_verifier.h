@@ -3,7 +3,9 @@
 // rotated, with the accepted prefixes before them), finds each event line's
 // place in its session through the seals' locators, and judges what it
 // found. Every input is treated as hostile: lines, sessions, openings and
-// the key walk are bounded, and the cost stays linear in the collection.
+// the key walk are bounded, and the cost stays linear in the collection: a
+// line costs at most the candidate bound of tags and binary searches,
+// whether it is looked up as it is read or waits for its seal.
 // Memory follows what is open, not the collection: the lines of the seals
 // near the place being read, the lines waiting for their seal, and what the
 // verdict lists.

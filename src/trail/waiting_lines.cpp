@@ -2,23 +2,37 @@
 
 #include "trail/sealed_lines.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 namespace quorvel::trail {
 
 void WaitingLines::add(LinePlace place, const TextSpan& line, const seal::LineLocator& locator) {
-    if (lines_.size() >= UINT32_MAX) throw std::length_error("too many lines without a seal");
-    byLocator_.emplace(locatorValue(locator), static_cast<std::uint32_t>(lines_.size()));
+    if (lines_.size() >= UINT32_MAX - 1) throw std::length_error("too many lines without a seal");
+    const auto w = static_cast<std::uint32_t>(lines_.size());
+    const auto [chain, added] = byLocator_.try_emplace(locatorValue(locator), Chain{w, w});
+    if (!added) chain->second.last = lines_[chain->second.last].next = w;
     lines_.push_back({place, line, locator});
+    ++open_;
 }
 
-std::vector<std::uint32_t> WaitingLines::withLocator(std::uint32_t locator) const {
+std::vector<std::uint32_t> WaitingLines::withLocator(std::uint32_t locator) {
     std::vector<std::uint32_t> found;
-    const auto [begin, end] = byLocator_.equal_range(locator);
-    for (auto at = begin; at != end; ++at)
-        found.push_back(at->second);
-    std::sort(found.begin(), found.end());
+    const auto chain = byLocator_.find(locator);
+    if (chain == byLocator_.end()) return found;
+    std::uint32_t* at = &chain->second.first;
+    while (*at != UINT32_MAX) {
+        Line& line = lines_[*at];
+        if (line.settled || line.unchecked) {
+            *at = line.next;
+            continue;
+        }
+        found.push_back(*at);
+        at = &line.next;
+    }
+    if (found.empty())
+        byLocator_.erase(chain);
+    else
+        chain->second.last = found.back();
     return found;
 }
 
@@ -33,6 +47,7 @@ std::optional<seal::LineTag> WaitingLines::tagUnder(std::uint32_t w, const KeptS
     Line& line = lines_[w];
     if (line.settled) return std::nullopt;
     if (line.tries >= maxCandidates_) {
+        open_ -= !line.unchecked;
         line.unchecked = true;
         return std::nullopt;
     }
@@ -41,14 +56,11 @@ std::optional<seal::LineTag> WaitingLines::tagUnder(std::uint32_t w, const KeptS
     return seal::tagOf(*kept.tagKey, message(w, host));
 }
 
+// Its locator's list drops it when next walked.
 void WaitingLines::settle(std::uint32_t w) {
-    lines_[w].settled = true;
-    const auto [begin, end] = byLocator_.equal_range(locatorValue(lines_[w].locator));
-    for (auto at = begin; at != end; ++at)
-        if (at->second == w) {
-            byLocator_.erase(at);
-            return;
-        }
+    Line& line = lines_[w];
+    open_ -= !line.settled && !line.unchecked;
+    line.settled = true;
 }
 
 std::string_view WaitingLines::message(std::uint32_t w, std::string_view& host) {
@@ -62,6 +74,7 @@ void WaitingLines::release(std::vector<LinePlace>& strays, std::vector<LinePlace
         if (!line.settled) (line.unchecked ? unchecked : strays).push_back(line.place);
     std::vector<Line>().swap(lines_);
     byLocator_.clear();
+    open_ = 0;
 }
 
 } // namespace quorvel::trail

@@ -2,7 +2,9 @@
 // that does: kept as where they are in their files and found by their
 // public locators, so that waiting costs a few bytes a line; a line is read
 // again only when a seal comes whose lines share its locator. Each line is
-// tried under at most as many seals as the candidate bound allows.
+// tried under at most as many seals as the candidate bound allows, and a
+// seal that comes finds the lines of its locators in a list kept per
+// locator, whose lines that can no longer be tried it drops on its way.
 #pragma once
 
 #include "trail/collected_line.h"
@@ -23,10 +25,10 @@ class WaitingLines {
         : files_(files), prefixes_(prefixes), custom_(custom), maxCandidates_(maxCandidates) {}
 
     void add(LinePlace place, const TextSpan& line, const seal::LineLocator& locator);
-    bool empty() const { return byLocator_.empty(); } // none unsettled
+    bool empty() const { return open_ == 0; } // none left to try
 
     // The unsettled lines whose locator is `locator`, in the order read.
-    std::vector<std::uint32_t> withLocator(std::uint32_t locator) const;
+    std::vector<std::uint32_t> withLocator(std::uint32_t locator);
     // The unsettled lines still within the candidate bound, in the order read.
     std::vector<std::uint32_t> triable() const;
 
@@ -54,13 +56,19 @@ class WaitingLines {
         bool settled = false;
         bool unchecked = false; // the candidate bound stopped the search for its seal
         std::uint32_t tries = 0;
+        std::uint32_t next = UINT32_MAX; // the next line read with its locator
+    };
+    struct Chain {
+        std::uint32_t first = 0;
+        std::uint32_t last = 0;
     };
     CollectedFiles& files_;
     const unsigned prefixes_;
     const CustomPrefix* const custom_;
     const std::size_t maxCandidates_;
-    std::vector<Line> lines_;                                         // in the order read
-    std::unordered_multimap<std::uint32_t, std::uint32_t> byLocator_; // the unsettled ones
+    std::vector<Line> lines_;                            // in the order read
+    std::unordered_map<std::uint32_t, Chain> byLocator_; // those that may be untried, by locator
+    std::size_t open_ = 0;                               // neither settled nor stopped by the bound
 };
 
 } // namespace quorvel::trail

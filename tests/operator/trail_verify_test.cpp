@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -137,24 +138,39 @@ Lines reseal(Lines lines, std::uint64_t index, std::uint64_t keyIndex,
 
 // A session of the forger's own, opened with the auditor's public key (which
 // every host's properties file holds) under `id`: an opening naming `host`,
-// then one seal that vouches for `forged`.
-Lines forgedSession(const seal::SessionId& id, const std::string& host, const std::string& forged) {
+// then a seal for each of `sealed`, vouching for its lines or, `spoiled`,
+// carrying their locators with tags that fit none of them.
+Lines sealsOf(const seal::SessionId& id, const std::string& host, const std::vector<Lines>& sealed,
+              bool spoiled = false) {
     const auto auditor = seal::fromBase64<32>(trail("main").auditorKey);
-    const seal::SealKey first = seal::randomSealKey();
-    seal::SealRecord opening;
-    opening.session = id;
-    opening.time = 1700000000000;
-    opening.opening =
-        seal::SessionOpening{host, "server", 1, 5, 1000, 60000, seal::encryptForAuditor(first, *auditor), std::nullopt};
-    seal::SealRecord covering = opening;
-    covering.opening.reset();
-    covering.index = 1;
-    covering.end = true;
-    const seal::SealKey second = seal::nextSealKey(first);
-    covering.tags = {seal::tagOf(seal::sealKeysOf(second).tag, forged)};
-    covering.locators = {seal::locatorOf(forged)};
-    return {seal::writeSeal(opening, seal::sealKeysOf(first).mac), forged,
-            seal::writeSeal(covering, seal::sealKeysOf(second).mac)};
+    seal::SealKey key = seal::randomSealKey();
+    seal::SealRecord record;
+    record.session = id;
+    record.time = 1700000000000;
+    record.opening = seal::SessionOpening{
+        host, "server", 1, sealed.front().size(), 1000, 60000, seal::encryptForAuditor(key, *auditor), std::nullopt};
+    Lines seals = {seal::writeSeal(record, seal::sealKeysOf(key).mac)};
+    record.opening.reset();
+    for (const Lines& lines : sealed) {
+        key = seal::nextSealKey(key);
+        record.first += record.tags.size();
+        ++record.index;
+        record.end = &lines == &sealed.back();
+        record.tags.clear();
+        record.locators.clear();
+        for (const std::string& line : lines) {
+            record.tags.push_back(seal::tagOf(seal::sealKeysOf(key).tag, line));
+            record.tags.back()[0] ^= spoiled;
+            record.locators.push_back(seal::locatorOf(line));
+        }
+        seals.push_back(seal::writeSeal(record, seal::sealKeysOf(key).mac));
+    }
+    return seals;
+}
+
+Lines forgedSession(const seal::SessionId& id, const std::string& host, const std::string& forged) {
+    const Lines seals = sealsOf(id, host, {{forged}});
+    return {seals[0], forged, seals[1]};
 }
 
 const std::string kForged = "CEF:0|Acme|Bank|1.0|100|Login|4|suser=root outcome=success ";
@@ -479,10 +495,66 @@ const Attack kAttacks[] = {
      [](const Lines&) {
          return counts({{"opened", 3}, {"complete", 1}});
      }},
+    {"IdenticalLinesBeforeTheirSeals",
+     [](Lines l) {
+         // A host that logs one event again and again, its seals collected
+         // in a file given after the events': each seal takes its own.
+         const Lines beats(5, "CEF:0|Acme|Bank|1.0|1|Heartbeat|1|");
+         const Lines seals = sealsOf(seal::randomSessionId(), "beat", {beats, beats, beats});
+         l.insert(l.begin(), 15, beats[0]);
+         l.insert(l.end(), seals.begin(), seals.end());
+         return l;
+     },
+     [](const Lines&) {
+         return intact({{"opened", 1}, {"complete", 1}});
+     }},
     {"EmptyCollection", [](const Lines&) { return Lines{"not an audit line"}; }, [](const Lines&) { return Counts{}; }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Attacks, TrailVerify, testing::ValuesIn(kAttacks),
                          [](const testing::TestParamInfo<Attack>& info) { return info.param.name; });
+
+// Collections whose cost grew with the product of their seals' lines and
+// the lines that share their locators: each gets its verdict, well within
+// the time runProcess allows and in bounded memory.
+struct Costly {
+    const char* name;
+    int seals;
+    Counts expected;
+};
+
+void PrintTo(const Costly& costly, std::ostream* out) { *out << costly.name; }
+
+// The peak memory of quorvel-verify on `file`, in MiB (up to 255).
+int peakMiB(const std::string& file) {
+    quorvel_test::Child child([&] {
+        quorvel_test::runProcess({QUORVEL_VERIFY, "--key", trail("main").dir.file("auditor.key"), file});
+        rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        _exit(static_cast<int>(std::min(usage.ru_maxrss / 1024, 255L)));
+    });
+    child.waitUntil(quorvel_test::Clock::now() + std::chrono::seconds(120));
+    return child.exitStatus();
+}
+
+class TrailVerifyCost : public testing::TestWithParam<Costly> {};
+
+TEST_P(TrailVerifyCost, IdenticalLocatorsCostEachLineABoundedSearch) {
+    // Seals of 4,096 lines, all with the locator of the 20,000 lines that
+    // come before them and none with their tag.
+    const Lines same(4096, "CEF:same");
+    Lines lines(20000, same[0]);
+    const Lines seals = sealsOf(seal::randomSessionId(), "evil", std::vector<Lines>(GetParam().seals, same), true);
+    lines.insert(lines.end(), seals.begin(), seals.end());
+    EXPECT_EQ(verify(trail("main"), lines, {}), GetParam().expected);
+    EXPECT_LT(peakMiB(trail("main").dir.file("attacked.log")), 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, TrailVerifyCost,
+    testing::Values(
+        Costly{"WaitingForOneSeal", 1, counts({{"opened", 1}, {"missing", 4096}, {"lines:uncovered", 20000}})},
+        Costly{"TriedUnderManySeals", 16, counts({{"opened", 1}, {"missing", 16 * 4096}, {"lines:uncovered", 20000}})}),
+    [](const testing::TestParamInfo<Costly>& info) { return info.param.name; });
 
 } // namespace
