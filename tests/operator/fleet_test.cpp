@@ -99,6 +99,10 @@ json verified(const Collection& collection, int extra = 0, std::uint64_t from = 
     return json::parse(quorvel_test::runProcess(command).out);
 }
 
+// The words for `lines` lines of an open tail: none when the end seal cut
+// off covered none.
+std::string tailWords(std::size_t lines) { return lines == 0 ? "" : "lines openTail " + std::to_string(lines) + ", "; }
+
 // A verdict in a few words: whether complete; each session not attested as
 // root running fleet-server, verified from a checkpoint after the window's
 // start, cut short, unanchored, with lines missing or seals lost, and lines
@@ -334,8 +338,7 @@ TEST(Fleet, EachAttackOnTheFleetGetsItsVerdict) {
         {"the collector cuts a server session's tail with its end seal", 2, without([&](const std::string& l) {
              return l.find(server) != std::string::npos && l.find(" end=1 ") != std::string::npos;
          }),
-         "incomplete, lines openTail " + std::to_string(seals.at(server).back().tags.size()) +
-             ", not closed 1, unanchored 1"},
+         "incomplete, " + tailWords(seals.at(server).back().tags.size()) + "not closed 1, unanchored 1"},
         {"host 2 taken at a named seal: the seal made again over events of the taker's own", 2, resealed,
          "incomplete, unanchored 1"},
         {"the collector replays a forked child's session at the end: a copy of a seal counts once", 2, replayed,
