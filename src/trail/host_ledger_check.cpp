@@ -98,7 +98,7 @@ void HostLedgerCheck::conclude(const seal::AuditorPublicKey& publicKey, const se
         if (settled.verdict.enrollmentOpens && openSeed(*settled.enrollment, publicKey, secretKey, keys)) {
             std::vector<Claim>& claims = claims_[id];
             checkClaims(keys, claims, settled.epochs, verdict.sessions);
-            checkNamed(claims, settled.named, settled.verdict, verdict.sessions);
+            checkNamed(claims, settled.named, settled.epochs.first, settled.verdict, verdict.sessions);
         }
         verdict.hosts.push_back(std::move(settled.verdict));
     }
@@ -244,6 +244,24 @@ void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>&
     }
 }
 
+// The lowest session number a complete collection holds every number from:
+// in a window, the first session opened in it (named opened by its records,
+// or attested in it), since a session opened before the window that the
+// window's records do not name as living ended before it; without one, 0.
+std::uint64_t HostLedgerCheck::firstOpenedIn(std::uint64_t windowEpoch, const std::vector<Claim>& claims,
+                                             const std::vector<seal::SessionEntry>& named,
+                                             const std::vector<SessionVerdict>& sessions) {
+    if (windowEpoch == 0) return 0;
+    std::uint64_t first = UINT64_MAX;
+    for (const seal::SessionEntry& entry : named)
+        if (entry.event == seal::SessionEvent::Opened) first = std::min(first, entry.number);
+    for (const Claim& claim : claims)
+        if (claim.carried && claim.carried->attestation.epoch >= windowEpoch &&
+            sessions[claim.session].origin.kind == SessionOrigin::Attested)
+            first = std::min(first, claim.number());
+    return first;
+}
+
 // What the ledger names of each session, against the attested sessions the
 // collection holds: every seal it names present as named (a seal before
 // the checkpoint a session is verified from is not: its lines cannot be),
@@ -251,7 +269,8 @@ void HostLedgerCheck::checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>&
 // the lowest to the highest seen: attested here, or gone before it logged a
 // seal.
 void HostLedgerCheck::checkNamed(const std::vector<Claim>& claims, const std::vector<seal::SessionEntry>& named,
-                                 HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions) {
+                                 std::uint64_t windowEpoch, HostLedgerVerdict& verdict,
+                                 std::vector<SessionVerdict>& sessions) {
     std::map<std::uint64_t, const Claim*> attested;
     std::set<std::uint64_t> present, absent;
     for (const Claim& claim : claims) {
@@ -285,9 +304,11 @@ void HostLedgerCheck::checkNamed(const std::vector<Claim>& claims, const std::ve
     }
     std::set<std::uint64_t> all = present;
     all.insert(absent.begin(), absent.end());
+    const std::uint64_t from = firstOpenedIn(windowEpoch, claims, named, sessions);
     std::optional<std::uint64_t> last;
     for (const std::uint64_t number : all) {
-        if (last && number > *last + 1) verdict.missingSessions.push_back({*last + 1, number - 1});
+        const std::uint64_t gapFrom = last ? std::max(*last + 1, from) : number;
+        if (gapFrom < number) verdict.missingSessions.push_back({gapFrom, number - 1});
         if (!present.count(number)) verdict.missingSessions.push_back({number, number});
         last = number;
     }

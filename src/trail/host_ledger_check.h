@@ -103,8 +103,12 @@ class HostLedgerCheck {
                          const seal::AuditorSecretKey& secretKey, seal::HostEpochKeys& keys);
     static void checkClaims(seal::HostEpochKeys& keys, std::vector<Claim>& claims, const Epochs& epochs,
                             std::vector<SessionVerdict>& sessions);
+    static std::uint64_t firstOpenedIn(std::uint64_t windowEpoch, const std::vector<Claim>& claims,
+                                       const std::vector<seal::SessionEntry>& named,
+                                       const std::vector<SessionVerdict>& sessions);
     static void checkNamed(const std::vector<Claim>& claims, const std::vector<seal::SessionEntry>& named,
-                           HostLedgerVerdict& verdict, std::vector<SessionVerdict>& sessions);
+                           std::uint64_t windowEpoch, HostLedgerVerdict& verdict,
+                           std::vector<SessionVerdict>& sessions);
 
     const std::vector<RegisteredHost>& registry_;
     std::vector<Settled> settled_; // in the registry's order
