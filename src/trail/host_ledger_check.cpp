@@ -266,8 +266,8 @@ std::uint64_t HostLedgerCheck::firstOpenedIn(std::uint64_t windowEpoch, const st
 // collection holds: every seal it names present as named (a seal before
 // the checkpoint a session is verified from is not: its lines cannot be),
 // the sessions it saw vanish, and every session number accounted for, from
-// the lowest to the highest seen: attested here, or gone before it logged a
-// seal.
+// the lowest seen (in a window, the first opened in it) to the highest:
+// attested here, or gone before it logged a seal.
 void HostLedgerCheck::checkNamed(const std::vector<Claim>& claims, const std::vector<seal::SessionEntry>& named,
                                  std::uint64_t windowEpoch, HostLedgerVerdict& verdict,
                                  std::vector<SessionVerdict>& sessions) {
