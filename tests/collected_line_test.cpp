@@ -77,4 +77,6 @@ TEST(CustomPrefix, ReadsItsPrefixAndNoMore) {
     // A record read through the prefix, although the bare line is a lookalike.
     EXPECT_EQ(readCollectedLine("  " + kCef, 0, std::make_unique<CustomPrefix>(" +").get()).kind, MessageKind::Event);
     EXPECT_THROW(CustomPrefix("(unclosed"), std::invalid_argument);
+    EXPECT_THROW(CustomPrefix("(a+)\\1 "), std::invalid_argument); // unbounded cost on a hostile line
+    EXPECT_NO_THROW(CustomPrefix("[a-z]+\\\\1 "));                 // an escaped backslash, then 1
 }

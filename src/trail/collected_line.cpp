@@ -195,6 +195,11 @@ MessageKind kindOf(std::string_view message) {
 }
 
 CustomPrefix::CustomPrefix(const std::string& pattern) {
+    // A back-reference makes matching cost time and memory without bound on
+    // a hostile line; a prefix never needs one.
+    for (std::size_t at = 0; at + 1 < pattern.size(); at += pattern[at] == '\\' ? 2u : 1u)
+        if (pattern[at] == '\\' && pattern[at + 1] >= '1' && pattern[at + 1] <= '9')
+            throw std::invalid_argument("prefix pattern " + pattern + ": back-references are not accepted");
     const int error = regcomp(&regex_, ("^(" + pattern + ")").c_str(), REG_EXTENDED);
     if (error != 0) {
         char message[256];
