@@ -209,6 +209,9 @@ void closeEpochs(LoadedState& loaded, seal::HostEpochKeys& keys, seal::AgentStat
 int run(const AgentCommand& command) {
     if (command.properties.empty()) throw ToolError{"run needs --properties (see --help)"};
     seal::AgentStateFile file(command.state, false);
+    // One agent per state, for its whole life: two would close the same
+    // epochs and give the same session numbers.
+    file.holdExclusively();
     seal::HostEpochKeys keys;
     LoadedState loaded = loadState(file, keys, command.state);
     configureLogging(command.properties);

@@ -1,15 +1,13 @@
 #include "sealagent_attestations.h"
 
 #include "file_descriptor.h"
-#include "tool_error.h"
+#include "sealagent_answer.h"
 #include "trail/attestation_record.h"
 
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,12 +45,6 @@ std::optional<std::string> readLine(int fd) {
     return std::nullopt;
 }
 
-void writeLine(int fd, const std::string& line) {
-    const std::string text = line + "\n";
-    // A peer that went away is no concern of the agent's.
-    (void)send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-}
-
 // A path as attested: its first kMostAttestedPathBytes bytes, so that an
 // attestation always fits in an opening seal.
 std::string attestedPath(std::string path) {
@@ -83,40 +75,20 @@ int peerPidfd(int connection, pid_t pid) {
 
 } // namespace
 
-AttestationServer::AttestationServer(std::string path)
-    : path_(std::move(path)), fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (fd_ < 0 || path_.size() >= sizeof address.sun_path)
-        throw ToolError{"cannot make the socket " + path_ + ": " + std::strerror(errno), 1};
-    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-    struct stat status {};
-    if (lstat(path_.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) unlink(path_.c_str());
-    // Any local process may ask: what it gets says who it is.
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        chmod(path_.c_str(), 0666) != 0 || listen(fd_, 64) != 0) {
-        const int error = errno;
-        close(fd_);
-        throw ToolError{"cannot listen on " + path_ + ": " + std::strerror(error), 1};
-    }
-}
-
-AttestationServer::~AttestationServer() {
-    close(fd_);
-    unlink(path_.c_str());
-}
+AttestationServer::AttestationServer(std::string path) : socket_(std::move(path)) {}
 
 void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::HostEpochKeys& keys,
                                seal::AgentProgress& progress, seal::AgentStateFile& state, LiveSessions& sessions) {
-    FileDescriptor connection(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
-    if (connection.get() < 0) return;
+    std::optional<FileDescriptor> accepted = socket_.accept();
+    if (!accepted) return;
+    FileDescriptor connection = std::move(*accepted);
     ucred peer{};
     socklen_t size = sizeof peer;
     if (getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
     const FileDescriptor pidfd(peerPidfd(connection.get(), peer.pid));
     const std::optional<std::string> line = readLine(connection.get());
     const auto request = line ? seal::readAttestationRequest(*line) : std::nullopt;
-    if (!request) return writeLine(connection.get(), "quorvel-attest-refused not an attestation request");
+    if (!request) return refuse(connection.get(), "not an attestation request");
     seal::Attestation attestation;
     attestation.hostId = identity.hostId;
     attestation.epoch = keys.epoch();
@@ -129,13 +101,13 @@ void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::
     // What was read of the process under its id is its own only while the
     // process lives: its pidfd says so.
     if (pidfd.get() < 0 || syscall(SYS_pidfd_send_signal, pidfd.get(), 0, nullptr, 0) != 0)
-        return writeLine(connection.get(), "quorvel-attest-refused the process is gone");
+        return refuse(connection.get(), "the process is gone");
     attestation.number = progress.nextSession++;
     // Written before the answer, so that no restart of the agent gives the
     // number again; synced after it, so that the process does not wait for
     // the disk.
     state.save(identity, keys, progress, true);
-    writeLine(connection.get(), seal::writeAttestation(attestation, keys.key()));
+    answerLine(connection.get(), seal::writeAttestation(attestation, keys.key()));
     state.sync();
     sessions.add(std::move(connection), attestation.number);
 }

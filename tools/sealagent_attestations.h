@@ -7,6 +7,7 @@
 #pragma once
 
 #include "sealagent_sessions.h"
+#include "sealagent_socket.h"
 #include "trail/agent_state.h"
 
 #include <string>
@@ -15,14 +16,10 @@ namespace quorvel_tools {
 
 class AttestationServer {
   public:
-    // Listens on `path` (a socket left there by an agent that died is
-    // replaced); throws ToolError when it cannot.
+    // Listens on `path` (see AgentSocket); throws ToolError when it cannot.
     explicit AttestationServer(std::string path);
-    ~AttestationServer();
-    AttestationServer(const AttestationServer&) = delete;
-    AttestationServer& operator=(const AttestationServer&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return socket_.fd(); }
 
     // Answers the connection waiting on the socket, within a second: an
     // attestation, after which `sessions` follows the connection for the
@@ -31,8 +28,7 @@ class AttestationServer {
                 quorvel::seal::AgentProgress& progress, quorvel::seal::AgentStateFile& state, LiveSessions& sessions);
 
   private:
-    std::string path_;
-    int fd_;
+    AgentSocket socket_;
 };
 
 } // namespace quorvel_tools
