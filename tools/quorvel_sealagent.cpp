@@ -10,6 +10,7 @@
 #include "logging/module_properties.h"
 #include "sealagent_answer.h"
 #include "sealagent_attestations.h"
+#include "sealagent_descriptors.h"
 #include "sealagent_socket.h"
 #include "tool_arguments.h"
 #include "tool_error.h"
@@ -252,9 +253,9 @@ int run(const AgentCommand& command) {
     sigprocmask(SIG_BLOCK, &stop, nullptr);
     const int stopped = signalfd(-1, &stop, SFD_CLOEXEC);
     if (stopped < 0) throw ToolError{std::string("cannot wait for signals: ") + std::strerror(errno), 1};
+    LiveSessions sessions(followableSessions());
     AgentSocket socket(command.socket);
     PendingRequests requests;
-    LiveSessions sessions;
     std::vector<pollfd> ready;
     while (true) {
         // No peer holds this: requests and reports are read as they come.
@@ -273,7 +274,8 @@ int run(const AgentCommand& command) {
         sessions.read(ready.data() + 2);
         requests.read(ready.data() + 2 + followed);
         if (ready[1].revents != 0)
-            if (std::optional<FileDescriptor> connection = socket.accept()) requests.add(std::move(*connection));
+            if (std::optional<FileDescriptor> connection = socket.accept())
+                requests.add(std::move(*connection), sessions);
     }
 }
 

@@ -61,7 +61,7 @@ void answer(WholeRequest whole, const seal::AgentIdentity& identity, const seal:
     state.save(identity, keys, progress, true);
     answerLine(connection, seal::writeAttestation(attestation, keys.key()));
     state.sync();
-    sessions.add(std::move(whole.connection), attestation.number);
+    sessions.add(std::move(whole.connection), attestation.number, peer.uid);
 }
 
 } // namespace quorvel_tools

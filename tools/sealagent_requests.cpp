@@ -31,10 +31,13 @@ int peerPidfd(int connection, pid_t pid) {
 
 } // namespace
 
-void PendingRequests::add(FileDescriptor connection) {
+void PendingRequests::add(FileDescriptor connection, const LiveSessions& sessions) {
     ucred peer{};
     socklen_t size = sizeof peer;
     if (getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
+    const std::size_t pending = heldBy(peer.uid);
+    if (pending >= kMostPerUser || pending + sessions.heldBy(peer.uid) >= sessions.mostPerUser())
+        return refuse(connection.get(), "this user holds too many connections to the agent");
     FileDescriptor pidfd(peerPidfd(connection.get(), peer.pid));
     if (pidfd.get() < 0)
         return refuse(connection.get(), errno == EMFILE || errno == ENFILE ? "the agent is out of file descriptors"
@@ -73,6 +76,11 @@ void PendingRequests::readFrom(Pending& pending) {
         end == std::string::npos ? std::nullopt : seal::readAttestationRequest(pending.line.substr(0, end));
     if (!request) return refuse(pending.connection.get(), "not an attestation request");
     whole_.push_back({std::move(pending.connection), pending.peer, std::move(pending.pidfd), *request});
+}
+
+std::size_t PendingRequests::heldBy(uid_t uid) const {
+    return static_cast<std::size_t>(
+        std::count_if(pending_.begin(), pending_.end(), [uid](const Pending& p) { return p.peer.uid == uid; }));
 }
 
 int PendingRequests::millisToDeadline() const {

@@ -2,10 +2,12 @@
 // whose one line has not come in whole. Each is read as its bytes come,
 // beside the agent's other work (epochs close on time, other processes are
 // answered), and has one second in all from when it was taken; a line that
-// is late, too long or not a request is refused.
+// is late, too long or not a request is refused. A user whose connections
+// (requests read and sessions followed) reach its share is refused.
 #pragma once
 
 #include "file_descriptor.h"
+#include "sealagent_sessions.h"
 #include "trail/attestation_record.h"
 
 #include <poll.h>
@@ -32,12 +34,16 @@ class PendingRequests {
     // Requests read at once at most: the agent takes no more connections
     // until one is done.
     static constexpr std::size_t kMost = 64;
+    // Requests of one user read at once at most, so that no user fills
+    // kMost and holds the others' back.
+    static constexpr std::size_t kMostPerUser = 8;
     static constexpr std::chrono::milliseconds kTime{1000};
 
     bool full() const { return pending_.size() >= kMost; }
     // Reads the request on `connection`, just accepted, from now on; refuses
-    // it at once when its process cannot be followed.
-    void add(FileDescriptor connection);
+    // it at once when its process cannot be followed, or its user has
+    // kMostPerUser requests read or its share of `sessions` taken.
+    void add(FileDescriptor connection, const LiveSessions& sessions);
     // A pollfd for each request, appended to `ready`.
     void watch(std::vector<pollfd>& ready) const;
     // Reads what each request that `ready` (from watch(), in its order)
@@ -58,6 +64,7 @@ class PendingRequests {
         bool done = false; // read whole, refused, or its peer went
     };
     void readFrom(Pending& pending);
+    std::size_t heldBy(uid_t uid) const;
 
     std::vector<Pending> pending_;
     std::vector<WholeRequest> whole_;
