@@ -51,8 +51,9 @@ void answer(WholeRequest whole, const seal::AgentIdentity& identity, const seal:
     attestation.unit = attestedPath(controlGroupOf(peer.pid));
     attestation.request = whole.request;
     // What was read of the process under its id is its own only while the
-    // process lives: its pidfd says so.
-    if (syscall(SYS_pidfd_send_signal, whole.pidfd.get(), 0, nullptr, 0) != 0)
+    // process lives: its pidfd says so. A process that exited and is not
+    // reaped yet (a zombie) passes that test, but its executable is gone.
+    if (attestation.exe.empty() || syscall(SYS_pidfd_send_signal, whole.pidfd.get(), 0, nullptr, 0) != 0)
         return refuse(connection, "the process is gone");
     attestation.number = progress.nextSession++;
     // Written before the answer, so that no restart of the agent gives the
