@@ -8,7 +8,10 @@
 // says where the state stands.
 #include "logging/log_emitter.h"
 #include "logging/module_properties.h"
+#include "sealagent_answer.h"
 #include "sealagent_attestations.h"
+#include "sealagent_descriptors.h"
+#include "sealagent_socket.h"
 #include "tool_arguments.h"
 #include "tool_error.h"
 #include "tool_files.h"
@@ -206,9 +209,40 @@ void closeEpochs(LoadedState& loaded, seal::HostEpochKeys& keys, seal::AgentStat
     file.save(loaded.identity, keys, loaded.progress);
 }
 
+// Answers the requests read whole, after the epochs that ended were closed,
+// so that each attestation is made under the key of the epoch under way. A
+// clock stepped back behind the key's epoch leaves the agent at that later
+// epoch (the keys before it are gone): it refuses until the clock is there
+// again, since an opening dated before its attestation's epoch would look
+// forged, and an attestation of an earlier epoch cannot be made.
+void answerWhole(PendingRequests& requests, LoadedState& loaded, const seal::HostEpochKeys& keys,
+                 seal::AgentStateFile& file, LiveSessions& sessions) {
+    const bool clockBehind = keys.epoch() > epochAt(loaded.identity, nowMillis());
+    for (WholeRequest& whole : requests.takeWhole()) {
+        if (clockBehind)
+            refuse(whole.connection.get(), "the clock is behind the agent's epoch");
+        else
+            answer(std::move(whole), loaded.identity, keys, loaded.progress, file, sessions);
+    }
+}
+
+// How long to wait for the stop, a connection, a report or a request's
+// bytes: until the epoch under way ends (at most a minute) or the first
+// request's time is up.
+int waitMillis(const seal::AgentIdentity& identity, const PendingRequests& requests) {
+    const std::uint64_t now = nowMillis();
+    const std::uint64_t next = identity.origin + (epochAt(identity, now) + 1) * identity.epochMillis;
+    const int toEpoch = static_cast<int>(std::min<std::uint64_t>(next - now, 60000));
+    const int toRequest = requests.millisToDeadline();
+    return toRequest < 0 ? toEpoch : std::min(toEpoch, toRequest);
+}
+
 int run(const AgentCommand& command) {
     if (command.properties.empty()) throw ToolError{"run needs --properties (see --help)"};
     seal::AgentStateFile file(command.state, false);
+    // One agent per state, for its whole life: two would close the same
+    // epochs and give the same session numbers.
+    file.holdExclusively();
     seal::HostEpochKeys keys;
     LoadedState loaded = loadState(file, keys, command.state);
     configureLogging(command.properties);
@@ -219,26 +253,29 @@ int run(const AgentCommand& command) {
     sigprocmask(SIG_BLOCK, &stop, nullptr);
     const int stopped = signalfd(-1, &stop, SFD_CLOEXEC);
     if (stopped < 0) throw ToolError{std::string("cannot wait for signals: ") + std::strerror(errno), 1};
-    AttestationServer attestations(command.socket);
-    LiveSessions sessions;
+    LiveSessions sessions(followableSessions());
+    AgentSocket socket(command.socket);
+    PendingRequests requests;
     std::vector<pollfd> ready;
     while (true) {
-        const std::uint64_t now = nowMillis();
-        const std::uint64_t current = epochAt(loaded.identity, now);
+        // No peer holds this: requests and reports are read as they come.
+        const std::uint64_t current = epochAt(loaded.identity, nowMillis());
         if (keys.epoch() < current) closeEpochs(loaded, keys, file, sessions, current, command.maxBytes);
-        const std::uint64_t next = loaded.identity.origin + (current + 1) * loaded.identity.epochMillis;
-        ready = {{stopped, POLLIN, 0}, {attestations.fd(), POLLIN, 0}};
+        answerWhole(requests, loaded, keys, file, sessions);
+        // While as many requests as it reads at once are pending, the agent
+        // takes no connection (the socket is not watched, so no spin).
+        ready = {{stopped, POLLIN, 0}, {requests.full() ? -1 : socket.fd(), POLLIN, 0}};
         sessions.watch(ready);
-        if (poll(ready.data(), ready.size(),
-                 static_cast<int>(next > now ? std::min<std::uint64_t>(next - now, 60000) : 0)) < 0 &&
-            errno != EINTR)
+        const std::size_t followed = ready.size() - 2;
+        requests.watch(ready);
+        if (poll(ready.data(), ready.size(), waitMillis(loaded.identity, requests)) < 0 && errno != EINTR)
             throw ToolError{std::string("cannot wait: ") + std::strerror(errno), 1};
         if (ready[0].revents != 0) return 0;
         sessions.read(ready.data() + 2);
-        // A request waits until the epoch that ended has its record: each
-        // attestation is made under the key of the epoch under way.
-        if (ready[1].revents != 0 && keys.epoch() == epochAt(loaded.identity, nowMillis()))
-            attestations.answer(loaded.identity, keys, loaded.progress, file, sessions);
+        requests.read(ready.data() + 2 + followed);
+        if (ready[1].revents != 0)
+            if (std::optional<FileDescriptor> connection = socket.accept())
+                requests.add(std::move(*connection), sessions);
     }
 }
 

@@ -1,57 +1,18 @@
 #include "sealagent_attestations.h"
 
-#include "file_descriptor.h"
-#include "tool_error.h"
+#include "sealagent_answer.h"
 #include "trail/attestation_record.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
-#include <optional>
 
 namespace quorvel_tools {
 
 namespace {
 
 namespace seal = quorvel::seal;
-
-// SO_PEERPIDFD (Linux 6.5 on): a pidfd for the peer that connected, which no
-// later process can take over. Older kernels: a pidfd opened after the
-// fact, which a process that exits at once and whose id is reused in the
-// meantime would escape.
-constexpr int kPeerPidfd = 77;
-constexpr std::size_t kMostRequestBytes = 256;
-constexpr int kRequestMillis = 1000;
-
-// One line from `fd`, within the request's time and size.
-std::optional<std::string> readLine(int fd) {
-    std::string line;
-    char buffer[kMostRequestBytes];
-    while (line.size() < kMostRequestBytes) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, kRequestMillis) != 1) return std::nullopt;
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) return std::nullopt;
-        line.append(buffer, static_cast<std::size_t>(got));
-        const std::size_t end = line.find('\n');
-        if (end != std::string::npos) return line.substr(0, end);
-    }
-    return std::nullopt;
-}
-
-void writeLine(int fd, const std::string& line) {
-    const std::string text = line + "\n";
-    // A peer that went away is no concern of the agent's.
-    (void)send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-}
 
 // A path as attested: its first kMostAttestedPathBytes bytes, so that an
 // attestation always fits in an opening seal.
@@ -74,49 +35,12 @@ std::string controlGroupOf(pid_t pid) {
     return {};
 }
 
-int peerPidfd(int connection, pid_t pid) {
-    int pidfd = -1;
-    socklen_t size = sizeof pidfd;
-    if (getsockopt(connection, SOL_SOCKET, kPeerPidfd, &pidfd, &size) == 0 && pidfd >= 0) return pidfd;
-    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-}
-
 } // namespace
 
-AttestationServer::AttestationServer(std::string path)
-    : path_(std::move(path)), fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (fd_ < 0 || path_.size() >= sizeof address.sun_path)
-        throw ToolError{"cannot make the socket " + path_ + ": " + std::strerror(errno), 1};
-    std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
-    struct stat status {};
-    if (lstat(path_.c_str(), &status) == 0 && S_ISSOCK(status.st_mode)) unlink(path_.c_str());
-    // Any local process may ask: what it gets says who it is.
-    if (bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        chmod(path_.c_str(), 0666) != 0 || listen(fd_, 64) != 0) {
-        const int error = errno;
-        close(fd_);
-        throw ToolError{"cannot listen on " + path_ + ": " + std::strerror(error), 1};
-    }
-}
-
-AttestationServer::~AttestationServer() {
-    close(fd_);
-    unlink(path_.c_str());
-}
-
-void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::HostEpochKeys& keys,
-                               seal::AgentProgress& progress, seal::AgentStateFile& state, LiveSessions& sessions) {
-    FileDescriptor connection(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
-    if (connection.get() < 0) return;
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (getsockopt(connection.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return;
-    const FileDescriptor pidfd(peerPidfd(connection.get(), peer.pid));
-    const std::optional<std::string> line = readLine(connection.get());
-    const auto request = line ? seal::readAttestationRequest(*line) : std::nullopt;
-    if (!request) return writeLine(connection.get(), "quorvel-attest-refused not an attestation request");
+void answer(WholeRequest whole, const seal::AgentIdentity& identity, const seal::HostEpochKeys& keys,
+            seal::AgentProgress& progress, seal::AgentStateFile& state, LiveSessions& sessions) {
+    const int connection = whole.connection.get();
+    const ucred& peer = whole.peer;
     seal::Attestation attestation;
     attestation.hostId = identity.hostId;
     attestation.epoch = keys.epoch();
@@ -125,19 +49,20 @@ void AttestationServer::answer(const seal::AgentIdentity& identity, const seal::
     attestation.pid = static_cast<std::uint64_t>(peer.pid);
     attestation.exe = attestedPath(executableOf(peer.pid));
     attestation.unit = attestedPath(controlGroupOf(peer.pid));
-    attestation.request = *request;
+    attestation.request = whole.request;
     // What was read of the process under its id is its own only while the
-    // process lives: its pidfd says so.
-    if (pidfd.get() < 0 || syscall(SYS_pidfd_send_signal, pidfd.get(), 0, nullptr, 0) != 0)
-        return writeLine(connection.get(), "quorvel-attest-refused the process is gone");
+    // process lives: its pidfd says so. A process that exited and is not
+    // reaped yet (a zombie) passes that test, but its executable is gone.
+    if (attestation.exe.empty() || syscall(SYS_pidfd_send_signal, whole.pidfd.get(), 0, nullptr, 0) != 0)
+        return refuse(connection, "the process is gone");
     attestation.number = progress.nextSession++;
     // Written before the answer, so that no restart of the agent gives the
     // number again; synced after it, so that the process does not wait for
     // the disk.
     state.save(identity, keys, progress, true);
-    writeLine(connection.get(), seal::writeAttestation(attestation, keys.key()));
+    answerLine(connection, seal::writeAttestation(attestation, keys.key()));
     state.sync();
-    sessions.add(std::move(connection), attestation.number);
+    sessions.add(std::move(whole.connection), attestation.number, peer.uid);
 }
 
 } // namespace quorvel_tools

@@ -1,38 +1,19 @@
-// The host agent's answers to the processes that open sealed sessions: a
-// Unix socket on which a process sends one attestation request and gets the
-// attestation of itself back, made from what the kernel says of the
-// socket's peer (user, group, process, its executable and control group)
-// and MACed under the current epoch's key; each attestation takes the next
-// host-wide session number, saved with the state.
+// The host agent's answer to a process that asked on its socket: the
+// attestation of itself, made from what the kernel says of the socket's
+// peer (user, group, process, its executable and control group) and MACed
+// under the current epoch's key; each attestation takes the next host-wide
+// session number, saved with the state.
 #pragma once
 
+#include "sealagent_requests.h"
 #include "sealagent_sessions.h"
 #include "trail/agent_state.h"
 
-#include <string>
-
 namespace quorvel_tools {
 
-class AttestationServer {
-  public:
-    // Listens on `path` (a socket left there by an agent that died is
-    // replaced); throws ToolError when it cannot.
-    explicit AttestationServer(std::string path);
-    ~AttestationServer();
-    AttestationServer(const AttestationServer&) = delete;
-    AttestationServer& operator=(const AttestationServer&) = delete;
-
-    int fd() const { return fd_; }
-
-    // Answers the connection waiting on the socket, within a second: an
-    // attestation, after which `sessions` follows the connection for the
-    // session's reports, or a line that says why not.
-    void answer(const quorvel::seal::AgentIdentity& identity, const quorvel::seal::HostEpochKeys& keys,
-                quorvel::seal::AgentProgress& progress, quorvel::seal::AgentStateFile& state, LiveSessions& sessions);
-
-  private:
-    std::string path_;
-    int fd_;
-};
+// Answers `whole`: an attestation, after which `sessions` follows the
+// connection for the session's reports, or a line that says why not.
+void answer(WholeRequest whole, const quorvel::seal::AgentIdentity& identity, const quorvel::seal::HostEpochKeys& keys,
+            quorvel::seal::AgentProgress& progress, quorvel::seal::AgentStateFile& state, LiveSessions& sessions);
 
 } // namespace quorvel_tools

@@ -17,9 +17,17 @@ constexpr std::size_t kMostReportBytes = 256;
 
 } // namespace
 
-void LiveSessions::add(FileDescriptor connection, std::uint64_t number) {
-    if (live_.size() >= kMostSessions) return;
-    live_.push_back({std::move(connection), number, {}, std::nullopt, std::nullopt, std::nullopt, false});
+LiveSessions::LiveSessions(std::size_t most)
+    : most_(std::min(most, kMostSessions)), mostPerUser_(std::max<std::size_t>(most_ / 4, 1)) {}
+
+void LiveSessions::add(FileDescriptor connection, std::uint64_t number, uid_t uid) {
+    if (live_.size() >= most_) return;
+    live_.push_back({std::move(connection), number, uid, {}, std::nullopt, std::nullopt, std::nullopt, false});
+}
+
+std::size_t LiveSessions::heldBy(uid_t uid) const {
+    return static_cast<std::size_t>(
+        std::count_if(live_.begin(), live_.end(), [uid](const Session& session) { return session.uid == uid; }));
 }
 
 void LiveSessions::watch(std::vector<pollfd>& ready) const {

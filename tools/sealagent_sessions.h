@@ -8,6 +8,7 @@
 #include "trail/epoch_record.h"
 
 #include <poll.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
@@ -22,8 +23,17 @@ class LiveSessions {
     // (its reports are not read, the epoch records do not name it).
     static constexpr std::size_t kMostSessions = 4096;
 
-    // Follows the session numbered `number`, attested on `connection`.
-    void add(FileDescriptor connection, std::uint64_t number);
+    // Follows at most `most` sessions (no more than kMostSessions), and at
+    // most a quarter of them (at least one) for one user, so that no user
+    // takes the connections of all.
+    explicit LiveSessions(std::size_t most);
+
+    // Follows the session numbered `number`, attested on `connection` for
+    // a process of user `uid`.
+    void add(FileDescriptor connection, std::uint64_t number, uid_t uid);
+    // The sessions of user `uid` followed, and how many one user may have.
+    std::size_t heldBy(uid_t uid) const;
+    std::size_t mostPerUser() const { return mostPerUser_; }
     // A pollfd for each connection, appended to `ready`.
     void watch(std::vector<pollfd>& ready) const;
     // Reads what each connection that `ready` (from watch(), in its order)
@@ -39,6 +49,7 @@ class LiveSessions {
     struct Session {
         FileDescriptor connection;
         std::uint64_t number;
+        uid_t uid;
         std::string partial; // a report line not yet whole
         std::optional<quorvel::seal::SealReport> latest;
         std::optional<quorvel::seal::Bytes32> openedNow;        // its opening, reported in this epoch
@@ -49,6 +60,8 @@ class LiveSessions {
     static void take(Session& session, std::string_view line);
     void keepNamed(Session& session);
 
+    std::size_t most_;
+    std::size_t mostPerUser_;
     std::vector<Session> live_;
     std::vector<quorvel::seal::SessionEntry> entries_; // of this epoch, of the sessions no longer followed
 };

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sodium.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -136,6 +137,12 @@ void AgentStateFile::save(const AgentIdentity& identity, const HostEpochKeys& ke
     ++count_;
     newest_ = slot;
     newestEpoch_ = keys.epoch();
+}
+
+void AgentStateFile::holdExclusively() {
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+    if (errno == EWOULDBLOCK) throw std::runtime_error(path_ + " is in use by another quorvel-sealagent");
+    fail("cannot lock", path_);
 }
 
 void AgentStateFile::writeSlot(int slot, const unsigned char* bytes, bool syncNow) {

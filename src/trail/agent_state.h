@@ -49,6 +49,10 @@ class AgentStateFile {
     void save(const AgentIdentity& identity, const HostEpochKeys& keys, const AgentProgress& progress,
               bool syncLater = false);
     void sync();
+    // Takes the file for this process alone, for as long as it is open: an
+    // exclusive lock, which a second agent on the same state would need
+    // too; throws std::runtime_error when another process holds it.
+    void holdExclusively();
 
   private:
     void writeSlot(int slot, const unsigned char* bytes, bool syncNow);

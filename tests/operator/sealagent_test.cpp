@@ -24,6 +24,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -110,8 +111,9 @@ struct RunningAgent {
         return command;
     }
 
-    // Enrolls and starts the agent; false with a failure recorded.
-    bool start() {
+    // Enrolls and starts the agent, run by `launcher` (a command that runs
+    // the rest) if given; false with a failure recorded.
+    bool start(std::vector<std::string> launcher = {}) {
         const auto keygen = quorvel_test::runProcess({QUORVEL_VERIFY, "keygen", dir.file("a.pub"), dir.file("a.key")});
         EXPECT_EQ(keygen.status, 0) << keygen.err;
         const std::string properties =
@@ -131,11 +133,13 @@ struct RunningAgent {
         enrollmentLine = lines(readFile(dir.file("enroll.rec"))).at(0);
         enrollment = seal::readEnrollment(enrollmentLine);
         const auto secret = seal::fromBase64<32>(lines(readFile(dir.file("a.key"))).at(0));
-        EXPECT_TRUE(enrollment && seal::openEnrollment(*enrollment, seal::publicKeyOf(*secret), *secret, *seed));
-        agent = std::make_unique<quorvel_test::Child>(
-            with({QUORVEL_SEALAGENT, "run", "--properties", properties, "--socket", dir.file("agent.sock")}),
-            dir.file("agent.out"));
-        return enrollment && !testing::Test::HasFailure();
+        const bool opens = enrollment && seal::openEnrollment(*enrollment, seal::publicKeyOf(*secret), *secret, *seed);
+        EXPECT_TRUE(opens);
+        const std::vector<std::string> run =
+            with({QUORVEL_SEALAGENT, "run", "--properties", properties, "--socket", dir.file("agent.sock")});
+        launcher.insert(launcher.end(), run.begin(), run.end());
+        agent = std::make_unique<quorvel_test::Child>(launcher, dir.file("agent.out"));
+        return keygen.status == 0 && enrolled.status == 0 && opens;
     }
 
     // Waits until the ledger holds the enrollment and `records` epoch records.
@@ -215,23 +219,43 @@ TEST(SealAgent, MemoryAndStateHoldNoKeyOfAnEndedEpoch) {
     FAIL() << "each of 100 times the agent was stopped, its state file held the seed or a key of an ended epoch";
 }
 
-// One line sent on the agent's socket at `path`, and the line it answers.
-std::string ask(const std::string& path, const std::string& line) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// `fd` connected to the agent's socket at `path`; false when it is not.
+bool connectTo(int fd, const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    return connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// The line the agent answers on `fd`, waiting at most 5 s.
+std::string answerOn(int fd) {
     std::string answer;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        send(fd, (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL) == static_cast<ssize_t>(line.size() + 1)) {
-        char buffer[4096];
-        pollfd ready{fd, POLLIN, 0};
-        for (ssize_t got; answer.find('\n') == std::string::npos && poll(&ready, 1, 5000) == 1 &&
-                          (got = read(fd, buffer, sizeof buffer)) > 0;)
-            answer.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(fd);
+    char buffer[4096];
+    pollfd ready{fd, POLLIN, 0};
+    for (ssize_t got; answer.find('\n') == std::string::npos && poll(&ready, 1, 5000) == 1 &&
+                      (got = read(fd, buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, static_cast<std::size_t>(got));
     return answer.substr(0, answer.find('\n'));
+}
+
+// Connections to the agent kept open, closed when this goes.
+struct Held {
+    std::vector<int> fds;
+    ~Held() {
+        for (const int fd : fds)
+            close(fd);
+    }
+};
+
+// One line sent on the agent's socket at `path`, and the line it answers;
+// the connection kept in `held` when given.
+std::string ask(const std::string& path, const std::string& line, Held* held = nullptr) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool sent = connectTo(fd, path) && send(fd, (line + "\n").data(), line.size() + 1, MSG_NOSIGNAL) ==
+                                                 static_cast<ssize_t>(line.size() + 1);
+    const std::string answer = sent ? answerOn(fd) : std::string();
+    held != nullptr ? held->fds.push_back(fd) : void(close(fd));
+    return answer;
 }
 
 // A process that asks the agent gets an attestation of itself as the kernel
@@ -272,6 +296,122 @@ TEST(SealAgent, AttestsEachProcessThatAsksAsTheKernelNamesIt) {
     const auto preflight = quorvel_test::runProcess({QUORVEL_PREFLIGHT, properties});
     EXPECT_NE(preflight.out.find("\n  the host agent at " + socketPath + " attested this session\n"), std::string::npos)
         << preflight.out;
+}
+
+// A request for a session of its own.
+std::string requestLine() {
+    seal::AttestationRequest request;
+    request.session = seal::randomSessionId();
+    seal::EncryptedKey firstKey;
+    firstKey.fill(7);
+    request.key = seal::firstKeyDigest(firstKey);
+    return seal::writeAttestationRequest(request);
+}
+
+// "attested", or the refusal whole.
+std::string kindOf(const std::string& answer) {
+    return answer.rfind("quorvel-attest ", 0) == 0 ? "attested" : answer.empty() ? "no answer" : answer;
+}
+
+// What a local process that misbehaves, or a second agent, gets; each
+// verdict also says whether another process is answered meanwhile.
+TEST(SealAgent, NoLocalPeerAndNoSecondAgentHoldsTheAgent) {
+    ASSERT_TRUE(seal::cryptoReady());
+    using Peer = std::function<std::string(RunningAgent&, const std::string&)>;
+    const Peer slowRequest = [](RunningAgent&, const std::string& path) {
+        Held held{{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)}};
+        const int slow = held.fds[0];
+        const std::string line = requestLine();
+        const bool connected = connectTo(slow, path);
+        std::thread dribble([&] { // a byte every 300 ms, for 6 s at most, until the agent has answered
+            pollfd answered{slow, POLLIN, 0};
+            for (std::size_t i = 0;
+                 i < 20 && send(slow, &line[i], 1, MSG_NOSIGNAL) == 1 && poll(&answered, 1, 300) == 0;)
+                ++i;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::string other = connected ? ask(path, requestLine()) : "";
+        dribble.join();
+        return kindOf(other) + " | " + kindOf(answerOn(slow));
+    };
+    const Peer zombie = [](RunningAgent&, const std::string& path) {
+        Held held{{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)}};
+        quorvel_test::Child peer([&] { connectTo(held.fds[0], path); }); // the kernel names the connecting process
+        siginfo_t info{}; // the peer exited, not reaped: a zombie (the Child reaps it when it goes)
+        for (const auto until = Clock::now() + std::chrono::seconds(5); info.si_pid == 0 && Clock::now() < until;
+             std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+            waitid(P_PID, static_cast<id_t>(peer.pid()), &info, WEXITED | WNOHANG | WNOWAIT);
+        const std::string line = requestLine() + "\n";
+        (void)send(held.fds[0], line.data(), line.size(), MSG_NOSIGNAL);
+        return kindOf(answerOn(held.fds[0]));
+    };
+    const Peer pastItsShare = [](RunningAgent&, const std::string& path) {
+        Held held;
+        for (int attested = 0; attested < 200 && kindOf(ask(path, requestLine(), &held)) == "attested"; ++attested) {
+        }
+        held.fds.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const std::string refused = connectTo(held.fds.back(), path) ? answerOn(held.fds.back()) : "";
+        const int otherUser = geteuid() != 0 ? 0 : quorvel_test::runAsUnprivileged([&] {
+            return kindOf(ask(path, requestLine())) == "attested" ? 0 : 1;
+        });
+        for (const int fd : held.fds)
+            close(fd);
+        held.fds.clear();
+        std::string again;
+        for (const auto until = Clock::now() + std::chrono::seconds(5);
+             (again = kindOf(ask(path, requestLine()))) != "attested" && Clock::now() < until;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return refused + " | another user " + std::to_string(otherUser) + " | once let go " + again;
+    };
+    const Peer secondAgents = [](RunningAgent& running, const std::string& path) {
+        quorvel_test::runProcess({QUORVEL_SEALAGENT, "enroll", "--state", running.dir.file("other.state"),
+                                  "--auditor-key", running.dir.file("a.pub"), "--record", running.dir.file("o.rec")});
+        std::string verdict;
+        for (const char* state : {"agent.state", "other.state"}) {
+            const auto second =
+                quorvel_test::runProcess({QUORVEL_SEALAGENT, "run", "--state", running.dir.file(state), "--properties",
+                                          running.dir.file("agent.properties"), "--socket", path},
+                                         ".", {}, std::chrono::seconds(10));
+            std::string said = second.err.substr(0, second.err.find('\n'));
+            for (std::size_t at; (at = said.find(running.dir.file(""))) != std::string::npos;)
+                said.erase(at, running.dir.file("").size());
+            verdict += std::to_string(second.status) + " " + said + " | ";
+        }
+        return verdict + kindOf(ask(path, requestLine()));
+    };
+    const struct {
+        const char* peer;
+        std::vector<std::string> launcher;
+        Peer misbehaves;
+        std::string verdict;
+    } peers[] = {
+        {"a request sent a byte every 300 ms",
+         {},
+         slowRequest,
+         "attested | quorvel-attest-refused no whole request within a second"},
+        {"a peer that exits and is not reaped", {}, zombie, "quorvel-attest-refused the process is gone"},
+        {"a user holding its share of what 256 descriptors follow",
+         {"prlimit", "--nofile=256", "--"},
+         pastItsShare,
+         "quorvel-attest-refused this user holds too many connections to the agent | another user 0 | once let go "
+         "attested"},
+        {"a second agent on the same state, then on the same socket",
+         {},
+         secondAgents,
+         "1 quorvel-sealagent: agent.state is in use by another quorvel-sealagent | 1 quorvel-sealagent: another "
+         "agent answers on agent.sock | attested"},
+    };
+    for (const auto& p : peers) {
+        RunningAgent running;
+        ASSERT_TRUE(running.start(p.launcher)) << p.peer;
+        const std::string path = running.dir.file("agent.sock");
+        const auto listening = [&] { // the socket's file is there before it listens
+            Held probe{{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)}};
+            return connectTo(probe.fds[0], path);
+        };
+        ASSERT_TRUE(running.agent->waitUntilReady(listening, Clock::now() + std::chrono::seconds(15))) << p.peer;
+        EXPECT_EQ(p.misbehaves(running, path), p.verdict) << p.peer;
+    }
 }
 
 // The ledger as the auditor reads it: the enrollment handed over with its
