@@ -14,6 +14,7 @@
 #include "cef/cef_field_table.h"
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
+#include "logging/log_emitter.h"
 #include "tests/support/hostile_catalogs.h"
 #include "worked_examples.h"
 
@@ -157,10 +158,10 @@ void cefLineQuorvel(benchmark::State& state, FieldText kind) {
     std::size_t bytes = 0;
     AllocationCounter allocations(state);
     for (auto _ : state) {
-        std::string line; // a new string per line, as CEF_Log has
-        quorvel::renderCefLine(catalog, event, line);
-        bytes += line.size();
-        benchmark::DoNotOptimize(line.data());
+        quorvel::LineString line; // the string CEF_Log renders into
+        quorvel::renderCefLine(catalog, event, line.text());
+        bytes += line.text().size();
+        benchmark::DoNotOptimize(line.text().data());
     }
     allocations.report();
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));

@@ -7,6 +7,7 @@
 // with characters that need escaping, or, in the rows named _Typical, with
 // URLs, paths and tokens that need a few escapes per hundred bytes.
 #include "bench_support.h"
+#include "logging/log_emitter.h"
 #include "worked_examples.h"
 #include "xdas/xdas_record_writer.h"
 
@@ -299,10 +300,10 @@ void xdasRecordQuorvel(benchmark::State& state, FieldText kind) {
     std::size_t bytes = 0;
     AllocationCounter allocations(state);
     for (auto _ : state) {
-        std::string record; // a new string per record, as XDAS_Log has
-        quorvel::writeXdasRecord(*event, kHostName, kOffset, record);
-        bytes += record.size();
-        benchmark::DoNotOptimize(record.data());
+        quorvel::LineString record; // the string XDAS_Log renders into
+        quorvel::writeXdasRecord(*event, kHostName, kOffset, record.text());
+        bytes += record.text().size();
+        benchmark::DoNotOptimize(record.text().data());
     }
     allocations.report();
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes));

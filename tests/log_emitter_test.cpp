@@ -1,11 +1,13 @@
 // The logger lookup of every logging call: the same logger object that
 // log4cxx's own lookup by name gives, for names it hands over unconverted and
-// for names log4cxx decodes first.
+// for names log4cxx decodes first. And the string a call renders into.
 #include "logging/log_emitter.h"
 
 #include <log4cxx/logger.h>
 
 #include <gtest/gtest.h>
+
+#include <malloc.h>
 
 #include <string>
 
@@ -21,6 +23,31 @@ TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
         EXPECT_EQ(ours, log4cxx::Logger::getLogger(name)) << "name of " << name.size() << " bytes";
         EXPECT_EQ(quorvel::loggerNamed(name), ours) << "name of " << name.size() << " bytes";
     }
+}
+
+// A call made while the thread's string is in use (an appender that logs)
+// renders into a string of its own, and a thread does not keep the memory of
+// a long line.
+TEST(LineString, NestedCallsDoNotShareAndLongLinesAreNotKept) {
+    {
+        quorvel::LineString outer;
+        outer.text() = "outer line";
+        {
+            quorvel::LineString inner;
+            inner.text() = "inner";
+        }
+        EXPECT_EQ(outer.text(), "outer line");
+    }
+    const auto heapInUse = [] {
+        const struct mallinfo2 heap = mallinfo2();
+        return heap.uordblks + heap.hblkhd; // a long line's block is mapped on its own
+    };
+    const std::size_t before = heapInUse();
+    {
+        quorvel::LineString line;
+        line.text().assign(std::size_t{1} << 20, 'x');
+    }
+    EXPECT_LT(heapInUse(), before + quorvel::LineString::kKeptLineCapacity);
 }
 
 } // namespace

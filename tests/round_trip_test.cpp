@@ -9,6 +9,7 @@
 #include "cef_parser.h"
 #include "cef_test_support.h"
 #include "event_fields.h"
+#include "logging/log_emitter.h"
 #include "xdas/xdas_record_writer.h"
 #include "xdas_event_ptr.h"
 
@@ -194,8 +195,10 @@ TEST_P(CefRoundTrip, LineHoldsExactlyTheFieldsSet) {
     ASSERT_EQ(inputs.size(), GetParam().count);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE("input " + std::to_string(i));
-        std::string line;
-        quorvel::renderCefLine(catalog, cefEventOf(inputs[i]), line);
+        // The string CEF_Log renders into, which may hold the line before.
+        quorvel::LineString rendered;
+        quorvel::renderCefLine(catalog, cefEventOf(inputs[i]), rendered.text());
+        const std::string& line = rendered.text();
         EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
         std::string error;
         const auto parsed = quorvel_test::parseCefLine(line, &error);
@@ -351,8 +354,9 @@ TEST_P(XdasRoundTrip, RecordHoldsExactlyTheFieldsSet) {
                 field.set(*event, found->second);
         event->getInitiator()->setAssertions(input.assertions);
         event->getTarget()->setData(input.data);
-        std::string record;
-        quorvel::writeXdasRecord(*event, input.hostName, 1700000000, record);
+        quorvel::LineString rendered; // as XDAS_Log has, holding the record before
+        quorvel::writeXdasRecord(*event, input.hostName, 1700000000, rendered.text());
+        const std::string& record = rendered.text();
         for (const char c : record)
             ASSERT_GE(static_cast<unsigned char>(c), 0x20) << record; // one physical line, no control bytes
         nlohmann::json parsed;

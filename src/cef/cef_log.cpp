@@ -20,10 +20,10 @@ void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
     static const quorvel::NoDestructor<const quorvel::EventDescriptionCatalog> catalog;
     const log4cxx::LevelPtr& level = quorvel::cefSeverityLevel(Severity);
     if (!level || !logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
-    std::string line;
-    quorvel::renderCefLine(*catalog, *this, line);
+    quorvel::LineString line;
+    quorvel::renderCefLine(*catalog, *this, line.text());
     // The signature as the compiler spells it, as log4cxx's own macros pass it.
-    quorvel::emitLine(logger, level, std::move(line), __FILE__, __PRETTY_FUNCTION__, __LINE__);
+    quorvel::emitLine(logger, level, line, __FILE__, __PRETTY_FUNCTION__, __LINE__);
 }
 
 int CEF_EVENT::CEF_Log(std::string loggerName) {

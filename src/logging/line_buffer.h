@@ -24,9 +24,11 @@ inline constexpr bool kCheckRoom = false;
 class LineBuffer {
   public:
     // Writes into `out` from its start, which is made at least `expected`
-    // bytes long (or as long as its capacity) so that most lines never grow.
+    // bytes long so that most lines never grow. A string kept between lines
+    // keeps its length where that is more: resizing writes zeros into every
+    // byte it adds.
     LineBuffer(std::string& out, std::size_t expected) : out_(out) {
-        out_.resize(std::max(out_.capacity(), expected));
+        out_.resize(std::max(out_.size(), expected));
         to_ = out_.data();
         end_ = to_ + out_.size();
     }
@@ -38,6 +40,9 @@ class LineBuffer {
         if constexpr (kCheckRoom) roomEnd_ = to_ + count;
         return to_;
     }
+
+    // The bytes that room() can give without growing the line.
+    std::size_t roomLeft() const { return static_cast<std::size_t>(end_ - to_); }
 
     // Moves the end of the line to `to`, within the room last made.
     void advance(char* to) {

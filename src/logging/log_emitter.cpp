@@ -36,8 +36,12 @@ struct TakesLineToKeep<Logger, std::void_t<decltype(std::declval<const Logger&>(
                                    std::declval<const log4cxx::LevelPtr&>(), std::declval<std::string&&>(),
                                    std::declval<const log4cxx::spi::LocationInfo&>()))>> : std::true_type {};
 
+// Whether log4cxx copies the line it is handed, so that the string it was
+// rendered into can be kept for the next.
+constexpr bool kLog4cxxCopiesLine = !(LOG4CXX_LOGCHAR_IS_UTF8 && TakesLineToKeep<log4cxx::Logger>::value);
+
 template <class Logger>
-void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&& line,
+void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string& line,
               const log4cxx::spi::LocationInfo& location) {
 #if LOG4CXX_LOGCHAR_IS_UTF8
     // log4cxx keeps its text as UTF-8 bytes here, and the line's bytes are the
@@ -56,20 +60,46 @@ void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&
 
 } // namespace
 
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
+// The calling thread's string for its lines, and whether a call renders into
+// it now.
+struct LineString::Kept {
+    std::string text;
+    bool inUse = false;
+};
+
+thread_local LineString::Kept LineString::keptLine_;
+
+LineString::LineString() : text_(&own_) {
+    if constexpr (kLog4cxxCopiesLine) {
+        Kept& kept = keptLine_;
+        if (kept.inUse) return;
+        kept.inUse = true;
+        kept_ = &kept;
+        text_ = &kept.text;
+    }
+}
+
+LineString::~LineString() {
+    if (kept_ == nullptr) return;
+    // A thread that logged one long line does not hold its memory for good.
+    if (kept_->text.capacity() > kKeptLineCapacity) std::string().swap(kept_->text);
+    kept_->inUse = false;
+}
+
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, LineString& line, const char* file,
               const char* function, int lineNumber) {
-    if (LineObserver* observer = lineObserver()) observer->observe(line);
+    if (LineObserver* observer = lineObserver()) observer->observe(line.text());
     // The logging macros stream the message into a MessageBuffer first, which
     // only copies it; the line is handed over directly instead.
     const log4cxx::spi::LocationInfo location(file, log4cxx::spi::LocationInfo::calcShortFileName(file), function,
                                               lineNumber);
-    handOver(*logger, level, std::move(line), location);
+    handOver(*logger, level, line.text(), location);
 }
 
 void emitSealLine(const std::string& loggerName, std::string&& line) {
     const log4cxx::spi::LocationInfo location(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
                                               __PRETTY_FUNCTION__, __LINE__);
-    handOver(*loggerNamed(loggerName), severityLevels().info, std::move(line), location);
+    handOver(*loggerNamed(loggerName), severityLevels().info, line, location);
 }
 
 } // namespace quorvel

@@ -4,6 +4,7 @@
 
 #include <log4cxx/logger.h>
 
+#include <cstddef>
 #include <string>
 
 namespace quorvel {
@@ -13,13 +14,38 @@ namespace quorvel {
 // configuration, another repository, loggers removed) is followed.
 log4cxx::LoggerPtr loggerNamed(const std::string& name);
 
+// The string a call renders its line into. Where log4cxx copies the line it
+// is handed (log4cxx 1.0), it is the calling thread's own, kept between calls
+// so that a line costs no allocation of its own and no zeroing of new bytes;
+// a thread keeps at most kKeptLineCapacity bytes for it. Where log4cxx takes
+// the line over, and for a call made while the thread's string is in use (by
+// an appender that logs, say), it is a new string.
+class LineString {
+  public:
+    static constexpr std::size_t kKeptLineCapacity = 64 * 1024;
+
+    LineString();
+    ~LineString();
+    LineString(const LineString&) = delete;
+    LineString& operator=(const LineString&) = delete;
+
+    std::string& text() { return *text_; }
+
+  private:
+    struct Kept;
+    static thread_local Kept keptLine_;
+    std::string own_;
+    std::string* text_;
+    Kept* kept_ = nullptr; // the thread's string's keeping, while this call has it
+};
+
 // Hands `line`, which it may keep, to `logger` at `level`, which the caller
 // has found enabled (logger->isEnabledFor(level)) before rendering the line,
 // as log4cxx's per-level logging macros test before they build a message.
 // The event's location is the caller's: its `file` (__FILE__), `function`
 // signature and `lineNumber`. The line observer, if one is registered, sees
 // the line first.
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, std::string&& line, const char* file,
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, LineString& line, const char* file,
               const char* function, int lineNumber);
 
 // Hands a record of the logging core's user (a seal, say) to the logger

@@ -26,11 +26,11 @@ void XDAS_Event::Write_Event_Array(std::string loggerName) {
     const log4cxx::LevelPtr& level =
         quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(getAction()->getLog()->getSeverity()));
     if (!logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
-    std::string record;
+    quorvel::LineString record;
     const std::int64_t now = std::time(nullptr);
-    quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record);
+    quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record.text());
     // The signature as the compiler spells it, as log4cxx's own macros pass it.
-    quorvel::emitLine(logger, level, std::move(record), __FILE__, __PRETTY_FUNCTION__, __LINE__);
+    quorvel::emitLine(logger, level, record, __FILE__, __PRETTY_FUNCTION__, __LINE__);
 }
 
 int XDAS_Event::XDAS_Log(std::string loggerName) {
