@@ -25,12 +25,14 @@ enum class CefEscaping {
 // and two for each byte written as an escape or as U+FFFD.
 std::size_t measuredCefEscapedSize(std::string_view value, CefEscaping escaping);
 
-// The most bytes escaping `value` by `escaping` writes. A short value is
-// given three per byte, which saves reading it twice; a long one is measured,
-// so that the line grows only by what it needs.
+// The most bytes escaping `value` by `escaping` writes. Three per byte, the
+// most any byte takes, where the value is short or where that much is at
+// hand anyway (`room`), which saves reading the value twice; otherwise the
+// value is measured, so that the line grows only by what it needs.
 inline constexpr std::size_t kCefUnmeasuredSize = 64;
-inline std::size_t cefEscapedSizeBound(std::string_view value, CefEscaping escaping) {
-    return value.size() <= kCefUnmeasuredSize ? 3 * value.size() : measuredCefEscapedSize(value, escaping);
+inline std::size_t cefEscapedSizeBound(std::string_view value, CefEscaping escaping, std::size_t room = 0) {
+    const std::size_t most = 3 * value.size();
+    return value.size() <= kCefUnmeasuredSize || most <= room ? most : measuredCefEscapedSize(value, escaping);
 }
 
 // Writes `value` escaped by `escaping` at `to`, which must have room for

@@ -104,11 +104,12 @@ void clearCefFields(CEF_EVENT& event);
 inline bool isEmptyCefText(std::string_view value) { return value.empty(); }
 
 // The most bytes writeCefFieldValue() writes for `field` of `event` escaped
-// by `escaping`: the escaped length of a text value, the widest number for a
-// number.
+// by `escaping`: cefEscapedSizeBound() of a text value with the `room` at
+// hand, the widest number for a number.
 inline constexpr std::size_t kCefNumberWidth = 20; // a 64-bit long with its sign
-inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& field, CefEscaping escaping) {
-    return field.kind == CefFieldKind::Text ? cefEscapedSizeBound(event.*field.text, escaping) : kCefNumberWidth;
+inline std::size_t cefFieldValueBound(const CEF_EVENT& event, const CefField& field, CefEscaping escaping,
+                                      std::size_t room) {
+    return field.kind == CefFieldKind::Text ? cefEscapedSizeBound(event.*field.text, escaping, room) : kCefNumberWidth;
 }
 
 // Writes the bare value of `field` for `event` at `to`, which must have room

@@ -71,7 +71,8 @@ std::vector<std::string_view> findDroppedTokens(std::string_view text) {
 void EventDescTemplate::writeMessage(LineBuffer& line, const CEF_EVENT& event) const {
     forEachPart([&](std::string_view literal) { line.put(literal); },
                 [&](const CefField& field) {
-                    char* const to = line.room(cefFieldValueBound(event, field, CefEscaping::Extension));
+                    char* const to =
+                        line.room(cefFieldValueBound(event, field, CefEscaping::Extension, line.roomLeft()));
                     line.advance(writeCefFieldValue(to, event, field, CefEscaping::Extension));
                 });
 }
