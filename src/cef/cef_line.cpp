@@ -81,10 +81,7 @@ class LineWriter {
     // text value writes nothing.
     __attribute__((always_inline)) void field(std::size_t row, bool withKey, CefEscaping escaping) {
         const CefField& field = CefFieldTable[row];
-        constexpr std::size_t kAround = ItemKey::kWidth + 1; // the key's room, and the byte after the value
-        const std::size_t left = line_.roomLeft();
-        char* to =
-            line_.room(kAround + cefFieldValueBound(event_, field, escaping, left > kAround ? left - kAround : 0));
+        char* to = line_.room(ItemKey::kWidth + cefFieldValueBound(event_, field, escaping, line_.roomLeft()) + 1);
         if (withKey) to = writeKey(to, row);
         line_.advance(writeCefFieldValue(to, event_, field, escaping));
     }
