@@ -26,27 +26,18 @@ TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
 }
 
 // A call made while the thread's string is in use (an appender that logs)
-// renders into a string of its own, and a thread does not keep the memory of
-// a long line.
+// renders into a string of its own, and a thread keeps no long line's memory.
 TEST(LineString, NestedCallsDoNotShareAndLongLinesAreNotKept) {
     {
         quorvel::LineString outer;
         outer.text() = "outer line";
-        {
-            quorvel::LineString inner;
-            inner.text() = "inner";
-        }
+        quorvel::LineString{}.text() = "inner";
         EXPECT_EQ(outer.text(), "outer line");
     }
-    const auto heapInUse = [] {
-        const struct mallinfo2 heap = mallinfo2();
-        return heap.uordblks + heap.hblkhd; // a long line's block is mapped on its own
-    };
+    // A long line's block is mapped on its own.
+    const auto heapInUse = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
     const std::size_t before = heapInUse();
-    {
-        quorvel::LineString line;
-        line.text().assign(std::size_t{1} << 20, 'x');
-    }
+    quorvel::LineString{}.text().assign(std::size_t{1} << 20, 'x');
     EXPECT_LT(heapInUse(), before + quorvel::LineString::kKeptLineCapacity);
 }
 

@@ -195,8 +195,7 @@ TEST_P(CefRoundTrip, LineHoldsExactlyTheFieldsSet) {
     ASSERT_EQ(inputs.size(), GetParam().count);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         SCOPED_TRACE("input " + std::to_string(i));
-        // The string CEF_Log renders into, which may hold the line before.
-        quorvel::LineString rendered;
+        quorvel::LineString rendered; // as CEF_Log has, holding the line before
         quorvel::renderCefLine(catalog, cefEventOf(inputs[i]), rendered.text());
         const std::string& line = rendered.text();
         EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
