@@ -10,6 +10,7 @@
 #include <malloc.h>
 
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -39,6 +40,20 @@ TEST(LineString, NestedCallsDoNotShareAndLongLinesAreNotKept) {
     const std::size_t before = heapInUse();
     quorvel::LineString{}.text().assign(std::size_t{1} << 20, 'x');
     EXPECT_LT(heapInUse(), before + quorvel::LineString::kKeptLineCapacity);
+}
+
+// Destructors that run after the thread's string is released (of objects
+// the thread made before its first line) may still log.
+TEST(LineString, LinesRenderedAsTheThreadEnds) {
+    static std::string lastLine;
+    struct LogsWhenDestroyed {
+        ~LogsWhenDestroyed() { lastLine = quorvel::LineString{}.text().assign(300, 'x'); }
+    };
+    std::thread([] {
+        thread_local LogsWhenDestroyed logsWhenDestroyed; // made first, destroyed last
+        quorvel::LineString{}.text().assign(300, 'y');
+    }).join();
+    EXPECT_EQ(lastLine, std::string(300, 'x'));
 }
 
 } // namespace

@@ -58,32 +58,46 @@ void handOver(const Logger& logger, const log4cxx::LevelPtr& level, std::string&
 #endif
 }
 
-} // namespace
+// The calling thread's string for its lines, made by its first line and
+// released when the thread ends. Trivially destructible, so that a call made
+// after the release (by an exit handler, or by the destructor of an object
+// the thread made before its first line) still reads that it is gone.
+struct KeptLine {
+    std::string* text;
+    bool inUse;
+    bool released;
+};
+thread_local KeptLine keptLine{};
 
-// The calling thread's string for its lines, and whether a call renders into
-// it now.
-struct LineString::Kept {
-    std::string text;
-    bool inUse = false;
+struct KeptLineRelease {
+    ~KeptLineRelease() {
+        delete keptLine.text;
+        keptLine = KeptLine{nullptr, false, true};
+    }
 };
 
-thread_local LineString::Kept LineString::keptLine_;
+std::string* makeKeptLine() {
+    thread_local KeptLineRelease release; // at the thread's end
+    return new std::string;
+}
+
+} // namespace
 
 LineString::LineString() : text_(&own_) {
     if constexpr (kLog4cxxCopiesLine) {
-        Kept& kept = keptLine_;
-        if (kept.inUse) return;
+        KeptLine& kept = keptLine;
+        if (kept.inUse || kept.released) return;
+        if (kept.text == nullptr) kept.text = makeKeptLine();
         kept.inUse = true;
-        kept_ = &kept;
-        text_ = &kept.text;
+        text_ = kept.text;
     }
 }
 
 LineString::~LineString() {
-    if (kept_ == nullptr) return;
+    if (text_ == &own_) return;
     // A thread that logged one long line does not hold its memory for good.
-    if (kept_->text.capacity() > kKeptLineCapacity) std::string().swap(kept_->text);
-    kept_->inUse = false;
+    if (text_->capacity() > kKeptLineCapacity) std::string().swap(*text_);
+    keptLine.inUse = false;
 }
 
 void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, LineString& line, const char* file,

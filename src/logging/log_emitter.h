@@ -19,7 +19,8 @@ log4cxx::LoggerPtr loggerNamed(const std::string& name);
 // so that a line costs no allocation of its own and no zeroing of new bytes;
 // a thread keeps at most kKeptLineCapacity bytes for it. Where log4cxx takes
 // the line over, and for a call made while the thread's string is in use (by
-// an appender that logs, say), it is a new string.
+// an appender that logs, say), and for one made after the thread's string
+// was released at the thread's end, it is a new string.
 class LineString {
   public:
     static constexpr std::size_t kKeptLineCapacity = 64 * 1024;
@@ -32,11 +33,8 @@ class LineString {
     std::string& text() { return *text_; }
 
   private:
-    struct Kept;
-    static thread_local Kept keptLine_;
     std::string own_;
-    std::string* text_;
-    Kept* kept_ = nullptr; // the thread's string's keeping, while this call has it
+    std::string* text_; // own_, or the thread's kept string
 };
 
 // Hands `line`, which it may keep, to `logger` at `level`, which the caller
