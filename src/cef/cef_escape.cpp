@@ -8,40 +8,7 @@ namespace quorvel {
 
 namespace {
 
-// For each byte, the letter that follows the backslash of its escape, or 0
-// when the byte is copied: one table for extension values, one for header
-// values. The backslash is escaped in both; the equal sign and the line
-// breaks only in extension values, the bar only in header values. A byte
-// that has no escape and cannot stand raw (NUL, and the line breaks of a
-// header) is marked by its own letter, kReplaced, and written as U+FFFD.
-struct CefEscapeTables {
-    char extension[256] = {};
-    char header[256] = {};
-};
-
-constexpr char kReplaced = '0';
-constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
-
-constexpr CefEscapeTables makeCefEscapeTables() {
-    CefEscapeTables tables;
-    for (char* table : {tables.extension, tables.header}) {
-        table[0] = kReplaced;
-        table[static_cast<unsigned char>('\\')] = '\\';
-    }
-    tables.extension[static_cast<unsigned char>('\n')] = 'n';
-    tables.extension[static_cast<unsigned char>('\r')] = 'r';
-    tables.extension[static_cast<unsigned char>('=')] = '=';
-    tables.header[static_cast<unsigned char>('\n')] = kReplaced;
-    tables.header[static_cast<unsigned char>('\r')] = kReplaced;
-    tables.header[static_cast<unsigned char>('|')] = '|';
-    return tables;
-}
-
-constexpr CefEscapeTables kCefEscapes = makeCefEscapeTables();
-
-// The bytes each mode stops at: those with an escape or a replacement.
-constexpr ByteSet kExtensionStops = byteSetOf([](unsigned byte) { return kCefEscapes.extension[byte] != 0; });
-constexpr ByteSet kHeaderStops = byteSetOf([](unsigned byte) { return kCefEscapes.header[byte] != 0; });
+using namespace cef_escape_detail;
 
 // The short forms of `letters`, the replacement among them.
 constexpr ShortForms shortFormsIn(const ByteSet& stops, const char* letters) {

@@ -122,7 +122,7 @@ inline char* writeCefFieldValue(char* to, const CEF_EVENT& event, const CefField
     switch (field.kind) {
     case CefFieldKind::Text: {
         const std::string& value = event.*field.text;
-        return isEmptyCefText(value) ? to : writeEscapedCefValue(to, value, escaping);
+        return isEmptyCefText(value) ? to : writeEscapedCefValueInLine(to, value, escaping);
     }
     case CefFieldKind::Int: {
         const int value = event.*field.integer;
