@@ -229,12 +229,13 @@ QUORVEL_WIDE_TARGET char* writeWideWithStops(char* to, std::string_view text, Wr
 #ifdef QUORVEL_WIDE_STEPS
     while (position + 128 <= text.size()) {
         const wide_steps_detail::Block block = wide_steps_detail::blockAt<forms>(text.data() + position);
-        if (block.ownForm == 0) {
+        const std::uint64_t ownForm = block.marked == 0 ? 0 : wide_steps_detail::ownFormOf<forms>(block);
+        if (ownForm == 0) {
             to = wide_steps_detail::writeShortFormBlock<forms>(to, block);
             position += 64;
             continue;
         }
-        const std::size_t pastStop = position + static_cast<std::size_t>(64 - __builtin_clzll(block.ownForm));
+        const std::size_t pastStop = position + static_cast<std::size_t>(64 - __builtin_clzll(ownForm));
         while (position < pastStop)
             to = byte_scan_detail::writeBlock16<stops>(to, text, position, writeStop);
     }

@@ -80,23 +80,41 @@ QUORVEL_WIDE_TARGET inline __m512i load64(const void* at) { return _mm512_loadu_
 // A block of 64 bytes told apart by `forms`.
 struct Block {
     __m512i bytes;
-    __m512i letters;       // `forms.letter` of each byte below 0x80, 0 above
-    std::uint64_t stops;   // one bit per stop, the first byte lowest
-    std::uint64_t ownForm; // the stops the escaper writes itself
+    __m512i letters;      // `forms.letter` of each stop below 0x80; any value where no stop
+    std::uint64_t stops;  // one bit per stop, the first byte lowest
+    std::uint64_t marked; // the stops without a letter: replaced, or the escaper's own
 };
 
 template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline Block blockAt(const char* at) {
     Block block;
     block.bytes = load64(at);
-    const std::uint64_t high = _mm512_movepi8_mask(block.bytes);
-    block.letters = _mm512_maskz_permutex2var_epi8(~high, load64(forms.letter), block.bytes, load64(forms.letter + 64));
-    block.stops = _mm512_test_epi8_mask(block.letters, block.letters);
-    block.ownForm = _mm512_mask_cmpeq_epi8_mask(block.stops, block.letters, _mm512_set1_epi8(ShortForms::kOwnForm));
+    // The lookup reads the low seven bits of each byte. A byte from 0x80 up
+    // is no stop of the table: 0x80 - byte, saturated, is 0 there and at
+    // least 1 below, so the lesser of it and the letter is nonzero exactly
+    // for the stops. Two vector steps: masking the lookup by the high bits
+    // took two mask-register steps, which cost more (bench/README.md).
+    block.letters = _mm512_permutex2var_epi8(load64(forms.letter), block.bytes, load64(forms.letter + 64));
+    const __m512i belowHigh = _mm512_subs_epu8(_mm512_set1_epi8(static_cast<char>(0x80)), block.bytes);
+    const __m512i stopLetters = _mm512_min_epu8(block.letters, belowHigh);
+    block.stops = _mm512_test_epi8_mask(stopLetters, stopLetters);
+    // kReplaced and kOwnForm, the only letters below a space: one test for
+    // both, as a block holding neither is the usual case.
+    static_assert(ShortForms::kReplaced < 3 && ShortForms::kOwnForm < 3);
+    block.marked = _mm512_mask_cmplt_epu8_mask(block.stops, block.letters, _mm512_set1_epi8(3));
     if constexpr (forms.highBytesOwnForm) {
+        const std::uint64_t high = _mm512_movepi8_mask(block.bytes);
         block.stops |= high;
-        block.ownForm |= high;
+        block.marked |= high;
     }
     return block;
+}
+
+// The stops of `block` that the escaper writes itself.
+template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline std::uint64_t ownFormOf(const Block& block) {
+    std::uint64_t ownForm =
+        _mm512_mask_cmpeq_epi8_mask(block.marked, block.letters, _mm512_set1_epi8(ShortForms::kOwnForm));
+    if constexpr (forms.highBytesOwnForm) ownForm |= _mm512_movepi8_mask(block.bytes);
+    return ownForm;
 }
 
 // The indexes that interleave the bytes `first` to `first` + 31 of one
@@ -164,8 +182,7 @@ QUORVEL_WIDE_TARGET inline char* writeTriples(char* to, __m512i middle, __m512i 
 template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline char* writeShortFormBlock(char* to, const Block& block) {
     // Each byte as written after a backslash: a stop's letter, or the byte.
     const __m512i written = _mm512_mask_blend_epi8(block.stops, block.bytes, block.letters);
-    const std::uint64_t replaced =
-        _mm512_mask_cmpeq_epi8_mask(block.stops, block.letters, _mm512_set1_epi8(ShortForms::kReplaced));
+    const std::uint64_t replaced = block.marked; // none the escaper's own
     if (replaced == 0) {
         to = writePairs(to, written, kPairs[0], static_cast<std::uint32_t>(block.stops));
         return writePairs(to, written, kPairs[1], static_cast<std::uint32_t>(block.stops >> 32));
