@@ -132,14 +132,14 @@ struct PairIndexes {
 inline constexpr PairIndexes kPairs[2] = {PairIndexes{0}, PairIndexes{32}};
 
 // Writes half a block in pairs, a backslash and a byte of `written` each,
-// the backslash kept only before the stops among `stops` (32 bits). Stores
-// 64 bytes at `to`.
+// the backslash kept only before the stops among `stops` (the low 32 bits).
+// Stores 64 bytes at `to`.
 QUORVEL_WIDE_TARGET inline char* writePairs(char* to, __m512i written, const PairIndexes& indexes,
-                                            std::uint32_t stops) {
+                                            std::uint64_t stops) {
     const __m512i pairs = _mm512_permutex2var_epi8(written, load64(indexes.index), _mm512_set1_epi8('\\'));
     const std::uint64_t kept = 0xAAAAAAAAAAAAAAAAull | _pdep_u64(stops, 0x5555555555555555ull);
     _mm512_storeu_si512(to, _mm512_maskz_compress_epi8(kept, pairs));
-    return to + 32 + _mm_popcnt_u32(stops);
+    return to + 32 + _mm_popcnt_u64(stops);
 }
 
 // The indexes that spread the bytes `first` to `first` + 15 of one vector
@@ -184,8 +184,8 @@ template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline char* writeShortFo
     const __m512i written = _mm512_mask_blend_epi8(block.stops, block.bytes, block.letters);
     const std::uint64_t replaced = block.marked; // none the escaper's own
     if (replaced == 0) {
-        to = writePairs(to, written, kPairs[0], static_cast<std::uint32_t>(block.stops));
-        return writePairs(to, written, kPairs[1], static_cast<std::uint32_t>(block.stops >> 32));
+        to = writePairs(to, written, kPairs[0], block.stops & 0xFFFFFFFF);
+        return writePairs(to, written, kPairs[1], block.stops >> 32);
     }
     const __m512i middle =
         _mm512_mask_blend_epi8(replaced, _mm512_set1_epi8('\\'), _mm512_set1_epi8(forms.replacement[1]));
