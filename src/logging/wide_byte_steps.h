@@ -88,23 +88,27 @@ struct Block {
 template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline Block blockAt(const char* at) {
     Block block;
     block.bytes = load64(at);
-    // The lookup reads the low seven bits of each byte. A byte from 0x80 up
-    // is no stop of the table: 0x80 - byte, saturated, is 0 there and at
-    // least 1 below, so the lesser of it and the letter is nonzero exactly
-    // for the stops. Two vector steps: masking the lookup by the high bits
-    // took two mask-register steps, which cost more (bench/README.md).
+    // The lookup reads the low seven bits of each byte, so a byte from 0x80
+    // up finds the letter of the byte 0x80 below it, which the steps below
+    // set aside: such a byte is a stop by `highBytesOwnForm` alone.
     block.letters = _mm512_permutex2var_epi8(load64(forms.letter), block.bytes, load64(forms.letter + 64));
-    const __m512i belowHigh = _mm512_subs_epu8(_mm512_set1_epi8(static_cast<char>(0x80)), block.bytes);
-    const __m512i stopLetters = _mm512_min_epu8(block.letters, belowHigh);
-    block.stops = _mm512_test_epi8_mask(stopLetters, stopLetters);
     // kReplaced and kOwnForm, the only letters below a space: one test for
     // both, as a block holding neither is the usual case.
     static_assert(ShortForms::kReplaced < 3 && ShortForms::kOwnForm < 3);
-    block.marked = _mm512_mask_cmplt_epu8_mask(block.stops, block.letters, _mm512_set1_epi8(3));
+    const __m512i belowSpace = _mm512_set1_epi8(3);
     if constexpr (forms.highBytesOwnForm) {
         const std::uint64_t high = _mm512_movepi8_mask(block.bytes);
-        block.stops |= high;
-        block.marked |= high;
+        block.stops = _mm512_test_epi8_mask(block.letters, block.letters) | high;
+        block.marked = _mm512_mask_cmplt_epu8_mask(block.stops, block.letters, belowSpace) | high;
+    } else {
+        // 0x80 - byte, saturated, is 0 from 0x80 up and at least 1 below, so
+        // the lesser of it and the letter is nonzero exactly for the stops:
+        // two vector steps, where masking the lookup by the high bits took
+        // two mask-register steps, which cost more (bench/README.md).
+        const __m512i belowHigh = _mm512_subs_epu8(_mm512_set1_epi8(static_cast<char>(0x80)), block.bytes);
+        const __m512i stopLetters = _mm512_min_epu8(block.letters, belowHigh);
+        block.stops = _mm512_test_epi8_mask(stopLetters, stopLetters);
+        block.marked = _mm512_mask_cmplt_epu8_mask(block.stops, block.letters, belowSpace);
     }
     return block;
 }
