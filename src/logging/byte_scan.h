@@ -229,7 +229,7 @@ QUORVEL_WIDE_TARGET char* writeWideWithStops(char* to, std::string_view text, Wr
 #ifdef QUORVEL_WIDE_STEPS
     while (position + 128 <= text.size()) {
         const wide_steps_detail::Block block = wide_steps_detail::blockAt<forms>(text.data() + position);
-        const std::uint64_t ownForm = block.marked == 0 ? 0 : wide_steps_detail::ownFormOf<forms>(block);
+        const std::uint64_t ownForm = wide_steps_detail::ownFormOf<forms>(block);
         if (ownForm == 0) {
             to = wide_steps_detail::writeShortFormBlock<forms>(to, block);
             position += 64;

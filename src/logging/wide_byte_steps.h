@@ -113,8 +113,10 @@ template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline Block blockAt(cons
     return block;
 }
 
-// The stops of `block` that the escaper writes itself.
+// The stops of `block` that the escaper writes itself: none where no stop
+// is marked, the usual case, which takes no further step.
 template <const ShortForms& forms> QUORVEL_WIDE_TARGET inline std::uint64_t ownFormOf(const Block& block) {
+    if (block.marked == 0) return 0;
     std::uint64_t ownForm =
         _mm512_mask_cmpeq_epi8_mask(block.marked, block.letters, _mm512_set1_epi8(ShortForms::kOwnForm));
     if constexpr (forms.highBytesOwnForm) ownForm |= _mm512_movepi8_mask(block.bytes);
