@@ -1,18 +1,30 @@
 // The logger lookup of every logging call: the same logger object that
 // log4cxx's own lookup by name gives, for names it hands over unconverted and
-// for names log4cxx decodes first. And the string a call renders into.
+// for names log4cxx decodes first, also after the host has cleared, shut down
+// or reset log4cxx. And the string a call renders into.
 #include "logging/log_emitter.h"
 
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+#include <log4cxx/hierarchy.h>
 #include <log4cxx/logger.h>
+#include <log4cxx/logmanager.h>
 
 #include <gtest/gtest.h>
 
 #include <malloc.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
     using namespace std::string_literals;
@@ -23,6 +35,50 @@ TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
         const log4cxx::LoggerPtr ours = quorvel::loggerNamed(name);
         EXPECT_EQ(ours, log4cxx::Logger::getLogger(name)) << "name of " << name.size() << " bytes";
         EXPECT_EQ(quorvel::loggerNamed(name), ours) << "name of " << name.size() << " bytes";
+    }
+}
+
+using Lookup = log4cxx::LoggerPtr (*)(const std::string&);
+
+// In a child process configured on first use from `properties` (which gives
+// the logger "probe" WARN and then, once found, ERROR): finds "probe" with
+// `lookup`, does the host's `action`, finds it again and ends with the level
+// it then has, plus 100 if the logger is not the one log4cxx's lookup gives.
+int levelAfter(Lookup lookup, void (*action)(), const std::filesystem::path& properties) {
+    const auto configure = [&](const char* level) {
+        std::ofstream(properties) << "log4j.rootLogger=OFF\nlog4j.logger.probe=" << level << "\n";
+    };
+    quorvel_test::Child child([&] {
+        setenv("LOG4CXX_CONFIGURATION", properties.c_str(), 1);
+        configure("WARN");
+        lookup("probe");
+        configure("ERROR");
+        action();
+        const log4cxx::LoggerPtr found = lookup("probe");
+        const log4cxx::LevelPtr level = found->getLevel();
+        _exit((level ? level->toInt() / 10000 % 100 : 99) + (found == log4cxx::Logger::getLogger("probe") ? 0 : 100));
+    });
+    return child.waitUntil(std::chrono::steady_clock::now() + 30s) ? child.exitStatus() : -1;
+}
+
+TEST(LoggerNamed, FollowsWhatTheHostDoesToLog4cxxAsLog4cxxsLookupDoes) {
+    const struct {
+        const char* name;
+        void (*action)();
+    } actions[] = {
+        {"nothing", [] {}},
+        {"Hierarchy::clear",
+         [] { std::static_pointer_cast<log4cxx::Hierarchy>(log4cxx::LogManager::getLoggerRepository())->clear(); }},
+        {"LogManager::shutdown", [] { log4cxx::LogManager::shutdown(); }},
+        {"LogManager::resetConfiguration", [] { log4cxx::LogManager::resetConfiguration(); }},
+    };
+    const Lookup log4cxxLookup = [](const std::string& name) { return log4cxx::Logger::getLogger(name); };
+    quorvel_test::TempDir dir("lookup");
+    for (const auto& action : actions) {
+        const int expected = levelAfter(log4cxxLookup, action.action, dir.file("log4cxx.properties"));
+        ASSERT_TRUE(expected >= 0 && expected < 100) << "log4cxx's lookup after " << action.name << ": " << expected;
+        EXPECT_EQ(levelAfter(quorvel::loggerNamed, action.action, dir.file("quorvel.properties")), expected)
+            << "after " << action.name;
     }
 }
 

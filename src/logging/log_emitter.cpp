@@ -3,13 +3,36 @@
 #include "logging/line_observer.h"
 #include "logging/severity_levels.h"
 
+#include <log4cxx/hierarchy.h>
 #include <log4cxx/logmanager.h>
 
 #include <algorithm>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 
 namespace quorvel {
+
+namespace {
+
+#if LOG4CXX_LOGCHAR_IS_UTF8
+// What log4cxx's LogManager::getLoggerLS(name) gives: the logger of that name
+// in the current repository, which is configured first if it is not, and
+// which makes the logger if it has none. log4cxx's way wraps the configuring
+// in a std::function on every call (an allocation) and fetches the root
+// logger for a logger it might make. Where the repository is log4cxx's own
+// Hierarchy, is configured and has the logger, the same logger is found
+// without those steps; any other case takes log4cxx's way.
+log4cxx::LoggerPtr loggerNamedLS(const std::string& name) {
+    const log4cxx::spi::LoggerRepositoryPtr kept = log4cxx::LogManager::getLoggerRepository();
+    log4cxx::spi::LoggerRepository* const repository = kept.get();
+    if (repository && typeid(*repository) == typeid(log4cxx::Hierarchy) && repository->isConfigured())
+        if (log4cxx::LoggerPtr logger = repository->exists(name)) return logger;
+    return log4cxx::LogManager::getLoggerLS(name);
+}
+#endif
+
+} // namespace
 
 log4cxx::LoggerPtr loggerNamed(const std::string& name) {
 #if LOG4CXX_LOGCHAR_IS_UTF8
@@ -21,7 +44,7 @@ log4cxx::LoggerPtr loggerNamed(const std::string& name) {
         const auto byte = static_cast<unsigned char>(c);
         return byte != 0 && byte < 0x80;
     });
-    if (plainAscii) return log4cxx::LogManager::getLoggerLS(name);
+    if (plainAscii) return loggerNamedLS(name);
 #endif
     return log4cxx::Logger::getLogger(name);
 }
