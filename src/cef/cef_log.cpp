@@ -22,8 +22,7 @@ void CEF_EVENT::Write_CEF_Event(std::string loggerName) {
     if (!level || !logger->isEnabledFor(level)) return; // nothing is rendered for a call that cannot log
     quorvel::LineString line;
     quorvel::renderCefLine(*catalog, *this, line.text());
-    // The signature as the compiler spells it, as log4cxx's own macros pass it.
-    quorvel::emitLine(logger, level, line, __FILE__, __PRETTY_FUNCTION__, __LINE__);
+    quorvel::emitLine(logger, level, line, QUORVEL_LOCATION);
 }
 
 int CEF_EVENT::CEF_Log(std::string loggerName) {

@@ -123,20 +123,16 @@ LineString::~LineString() {
     keptLine.inUse = false;
 }
 
-void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, LineString& line, const char* file,
-              const char* function, int lineNumber) {
+void emitLine(const log4cxx::LoggerPtr& logger, const log4cxx::LevelPtr& level, LineString& line,
+              const log4cxx::spi::LocationInfo& location) {
     if (LineObserver* observer = lineObserver()) observer->observe(line.text());
     // The logging macros stream the message into a MessageBuffer first, which
     // only copies it; the line is handed over directly instead.
-    const log4cxx::spi::LocationInfo location(file, log4cxx::spi::LocationInfo::calcShortFileName(file), function,
-                                              lineNumber);
     handOver(*logger, level, line.text(), location);
 }
 
 void emitSealLine(const std::string& loggerName, std::string&& line) {
-    const log4cxx::spi::LocationInfo location(__FILE__, log4cxx::spi::LocationInfo::calcShortFileName(__FILE__),
-                                              __PRETTY_FUNCTION__, __LINE__);
-    handOver(*loggerNamed(loggerName), severityLevels().info, line, location);
+    handOver(*loggerNamed(loggerName), severityLevels().info, line, QUORVEL_LOCATION);
 }
 
 } // namespace quorvel

@@ -29,8 +29,7 @@ void XDAS_Event::Write_Event_Array(std::string loggerName) {
     quorvel::LineString record;
     const std::int64_t now = std::time(nullptr);
     quorvel::writeXdasRecord(*this, quorvel::publishedHostName(), now, record.text());
-    // The signature as the compiler spells it, as log4cxx's own macros pass it.
-    quorvel::emitLine(logger, level, record, __FILE__, __PRETTY_FUNCTION__, __LINE__);
+    quorvel::emitLine(logger, level, record, QUORVEL_LOCATION);
 }
 
 int XDAS_Event::XDAS_Log(std::string loggerName) {
