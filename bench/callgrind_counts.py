@@ -42,6 +42,12 @@ ROWS = {
     "CEF_Log enabled": ("cef_bench", "BM_CefLog_Enabled$", "CEF_EVENT::CEF_Log(", None),
     "cef bare by name": ("cef_bench", "BM_CefBareByName_Enabled$", "quorvel_bench::runBareByName(",
                          "log4cxx::Logger::forcedLog"),
+    "XDAS_Log's steps, logger found":
+        ("xdas_bench", "BM_XdasSteps_LoggerFound$", "(anonymous namespace)::BM_XdasSteps_LoggerFound(",
+         "quorvel::emitLine("),
+    "CEF_Log's steps, logger found":
+        ("cef_bench", "BM_CefSteps_LoggerFound$", "(anonymous namespace)::BM_CefSteps_LoggerFound(",
+         "quorvel::emitLine("),
     "getLogger": ("cef_bench", "BM_GetLogger$", "log4cxx::Logger::getLogger(", None),
     "XDAS_Log's lookup": ("xdas_bench", "BM_XdasLog_Enabled$", "quorvel::loggerNamed(", None),
     "CEF_Log's lookup": ("cef_bench", "BM_CefLog_Enabled$", "quorvel::loggerNamed(", None),

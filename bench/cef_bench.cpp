@@ -15,6 +15,7 @@
 #include "cef/cef_line.h"
 #include "cef/event_description_catalog.h"
 #include "logging/log_emitter.h"
+#include "logging/severity_levels.h"
 #include "tests/support/hostile_catalogs.h"
 #include "worked_examples.h"
 
@@ -233,6 +234,31 @@ void cefBareByName(benchmark::State& state, const std::string& loggerName) {
 void BM_CefBareByName_Enabled(benchmark::State& state) { cefBareByName(state, quorvel_bench::kEnabledLogger); }
 void BM_CefBareByName_Disabled(benchmark::State& state) { cefBareByName(state, quorvel_bench::kDisabledLogger); }
 
+// CEF_Log's own steps (the level, the line, the hand-over) in the
+// benchmark's loop, with the logger looked up on every call as CEF_Log looks
+// it up (which BM_CefLog_Enabled checks this loop against) and with the
+// logger found once before the loop: the two differ by what the lookup costs
+// inside the call.
+template <bool lookUpEachCall> void cefSteps(benchmark::State& state) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    CEF_EVENT event;
+    fillCefWorkedExample(event, 0);
+    const quorvel::EventDescriptionCatalog& catalog = smallCatalog();
+    const std::string& name = quorvel_bench::kEnabledLogger;
+    const log4cxx::LoggerPtr found = quorvel::loggerNamed(name);
+    for (auto _ : state) {
+        const log4cxx::LoggerPtr logger = lookUpEachCall ? quorvel::loggerNamed(name) : found;
+        const log4cxx::LevelPtr& level = quorvel::cefSeverityLevel(event.getSeverity());
+        if (!level || !logger->isEnabledFor(level)) continue;
+        quorvel::LineString line;
+        quorvel::renderCefLine(catalog, event, line.text());
+        quorvel::emitLine(logger, level, line, QUORVEL_LOCATION);
+    }
+}
+
+void BM_CefSteps_LoggerNamed(benchmark::State& state) { cefSteps<true>(state); }
+void BM_CefSteps_LoggerFound(benchmark::State& state) { cefSteps<false>(state); }
+
 // A logger lookup by name for an existing logger, alone: log4cxx's
 // getLogger, as the bare caller looks its logger up, and the library's own,
 // which every XDAS_Log and CEF_Log call makes before anything else (part of
@@ -254,6 +280,8 @@ BENCHMARK(BM_CefLog_Disabled);
 BENCHMARK(BM_CefForcedLog);
 BENCHMARK(BM_CefBareByName_Enabled);
 BENCHMARK(BM_CefBareByName_Disabled);
+BENCHMARK(BM_CefSteps_LoggerNamed);
+BENCHMARK(BM_CefSteps_LoggerFound);
 BENCHMARK(BM_GetLogger);
 BENCHMARK(BM_LoggerNamed);
 

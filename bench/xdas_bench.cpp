@@ -7,7 +7,9 @@
 // with characters that need escaping, or, in the rows named _Typical, with
 // URLs, paths and tokens that need a few escapes per hundred bytes.
 #include "bench_support.h"
+#include "logging/host_identity.h"
 #include "logging/log_emitter.h"
+#include "logging/severity_levels.h"
 #include "worked_examples.h"
 #include "xdas/xdas_record_writer.h"
 
@@ -20,6 +22,7 @@
 #include <rapidjson/writer.h>
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -387,11 +390,37 @@ void xdasBareByName(benchmark::State& state, const std::string& loggerName) {
 void BM_XdasBareByName_Enabled(benchmark::State& state) { xdasBareByName(state, quorvel_bench::kEnabledLogger); }
 void BM_XdasBareByName_Disabled(benchmark::State& state) { xdasBareByName(state, quorvel_bench::kDisabledLogger); }
 
+// XDAS_Log's own steps (the level, the record, the hand-over) in the
+// benchmark's loop, with the logger looked up on every call as XDAS_Log
+// looks it up (which BM_XdasLog_Enabled checks this loop against) and with
+// the logger found once before the loop: the two differ by what the lookup
+// costs inside the call.
+template <bool lookUpEachCall> void xdasSteps(benchmark::State& state) {
+    if (!quorvel_bench::initBenchLogging(state)) return;
+    const XdasEventPtr event = xdasWorkedExample(0);
+    const std::string& name = quorvel_bench::kEnabledLogger;
+    const log4cxx::LoggerPtr found = quorvel::loggerNamed(name);
+    for (auto _ : state) {
+        const log4cxx::LoggerPtr logger = lookUpEachCall ? quorvel::loggerNamed(name) : found;
+        const log4cxx::LevelPtr& level =
+            quorvel::xdasSeverityLevel(quorvel::normaliseXdasSeverity(event->getAction()->getLog()->getSeverity()));
+        if (!logger->isEnabledFor(level)) continue;
+        quorvel::LineString record;
+        quorvel::writeXdasRecord(*event, quorvel::publishedHostName(), std::time(nullptr), record.text());
+        quorvel::emitLine(logger, level, record, QUORVEL_LOCATION);
+    }
+}
+
+void BM_XdasSteps_LoggerNamed(benchmark::State& state) { xdasSteps<true>(state); }
+void BM_XdasSteps_LoggerFound(benchmark::State& state) { xdasSteps<false>(state); }
+
 BENCHMARK(BM_XdasLog_Enabled);
 BENCHMARK(BM_XdasLog_Disabled);
 BENCHMARK(BM_XdasForcedLog);
 BENCHMARK(BM_XdasBareByName_Enabled);
 BENCHMARK(BM_XdasBareByName_Disabled);
+BENCHMARK(BM_XdasSteps_LoggerNamed);
+BENCHMARK(BM_XdasSteps_LoggerFound);
 
 } // namespace
 
