@@ -24,8 +24,6 @@
 
 namespace {
 
-using namespace std::chrono_literals;
-
 TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
     using namespace std::string_literals;
     const std::string names[] = {
@@ -38,15 +36,15 @@ TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
     }
 }
 
-using Lookup = log4cxx::LoggerPtr (*)(const std::string&);
-
-// In a child process configured on first use from `properties` (which gives
-// the logger "probe" WARN and then, once found, ERROR): finds "probe" with
-// `lookup`, does the host's `action`, finds it again and ends with the level
-// it then has, plus 100 if the logger is not the one log4cxx's lookup gives.
-int levelAfter(Lookup lookup, void (*action)(), const std::filesystem::path& properties) {
+// In a child process configured on first use from `properties`: finds the
+// logger "probe" with `lookup` (at WARN), has the file give it ERROR, does
+// the host's `action` and finds it again; ends with the level it then has,
+// plus 100 if that is not the logger log4cxx's lookup gives.
+int levelAfter(log4cxx::LoggerPtr (*lookup)(const std::string&), void (*action)(), const std::string& properties) {
     const auto configure = [&](const char* level) {
-        std::ofstream(properties) << "log4j.rootLogger=OFF\nlog4j.logger.probe=" << level << "\n";
+        std::ofstream(properties) << "log4j.appender.F=org.apache.log4j.FileAppender\nlog4j.appender.F.File=/dev/null\n"
+                                     "log4j.appender.F.layout=org.apache.log4j.SimpleLayout\nlog4j.logger.probe="
+                                  << level << ", F\n";
     };
     quorvel_test::Child child([&] {
         setenv("LOG4CXX_CONFIGURATION", properties.c_str(), 1);
@@ -58,7 +56,7 @@ int levelAfter(Lookup lookup, void (*action)(), const std::filesystem::path& pro
         const log4cxx::LevelPtr level = found->getLevel();
         _exit((level ? level->toInt() / 10000 % 100 : 99) + (found == log4cxx::Logger::getLogger("probe") ? 0 : 100));
     });
-    return child.waitUntil(std::chrono::steady_clock::now() + 30s) ? child.exitStatus() : -1;
+    return child.waitUntil(std::chrono::steady_clock::now() + std::chrono::seconds(30)) ? child.exitStatus() : -1;
 }
 
 TEST(LoggerNamed, FollowsWhatTheHostDoesToLog4cxxAsLog4cxxsLookupDoes) {
@@ -72,10 +70,9 @@ TEST(LoggerNamed, FollowsWhatTheHostDoesToLog4cxxAsLog4cxxsLookupDoes) {
         {"LogManager::shutdown", [] { log4cxx::LogManager::shutdown(); }},
         {"LogManager::resetConfiguration", [] { log4cxx::LogManager::resetConfiguration(); }},
     };
-    const Lookup log4cxxLookup = [](const std::string& name) { return log4cxx::Logger::getLogger(name); };
     quorvel_test::TempDir dir("lookup");
     for (const auto& action : actions) {
-        const int expected = levelAfter(log4cxxLookup, action.action, dir.file("log4cxx.properties"));
+        const int expected = levelAfter(log4cxx::Logger::getLogger, action.action, dir.file("log4cxx.properties"));
         ASSERT_TRUE(expected >= 0 && expected < 100) << "log4cxx's lookup after " << action.name << ": " << expected;
         EXPECT_EQ(levelAfter(quorvel::loggerNamed, action.action, dir.file("quorvel.properties")), expected)
             << "after " << action.name;
