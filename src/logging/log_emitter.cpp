@@ -24,8 +24,8 @@ namespace {
 // Hierarchy, is configured and has the logger, the same logger is found
 // without those steps; any other case takes log4cxx's way.
 log4cxx::LoggerPtr loggerNamedLS(const std::string& name) {
-    const log4cxx::spi::LoggerRepositoryPtr kept = log4cxx::LogManager::getLoggerRepository();
-    log4cxx::spi::LoggerRepository* const repository = kept.get();
+    const log4cxx::spi::LoggerRepositoryPtr current = log4cxx::LogManager::getLoggerRepository();
+    log4cxx::spi::LoggerRepository* const repository = current.get();
     if (repository && typeid(*repository) == typeid(log4cxx::Hierarchy) && repository->isConfigured())
         if (log4cxx::LoggerPtr logger = repository->exists(name)) return logger;
     return log4cxx::LogManager::getLoggerLS(name);
