@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -60,10 +61,7 @@ int levelAfter(log4cxx::LoggerPtr (*lookup)(const std::string&), void (*action)(
 }
 
 TEST(LoggerNamed, FollowsWhatTheHostDoesToLog4cxxAsLog4cxxsLookupDoes) {
-    const struct {
-        const char* name;
-        void (*action)();
-    } actions[] = {
+    const std::pair<const char*, void (*)()> actions[] = {
         {"nothing", [] {}},
         {"Hierarchy::clear",
          [] { std::static_pointer_cast<log4cxx::Hierarchy>(log4cxx::LogManager::getLoggerRepository())->clear(); }},
@@ -71,11 +69,11 @@ TEST(LoggerNamed, FollowsWhatTheHostDoesToLog4cxxAsLog4cxxsLookupDoes) {
         {"LogManager::resetConfiguration", [] { log4cxx::LogManager::resetConfiguration(); }},
     };
     quorvel_test::TempDir dir("lookup");
-    for (const auto& action : actions) {
-        const int expected = levelAfter(log4cxx::Logger::getLogger, action.action, dir.file("log4cxx.properties"));
-        ASSERT_TRUE(expected >= 0 && expected < 100) << "log4cxx's lookup after " << action.name << ": " << expected;
-        EXPECT_EQ(levelAfter(quorvel::loggerNamed, action.action, dir.file("quorvel.properties")), expected)
-            << "after " << action.name;
+    for (const auto& [name, action] : actions) {
+        const int expected = levelAfter(log4cxx::Logger::getLogger, action, dir.file("log4cxx.properties"));
+        ASSERT_TRUE(expected >= 0 && expected < 100) << "log4cxx's lookup after " << name << ": " << expected;
+        EXPECT_EQ(levelAfter(quorvel::loggerNamed, action, dir.file("quorvel.properties")), expected)
+            << "after " << name;
     }
 }
 
