@@ -17,7 +17,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -37,19 +36,19 @@ TEST(LoggerNamed, GivesTheLoggerThatLog4cxxGivesForTheSameName) {
     }
 }
 
-// In a child process configured on first use from `properties`: finds the
-// logger "probe" with `lookup` (at WARN), has the file give it ERROR, does
-// the host's `action` and finds it again; ends with the level it then has,
-// plus 100 if that is not the logger log4cxx's lookup gives.
-int levelAfter(log4cxx::LoggerPtr (*lookup)(const std::string&), void (*action)(), const std::string& properties) {
-    const auto configure = [&](const char* level) {
-        std::ofstream(properties) << "log4j.appender.F=org.apache.log4j.FileAppender\nlog4j.appender.F.File=/dev/null\n"
-                                     "log4j.appender.F.layout=org.apache.log4j.SimpleLayout\nlog4j.logger.probe="
-                                  << level << ", F\n";
+// In a child process configured on first use from a properties file in
+// `dir`: finds the logger "probe" with `lookup` (at WARN), has the file give
+// it ERROR, does the host's `action` and finds it again; ends with the level
+// it then has, plus 100 if that is not the logger log4cxx's lookup gives.
+int levelAfter(log4cxx::LoggerPtr (*lookup)(const std::string&), void (*action)(), const quorvel_test::TempDir& dir) {
+    const auto configure = [&](const std::string& level) {
+        return dir.write("probe.properties", "log4j.logger.probe=" + level +
+                                                 ", F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
+                                                 "log4j.appender.F.File=/dev/null\n"
+                                                 "log4j.appender.F.layout=org.apache.log4j.SimpleLayout\n");
     };
     quorvel_test::Child child([&] {
-        setenv("LOG4CXX_CONFIGURATION", properties.c_str(), 1);
-        configure("WARN");
+        setenv("LOG4CXX_CONFIGURATION", configure("WARN").c_str(), 1);
         lookup("probe");
         configure("ERROR");
         action();
@@ -70,10 +69,9 @@ TEST(LoggerNamed, FollowsWhatTheHostDoesToLog4cxxAsLog4cxxsLookupDoes) {
     };
     quorvel_test::TempDir dir("lookup");
     for (const auto& [name, action] : actions) {
-        const int expected = levelAfter(log4cxx::Logger::getLogger, action, dir.file("log4cxx.properties"));
+        const int expected = levelAfter(log4cxx::Logger::getLogger, action, dir);
         ASSERT_TRUE(expected >= 0 && expected < 100) << "log4cxx's lookup after " << name << ": " << expected;
-        EXPECT_EQ(levelAfter(quorvel::loggerNamed, action, dir.file("quorvel.properties")), expected)
-            << "after " << name;
+        EXPECT_EQ(levelAfter(quorvel::loggerNamed, action, dir), expected) << "after " << name;
     }
 }
 
